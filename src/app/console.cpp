@@ -1,0 +1,58 @@
+#include "app/console.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+const char* const banner_text = "Vorb v0.30beta\tblock-sorting file archiver";
+const char* const usage_text = "\nCall format:\nvorb [e|d] <arch> [<file1> ...]\nDefault block size = 4Mb";
+
+void console_init() { std::setvbuf(stdout, nullptr, _IONBF, 0); }
+
+void print_banner(const Console& c) { say(c, banner_text); }
+
+void say(const Console& c, const char* text) {
+    if (!c.quiet) std::fputs(text, stdout);
+}
+
+std::string printable_name(const std::string& name) {
+    std::string s = name;
+    for (char& ch : s) {
+        const unsigned char u = static_cast<unsigned char>(ch);
+        if (u < 0x20 || u == 0x7F) ch = '?';
+    }
+    return s;
+}
+
+void say_member(const Console& c, const std::string& name) {
+    if (c.quiet) return;
+    std::printf("\n>%s: ", printable_name(name).c_str());
+}
+
+void say_time(const Console& c, uint64_t ms) {
+    if (!c.quiet) std::printf("\t%lums", static_cast<unsigned long>(ms));
+}
+
+void say_error(const char* text) { std::fputs(text, stdout); }
+
+namespace {
+void put_progress(void*, char ch) { std::putchar(ch); }
+}  // namespace
+
+ProgressSink console_progress(const Console& c) {
+    ProgressSink p;
+    if (!c.quiet) p.put = put_progress;
+    return p;
+}
+
+uint64_t clock_ms() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void fatal_error(const char* message, int status) {
+    std::fputs(message, stdout);
+    std::fflush(stdout);
+    (void)std::getchar();
+    std::exit(status);
+}

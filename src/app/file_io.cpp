@@ -1,0 +1,171 @@
+#include "app/file_io.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t io_buffer_bytes = 1 << 20;
+
+bool write_all(void* ctx, const uint8_t* data, size_t len) {
+    OutFile& f = *static_cast<OutFile*>(ctx);
+    while (len > 0) {
+        const ssize_t w = ::write(f.fd, data, len);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            if (!f.error) f.error = errno;
+            return false;
+        }
+        data += w;
+        len -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+size_t read_chunk(void* ctx, const uint8_t** data) {
+    InFile& f = *static_cast<InFile*>(ctx);
+    const int64_t got = in_file_read(f, f.buffer.data(), f.buffer.size());
+    if (got < 0) {
+        f.in.read_error = true;
+        return 0;
+    }
+    *data = f.buffer.data();
+    return static_cast<size_t>(got);
+}
+
+}  // namespace
+
+unsigned default_file_mode() {
+    static const unsigned mode = [] {
+        const mode_t old = ::umask(0);
+        ::umask(old);
+        return 0666u & ~static_cast<unsigned>(old);
+    }();
+    return mode;
+}
+
+bool out_file_create(OutFile& f, const std::string& final_path, bool follow_link) {
+    f.final_path = final_path;
+    f.error = 0;
+    f.temp_path.clear();
+    struct stat st;
+    if (follow_link && ::lstat(final_path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // Write where the link points, as a plain create would.
+        char* real = ::realpath(final_path.c_str(), nullptr);
+        if (real) {
+            f.final_path = real;
+            std::free(real);
+        }
+    }
+    if (::stat(f.final_path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        // A device or pipe cannot be replaced by renaming; write to it directly.
+        f.fd = ::open(f.final_path.c_str(), O_WRONLY | O_TRUNC);
+    } else {
+        std::string templ = f.final_path + ".vorbtmpXXXXXX";
+        f.fd = ::mkstemp(templ.data());
+        if (f.fd >= 0) {
+            f.temp_path = templ;
+            ::fchmod(f.fd, default_file_mode());
+        }
+    }
+    if (f.fd < 0) {
+        f.error = errno;
+        return false;
+    }
+    f.buffer.assign(io_buffer_bytes, 0);
+    f.out = ByteOut{};
+    f.out.buf = f.buffer.data();
+    f.out.cap = f.buffer.size();
+    f.out.drain = write_all;
+    f.out.ctx = &f;
+    return true;
+}
+
+bool out_file_commit(OutFile& f) {
+    bool ok = flush_out(f.out);
+    if (::close(f.fd) != 0 && ok) {
+        ok = false;
+        if (!f.error) f.error = errno;
+    }
+    f.fd = -1;
+    if (f.temp_path.empty()) return ok;
+    if (ok && std::rename(f.temp_path.c_str(), f.final_path.c_str()) != 0) {
+        ok = false;
+        if (!f.error) f.error = errno;
+    }
+    if (!ok) ::unlink(f.temp_path.c_str());
+    f.temp_path.clear();
+    return ok;
+}
+
+void out_file_discard(OutFile& f) {
+    if (f.fd >= 0) ::close(f.fd);
+    f.fd = -1;
+    if (!f.temp_path.empty()) ::unlink(f.temp_path.c_str());
+    f.temp_path.clear();
+}
+
+void null_out_init(NullOut& n) {
+    n.buffer.assign(1 << 16, 0);
+    n.out = ByteOut{};
+    n.out.buf = n.buffer.data();
+    n.out.cap = n.buffer.size();
+}
+
+bool in_file_open(InFile& f, const std::string& path) {
+    f.error = 0;
+    f.fd = ::open(path.c_str(), O_RDONLY);
+    if (f.fd < 0) {
+        f.error = errno;
+        return false;
+    }
+    struct stat st;
+    const bool stat_ok = ::fstat(f.fd, &st) == 0;
+    if (!stat_ok || S_ISDIR(st.st_mode)) {
+        f.error = stat_ok ? EISDIR : errno;
+        ::close(f.fd);
+        f.fd = -1;
+        return false;
+    }
+    f.buffer.assign(io_buffer_bytes, 0);
+    f.in = ByteIn{};
+    f.in.refill = read_chunk;
+    f.in.ctx = &f;
+    return true;
+}
+
+void in_file_close(InFile& f) {
+    if (f.fd >= 0) ::close(f.fd);
+    f.fd = -1;
+}
+
+int64_t in_file_read(InFile& f, uint8_t* dst, size_t len) {
+    size_t done = 0;
+    while (done < len) {
+        const ssize_t r = ::read(f.fd, dst + done, len - done);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            f.error = errno;
+            return -1;
+        }
+        if (r == 0) break;
+        done += static_cast<size_t>(r);
+    }
+    return static_cast<int64_t>(done);
+}
+
+FileId file_id(const std::string& path) {
+    FileId id;
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+        id.dev = st.st_dev;
+        id.ino = st.st_ino;
+        id.exists = true;
+    }
+    return id;
+}

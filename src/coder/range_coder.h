@@ -1,0 +1,40 @@
+// Carry-less range coder. A written byte is never changed again: when the
+// interval gets narrow while straddling a top-byte boundary, part of it is
+// given up instead of propagating a carry.
+#pragma once
+
+#include <cstdint>
+
+#include "coder/byte_stream.h"
+
+enum : uint8_t { rc_mode_pack = 1, rc_mode_unpack = 2 };
+
+struct RangeCoder {
+    uint32_t low = 0;
+    uint32_t range = 0xFFFFFFFFu;  // >= 0x4000 outside rc_encode
+    uint32_t code = 0;             // unpacking: the last four bytes read
+    uint8_t mode = rc_mode_pack;   // anything but rc_mode_unpack writes
+    ByteOut* out = nullptr;        // packing sink
+    ByteIn* in = nullptr;          // unpacking source
+};
+
+void rc_start(RangeCoder& rc);
+
+// One interval step. On entry rc.range holds the caller's unit (range >> 12
+// for a decision, range / total for a frequency table); the new interval is
+// [low + cum * unit, low + (cum + freq) * unit).
+void rc_encode(RangeCoder& rc, uint32_t cum, uint32_t freq);
+
+// Ends a member's stream: the four bytes of low.
+void rc_flush(RangeCoder& rc);
+
+// Starts decoding a member: takes its first four bytes.
+void rc_load(RangeCoder& rc);
+
+inline void rc_put_byte(RangeCoder& rc) { put_byte(*rc.out, static_cast<uint8_t>(rc.low >> 24)); }
+
+// A read past the end ORs in -1 (all ones), as the format defines; the stream
+// records the overread so the caller can report a truncated archive.
+inline void rc_get_byte(RangeCoder& rc) {
+    rc.code = (rc.code << 8) | static_cast<uint32_t>(get_byte(*rc.in));
+}

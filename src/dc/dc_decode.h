@@ -1,0 +1,21 @@
+// Distance decoder: rebuilds a transformed block run by run, keeping the
+// values of the symbol set ordered by the position of their next occurrence.
+#pragma once
+
+#include <cstdint>
+
+#include "coder/model.h"
+#include "coder/status.h"
+
+struct DistanceDecoder {
+    int32_t next_pos[256];       // next occurrence not yet written
+    uint8_t upcoming_list[256];  // [0, symbol_count): ascending next_pos
+    int32_t symbol_count;
+};
+
+// Reads one block's length, symbol set and distances and writes the
+// transformed block to buffer[0, n). n = 0 is the end marker. A length above
+// max_n, or any run, position or symbol set no packer can have written, fails
+// without writing outside buffer[0, max_n).
+[[nodiscard]] Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t max_n,
+                               int32_t& n);

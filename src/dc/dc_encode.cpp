@@ -1,0 +1,63 @@
+#include "dc/dc_encode.h"
+
+#include <cstring>
+
+void dc_begin_block(DistanceCoder& dc, NumberCoder& nc, int32_t n) {
+    encode_number(nc, static_cast<uint32_t>(n), 0, 0);
+    std::memset(dc.last_pos, 0xFF, sizeof dc.last_pos);
+    if (n > 0) std::memset(dc.distance, 0xFF, static_cast<size_t>(n) * sizeof dc.distance[0]);
+    dc.symbol_count = 0;
+    dc.prev_symbol = -1;
+}
+
+void dc_note_symbol(DistanceCoder& dc, uint8_t x, int32_t pos) {
+    if (x == dc.prev_symbol) {
+        dc.last_pos[x] = pos;
+        return;
+    }
+    int k;
+    if (dc.last_pos[x] < 0) {
+        dc.first_pos[x] = pos;
+        k = dc.symbol_count;
+        dc.mtf_list[k] = x;
+        int i = dc.symbol_count;
+        while (i > 0 && dc.sorted_symbols[i - 1] > x) {
+            dc.sorted_symbols[i] = dc.sorted_symbols[i - 1];
+            i--;
+        }
+        dc.sorted_symbols[i] = x;
+        dc.symbol_count++;
+    } else {
+        k = 1;  // index 0 holds prev_symbol, which differs from x
+        while (dc.mtf_list[k] != x) k++;
+        dc.distance[dc.last_pos[x]] = pos - dc.last_pos[x] - k - 1;
+    }
+    std::memmove(dc.mtf_list + 1, dc.mtf_list, static_cast<size_t>(k));
+    dc.mtf_list[0] = x;
+    dc.prev_symbol = x;
+    dc.last_pos[x] = pos;
+}
+
+void dc_emit(DistanceCoder& dc, NumberCoder& nc, const uint8_t* t, int32_t n) {
+    int a = 0;
+    for (int i = 0; i < dc.symbol_count; i++) {
+        const uint8_t x = dc.sorted_symbols[i];
+        encode_number(nc, static_cast<uint8_t>(x - a), 0, 1);
+        encode_number(nc, static_cast<uint32_t>(dc.first_pos[x]), x, 0);
+        // The run of the i-th most recent value has i distinct values after it.
+        const int32_t last = dc.last_pos[dc.mtf_list[i]];
+        dc.distance[last] = n - last - i - 1;
+        a = x;
+    }
+    encode_number(nc, 0, 0, 1);
+
+    uint8_t flag = 0;
+    for (int32_t p = 0; p < n; p++) {
+        if (dc.distance[p] < 0) {
+            flag = 1;
+        } else {
+            encode_number(nc, static_cast<uint32_t>(dc.distance[p]), t[p], flag);
+            flag = 0;
+        }
+    }
+}

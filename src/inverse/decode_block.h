@@ -1,0 +1,35 @@
+// Block decode: rebuilds a transformed block from the member's stream and
+// inverts the transform, writing the block's bytes out.
+#pragma once
+
+#include <cstdint>
+
+#include "coder/byte_stream.h"
+#include "coder/model.h"
+#include "coder/progress.h"
+#include "coder/status.h"
+#include "dc/dc_decode.h"
+
+struct BlockDecoder {
+    DistanceDecoder dd;
+    int32_t bucket_start[256];
+};
+
+// Entropy stage of one block: models reset, the coder loaded at a member's
+// first block, the transformed block into t[0, n) (n <= block_size) and its
+// primary index. n = 0 is the end marker.
+[[nodiscard]] Status decode_block_symbols(BlockDecoder& bd, NumberCoder& nc, uint8_t* t, uint32_t block_size,
+                                          bool first_block, int32_t& n, int32_t& primary);
+
+// Inverts the transform of t[0, n) (primary < n) and writes the n bytes to out.
+// links needs n entries; bucket_start is scratch of 256 entries. Fails when
+// t with this primary index is no transformed block (the walk closes early);
+// the bytes written are then garbage but every access stays in bounds.
+[[nodiscard]] Status invert_block(int32_t* bucket_start, const uint8_t* t, int32_t n, int32_t primary, int32_t* links,
+                    ByteOut& out);
+
+// The whole of one block: decode_block_symbols, an 'H' on progress, then
+// invert_block. The coder is loaded when nothing has been written to out yet.
+// n is the number of bytes written, 0 at the end marker.
+[[nodiscard]] Status decode_block(BlockDecoder& bd, NumberCoder& nc, uint8_t* t, uint32_t block_size,
+                                  int32_t* links, ByteOut& out, ProgressSink progress, int32_t& n);

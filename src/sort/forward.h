@@ -1,0 +1,24 @@
+// Forward block-sorting transform over left contexts: positions are ordered
+// by data[v], data[v-1], ... towards the block start (a proper prefix first);
+// row j's byte is data[v+1] (data[0] for v = n-1) and the primary index is
+// the row of position n-1.
+#pragma once
+
+#include <cstdint>
+
+#include "coder/progress.h"
+
+struct Sorter;
+
+// A sorter holds the fixed tables of one block sort (about 0.5 MiB); make one
+// per thread that sorts.
+Sorter* sorter_create();
+void sorter_destroy(Sorter* s);
+
+// Sorts data[0, n), 1 <= n. Needs at least 4004 zero bytes in front of data,
+// data[n] writable (sentinel) and index with n + 1 entries. On success the
+// transformed block is left as bytes in ((uint8_t*)index)[0, n) and primary
+// holds its primary index. Prints 'D' when sorting starts and '\b', 'W' when
+// it ends. Fails only when a working table cannot be allocated.
+[[nodiscard]] bool forward_transform(Sorter& s, uint8_t* data, int32_t n, int32_t* index, ProgressSink progress,
+                                     int32_t& primary);

@@ -1,0 +1,242 @@
+// Range coder and adaptive integer model: exact bytes and exact model states,
+// then decoding as the mirror of encoding.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "coder/model.h"
+#include "coder/range_coder.h"
+#include "support/memory_stream.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct StepCase {
+    uint32_t low, unit;
+    Bytes written;
+    uint32_t end_low, end_range;
+};
+
+TEST(RangeCoder, StartThenFlushWritesFourZeros) {
+    NumberCoder nc;
+    MemoryOut m;
+    start_packing(nc, m);
+    rc_flush(nc.rc);
+    EXPECT_EQ(memory_out_bytes(m), (Bytes{0, 0, 0, 0}));
+}
+
+TEST(RangeCoder, StraddleAndShiftCases) {
+    const StepCase cases[] = {
+        {0x12FFF000, 0x2000, {0x13, 0x00}, 0x00000000, 0x10000000},  // tie keeps the upper part
+        {0x12FFD000, 0x3800, {0x12, 0xFF}, 0xD0000000, 0x2FFF0000},  // lower part is larger
+        {0x12FFF000, 0x4000, {}, 0x12FFF000, 0x4000},                // wide enough: no cut
+        {0x12345678, 0x400000, {0x12}, 0x34567800, 0x40000000},      // plain shift
+    };
+    for (const StepCase& c : cases) {
+        SCOPED_TRACE(c.low);
+        NumberCoder nc;
+        MemoryOut m;
+        start_packing(nc, m);
+        nc.rc.low = c.low;
+        nc.rc.range = c.unit;
+        rc_encode(nc.rc, 0, 1);
+        EXPECT_EQ(memory_out_bytes(m), c.written);
+        EXPECT_EQ(nc.rc.low, c.end_low);
+        EXPECT_EQ(nc.rc.range, c.end_range);
+    }
+}
+
+TEST(IntegerModel, NumbersInContextZeroGiveKnownBytes) {
+    const std::pair<std::vector<uint32_t>, Bytes> cases[] = {
+        {{0}, {0x00, 0x00, 0x00, 0x00}},
+        {{1, 0}, {0x0F, 0xFF, 0xFF, 0x00}},
+        {{8, 0}, {0x7F, 0xFF, 0xF8, 0x00}},
+        {{100, 0}, {0xF1, 0x1F, 0xD0, 0x00, 0x00}},
+        {{4194304, 0}, {0xFF, 0xFF, 0xA0, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00}},
+    };
+    for (const auto& [numbers, bytes] : cases) {
+        SCOPED_TRACE(numbers[0]);
+        NumberCoder nc;
+        MemoryOut m;
+        start_packing(nc, m);
+        for (uint32_t v : numbers) encode_number(nc, v, 0, 0);
+        rc_flush(nc.rc);
+        EXPECT_EQ(memory_out_bytes(m), bytes);
+    }
+}
+
+TEST(IntegerModel, CodingFiveMovesEveryEstimate) {
+    NumberCoder nc;
+    MemoryOut m;
+    start_packing(nc, m);
+    encode_number(nc, 5, 0, 0);
+    const SymbolRecord& r = nc.models.symbol_model[0];
+    EXPECT_EQ(r.length_state, 1);
+    EXPECT_EQ(nc.models.shared_length_prob[0][0][0], 2080);
+    EXPECT_EQ(r.symbol_length_prob[0], 2304);
+    const uint16_t* tables[] = {r.symbol_freq, &nc.models.shared_freq[0][0][0]};
+    for (const uint16_t* t : tables) {
+        EXPECT_EQ(t[6], 4);
+        EXPECT_EQ(t[0], 11);
+        EXPECT_EQ(t[5], 1);
+    }
+    // Other symbols and the other kind are untouched.
+    EXPECT_EQ(nc.models.symbol_model[1].symbol_freq[0], 8);
+    EXPECT_EQ(nc.models.shared_freq[1][0][0], 8);
+}
+
+TEST(IntegerModel, LengthStateMovesHalfwayToEachBitLength) {
+    NumberCoder nc;
+    MemoryOut m;
+    start_packing(nc, m);
+    encode_number(nc, 100, 7, 1);  // bit length 7
+    EXPECT_EQ(nc.models.symbol_model[7].length_state, 3);
+    encode_number(nc, 0, 7, 0);  // coding 0 halves it
+    EXPECT_EQ(nc.models.symbol_model[7].length_state, 1);
+    encode_number(nc, 4194304, 7, 0);  // bit length 23
+    EXPECT_EQ(nc.models.symbol_model[7].length_state, 12);
+}
+
+TEST(IntegerModel, FrequencyTableHalvesPastItsLimit) {
+    uint16_t t[9] = {4094, 1, 1, 1, 1, 1, 1, 1, 4087};
+    update_freq(t, 1, 12);
+    const uint16_t want[9] = {2052, 2, 1, 1, 1, 1, 1, 1, 2044};
+    for (int i = 0; i < 9; i++) EXPECT_EQ(t[i], want[i]) << "slot " << i;
+
+    uint16_t fast[9] = {8, 1, 1, 1, 1, 1, 1, 1, 1};
+    update_freq(fast, 3, 7);  // increment (8 >> 7) + 3
+    EXPECT_EQ(fast[3], 4);
+    EXPECT_EQ(fast[0], 11);
+}
+
+TEST(IntegerModel, ResetRestoresEveryStartValue) {
+    NumberCoder nc;
+    MemoryOut m;
+    start_packing(nc, m);
+    std::mt19937 rng(5);
+    for (int i = 0; i < 2000; i++) encode_number(nc, rng() >> (rng() % 32 + 5), rng() & 255, rng() & 1);
+    ModelSet fresh;
+    reset_models(fresh);
+    reset_models(nc.models);
+    EXPECT_EQ(std::memcmp(&fresh, &nc.models, sizeof fresh), 0);
+    EXPECT_EQ(fresh.symbol_model[200].symbol_length_prob[31], 2048);
+    EXPECT_EQ(fresh.long_bit_prob[26][0], 2048);
+    EXPECT_EQ(fresh.symbol_freq_shift, 7);
+}
+
+struct Item {
+    uint32_t value;
+    uint8_t symbol, kind;
+    bool block_start;
+};
+
+std::vector<Item> random_items(uint32_t seed, size_t count) {
+    std::mt19937 rng(seed);
+    std::vector<Item> items;
+    for (size_t i = 0; i < count; i++) {
+        const int bits = static_cast<int>(rng() % 28);  // bit lengths 0..27
+        uint32_t v = bits == 0 ? 0 : (1u << (bits - 1)) | (rng() & ((1u << (bits - 1)) - 1));
+        if (rng() % 3 == 0) v = rng() % 8;  // small numbers are the common case
+        items.push_back({v, static_cast<uint8_t>(rng() % 6 == 0 ? rng() & 255 : rng() % 4),
+                         static_cast<uint8_t>(rng() & 1), rng() % 500 == 0});
+    }
+    return items;
+}
+
+TEST(IntegerModel, DecodingMirrorsEncodingAndTakesExactlyItsBytes) {
+    for (uint32_t seed = 1; seed <= 6; seed++) {
+        SCOPED_TRACE(seed);
+        const std::vector<Item> items = random_items(seed, 20000);
+        NumberCoder enc;
+        MemoryOut m;
+        start_packing(enc, m);
+        for (const Item& it : items) {
+            if (it.block_start) reset_models(enc.models);
+            encode_number(enc, it.value, it.symbol, it.kind);
+        }
+        rc_flush(enc.rc);
+        Bytes bytes = memory_out_bytes(m);
+        const size_t stream_size = bytes.size();
+        bytes.insert(bytes.end(), {0xAB, 0xCD, 0xEF});  // the next entry of an archive
+
+        ByteIn in;
+        byte_in_from_memory(in, bytes.data(), bytes.size());
+        NumberCoder dec;
+        start_unpacking(dec, in);
+        for (size_t i = 0; i < items.size(); i++) {
+            if (items[i].block_start) reset_models(dec.models);
+            uint32_t v = 0;
+            ASSERT_EQ(decode_number(dec, items[i].symbol, items[i].kind, v), Status::ok) << i;
+            ASSERT_EQ(v, items[i].value) << "item " << i;
+        }
+        EXPECT_EQ(bytes_in(in), stream_size);
+        EXPECT_FALSE(in.overread);
+    }
+}
+
+TEST(IntegerModel, LargestNumbersRoundTrip) {
+    const uint32_t values[] = {(1u << 27) - 1, 1u << 26, 8, 7, 0, 4194304, (1u << 27) - 1};
+    NumberCoder enc;
+    MemoryOut m;
+    start_packing(enc, m);
+    for (uint32_t v : values) encode_number(enc, v, 255, 1);
+    rc_flush(enc.rc);
+    const Bytes& bytes = memory_out_bytes(m);
+    ByteIn in;
+    byte_in_from_memory(in, bytes.data(), bytes.size());
+    NumberCoder dec;
+    start_unpacking(dec, in);
+    for (uint32_t want : values) {
+        uint32_t v = 0;
+        ASSERT_EQ(decode_number(dec, 255, 1, v), Status::ok);
+        EXPECT_EQ(v, want);
+    }
+}
+
+TEST(IntegerModel, GarbageNeverReadsPastTheTables) {
+    // Any byte sequence either decodes or is rejected; the sanitizers and the
+    // bounds of each result are what this checks.
+    std::mt19937 rng(99);
+    int rejected = 0;
+    for (int trial = 0; trial < 300; trial++) {
+        Bytes bytes(64);
+        for (auto& b : bytes) b = static_cast<uint8_t>(trial % 3 == 0 ? 0xFF : rng());
+        ByteIn in;
+        byte_in_from_memory(in, bytes.data(), bytes.size());
+        NumberCoder dec;
+        start_unpacking(dec, in);
+        for (int i = 0; i < 200; i++) {
+            uint32_t v = 0;
+            const Status st = decode_number(dec, static_cast<uint8_t>(rng()), rng() & 1, v);
+            if (st != Status::ok) {
+                rejected++;
+                break;
+            }
+            ASSERT_LT(v, 1u << 27);
+        }
+    }
+    EXPECT_GT(rejected, 0);  // all-ones input runs the length chain away
+}
+
+TEST(IntegerModel, ReadingPastTheEndIsRecorded) {
+    NumberCoder enc;
+    MemoryOut m;
+    start_packing(enc, m);
+    for (int i = 0; i < 50; i++) encode_number(enc, 1000 + i, 3, 0);
+    rc_flush(enc.rc);
+    Bytes bytes = memory_out_bytes(m);
+    bytes.resize(bytes.size() - 6);
+    ByteIn in;
+    byte_in_from_memory(in, bytes.data(), bytes.size());
+    NumberCoder dec;
+    start_unpacking(dec, in);
+    for (int i = 0; i < 50; i++) {
+        uint32_t v;
+        if (decode_number(dec, 3, 0, v) != Status::ok) break;
+    }
+    EXPECT_TRUE(in.overread);
+}
+
+}  // namespace
