@@ -16,6 +16,7 @@ struct PackOptions {
     std::string archive;
     std::vector<std::string> files;
     uint32_t block_size = default_block_size;
+    int threads = 1;  // threads that sort blocks; the archive does not depend on it
 };
 
 RunResult pack_archive(const PackOptions& opt, const Console& con);

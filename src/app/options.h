@@ -1,0 +1,25 @@
+// Options come before the command letter and start with '-', so every form
+// of the plain command line (vorb e|d ARCHIVE [FILE...]) keeps its meaning.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+constexpr uint32_t max_block_mib = 127;  // the largest whole MiB below the format's limit
+
+struct Options {
+    bool help = false;
+    bool version = false;
+    bool quiet = false;
+    int threads = 0;          // 0: every core
+    uint32_t block_mib = 4;   // packing block size in MiB
+    std::string directory;    // -C: where d puts the members
+    int first_arg = 1;        // index of the command letter in argv
+    std::string error;        // set when the options are wrong
+};
+
+// Parses argv[1..] up to the first argument that is not an option (or "--").
+Options parse_options(int argc, const char* const* argv);
+
+// Threads to use for a request of n (0: every core).
+int resolve_threads(int n);
