@@ -62,9 +62,12 @@ bool out_file_create(OutFile& f, const std::string& final_path, bool follow_link
             std::free(real);
         }
     }
-    if (::stat(f.final_path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    // Without follow_link the name itself is looked at: a link is replaced
+    // by the rename like a file, whatever it points to.
+    const int found = follow_link ? ::stat(f.final_path.c_str(), &st) : ::lstat(f.final_path.c_str(), &st);
+    if (found == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
         // A device or pipe cannot be replaced by renaming; write to it directly.
-        f.fd = ::open(f.final_path.c_str(), O_WRONLY | O_TRUNC);
+        f.fd = ::open(f.final_path.c_str(), O_WRONLY | O_TRUNC | (follow_link ? 0 : O_NOFOLLOW));
     } else {
         std::string templ = f.final_path + ".vorbtmpXXXXXX";
         f.fd = ::mkstemp(templ.data());

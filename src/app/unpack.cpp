@@ -5,6 +5,7 @@
 
 #include "app/archive_reader.h"
 #include "app/file_io.h"
+#include "app/parallel_decode.h"
 
 std::string header_error(HeaderRead h, uint32_t block_size) {
     switch (h) {
@@ -39,6 +40,14 @@ RunResult unpack_archive(const UnpackOptions& opt, const Console& con) {
     MemberDecoder dec;
     RunResult r = open_archive(arc, opt.archive, h, dec);
     if (r.status != 0) return r;
+    ParallelDecoder par;
+    if (opt.threads > 1) {
+        // The single-thread decoder's buffers are not needed then.
+        release_buffers(dec.buffers);
+        if (!parallel_decoder_init(par, arc.in, h.block_size, opt.threads))
+            return run_failed("\nNot enough memory for the archive's block size of " +
+                              std::to_string(h.block_size));
+    }
 
     const std::string prefix = opt.directory.empty() ? std::string("_") : opt.directory + "/_";
     const ProgressSink progress = console_progress(con);
@@ -69,7 +78,8 @@ RunResult unpack_archive(const UnpackOptions& opt, const Console& con) {
         const uint64_t start = clock_ms();
         say_member(con, shown);
         MemberStats stats;
-        const Status st = decode_member(dec, *out, progress, true, stats);
+        const Status st = opt.threads > 1 ? decode_member_parallel(par, *out, progress, stats)
+                                          : decode_member(dec, *out, progress, true, stats);
         if (st != Status::ok) {
             out_file_discard(file);
             return run_failed(member_error(st, shown, arc, file.error));
