@@ -1,6 +1,8 @@
 // Inverse transform and block decode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <string>
 
 #include "dc/block_code.h"
@@ -11,19 +13,22 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes invert(const std::string& t, int32_t primary, std::vector<int32_t>* links_out = nullptr) {
-    MemoryOut m;
-    memory_out_init(m);
-    std::vector<int32_t> links(t.size(), -7);
-    int32_t buckets[256];
-    const Status st = invert_block(buckets, reinterpret_cast<const uint8_t*>(t.data()), static_cast<int32_t>(t.size()),
-                                   primary, links.data(), m.out);
-    EXPECT_EQ(st, Status::ok);
-    if (links_out) *links_out = links;
-    return memory_out_bytes(m);
-}
-
 Bytes bytes_of(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// Packed links: the row of the next position above the low 8 bits.
+Bytes invert(const std::string& t, int32_t primary, std::vector<int32_t>* links_out = nullptr) {
+    Bytes block(t.begin(), t.end());
+    std::vector<int32_t> links(t.size(), -7), scratch(t.size(), -7);
+    int32_t buckets[256];
+    const Status st = invert_block(buckets, block.data(), static_cast<int32_t>(t.size()), primary, links.data(),
+                                   scratch.data());
+    EXPECT_EQ(st, Status::ok);
+    if (links_out) {
+        links_out->clear();
+        for (int32_t l : links) links_out->push_back(static_cast<int32_t>(static_cast<uint32_t>(l) >> 8));
+    }
+    return block;
+}
 
 TEST(InverseTransform, KnownBlocks) {
     std::vector<int32_t> links;
@@ -54,13 +59,61 @@ TEST(InverseTransform, PrimaryIndexAtEitherEnd) {
 TEST(InverseTransform, DamagedBlockIsRejectedWithoutStrayAccess) {
     // "bab" with primary 0 walks a cycle of two rows: no sequence of three
     // bytes has this transform.
-    MemoryOut m;
-    memory_out_init(m);
-    std::vector<int32_t> links(3, 1 << 30);  // stale values must never be followed
+    std::vector<int32_t> links(3, 1 << 30), scratch(3, 1 << 30);  // stale values must never be followed
     int32_t buckets[256];
-    const std::string t = "bab";
-    EXPECT_EQ(invert_block(buckets, reinterpret_cast<const uint8_t*>(t.data()), 3, 0, links.data(), m.out),
-              Status::bad_transform);
+    Bytes t = bytes_of("bab");
+    EXPECT_EQ(invert_block(buckets, t.data(), 3, 0, links.data(), scratch.data()), Status::bad_transform);
+}
+
+// The transform by its definition: rows ordered by the bytes read backwards
+// from each position, a shorter reading first.
+std::pair<Bytes, int32_t> slow_transform(const Bytes& s) {
+    const int32_t n = static_cast<int32_t>(s.size());
+    std::vector<int32_t> rows(n);
+    for (int32_t i = 0; i < n; i++) rows[i] = i;
+    std::sort(rows.begin(), rows.end(), [&](int32_t a, int32_t b) {
+        for (; a >= 0 && b >= 0; a--, b--)
+            if (s[a] != s[b]) return s[a] < s[b];
+        return a < b;
+    });
+    Bytes t(n);
+    int32_t primary = -1;
+    for (int32_t j = 0; j < n; j++) {
+        if (rows[j] == n - 1) primary = j;
+        t[j] = rows[j] == n - 1 ? s[0] : s[rows[j] + 1];
+    }
+    return {t, primary};
+}
+
+TEST(InverseTransform, AcceptsExactlyTheRealTransforms) {
+    // Every (t, primary) over a two-letter alphabet up to 7 bytes: either it
+    // inverts to bytes whose transform it is, or it is no transform at all.
+    for (int32_t n = 1; n <= 7; n++) {
+        std::set<std::string> real;  // transformed bytes followed by the primary index
+        for (uint32_t bits = 0; bits < (1u << n); bits++) {
+            Bytes s(n);
+            for (int32_t i = 0; i < n; i++) s[i] = (bits >> i) & 1 ? 'b' : 'a';
+            const auto [t, primary] = slow_transform(s);
+            real.insert(std::string(t.begin(), t.end()) + static_cast<char>('0' + primary));
+        }
+        int accepted = 0;
+        for (uint32_t bits = 0; bits < (1u << n); bits++)
+            for (int32_t primary = 0; primary < n; primary++) {
+                Bytes t(n);
+                for (int32_t i = 0; i < n; i++) t[i] = (bits >> i) & 1 ? 'b' : 'a';
+                Bytes block = t;
+                std::vector<int32_t> links(n, 1 << 30), scratch(n, 1 << 30);
+                int32_t buckets[256];
+                const Status st = invert_block(buckets, block.data(), n, primary, links.data(), scratch.data());
+                const bool is_real = real.count(std::string(t.begin(), t.end()) + static_cast<char>('0' + primary)) > 0;
+                ASSERT_EQ(st == Status::ok, is_real) << "n " << n << " primary " << primary;
+                if (st == Status::ok) {
+                    EXPECT_EQ(slow_transform(block), std::make_pair(t, primary));
+                    accepted++;
+                }
+            }
+        EXPECT_EQ(accepted, static_cast<int>(real.size()));
+    }
 }
 
 // Codes blocks (already transformed) as one member, then decodes with decode_block.
@@ -91,7 +144,7 @@ TEST(BlockDecode, MemberStreamsEndAtTheirEndMarker) {
     dec.rc.in = &in;
     BlockDecoder bd;
     Bytes buffer(16);
-    std::vector<int32_t> links(16);
+    std::vector<int32_t> links(16), scratch(16);
     std::string progress;
     ProgressSink sink{[](void* ctx, char c) { static_cast<std::string*>(ctx)->push_back(c); }, &progress};
 
@@ -101,7 +154,7 @@ TEST(BlockDecode, MemberStreamsEndAtTheirEndMarker) {
     int32_t n = 0;
     std::vector<int32_t> sizes;
     do {
-        ASSERT_EQ(decode_block(bd, dec, buffer.data(), 16, links.data(), out.out, sink, n), Status::ok);
+        ASSERT_EQ(decode_block(bd, dec, buffer.data(), 16, links.data(), scratch.data(), out.out, sink, n), Status::ok);
         sizes.push_back(n);
     } while (n > 0);
     EXPECT_EQ(sizes, (std::vector<int32_t>{6, 11, 1, 0}));
@@ -113,7 +166,7 @@ TEST(BlockDecode, MemberStreamsEndAtTheirEndMarker) {
     MemoryOut out2;
     memory_out_init(out2);
     rc_start(dec.rc);
-    ASSERT_EQ(decode_block(bd, dec, buffer.data(), 16, links.data(), out2.out, sink, n), Status::ok);
+    ASSERT_EQ(decode_block(bd, dec, buffer.data(), 16, links.data(), scratch.data(), out2.out, sink, n), Status::ok);
     EXPECT_EQ(n, 0);
     EXPECT_TRUE(memory_out_bytes(out2).empty());
     EXPECT_EQ(bytes_in(in), stream.size());

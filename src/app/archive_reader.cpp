@@ -31,7 +31,7 @@ bool read_entry(ByteIn& in, ArchiveEntry& e) {
 }
 
 bool member_decoder_init(MemberDecoder& d, ByteIn& in, uint32_t block_size) {
-    if (!setup_buffers(d.buffers, block_size, false)) return false;
+    if (!setup_buffers(d.buffers, block_size, true)) return false;
     d.in = &in;
     d.nc->rc.mode = rc_mode_unpack;
     d.nc->rc.in = &in;
@@ -56,7 +56,8 @@ Status decode_member(MemberDecoder& d, ByteOut& out, ProgressSink progress, bool
         stats.unpacked += static_cast<uint64_t>(n);
         if (invert) {
             progress_put(progress, 'H');
-            VORB_TRY(invert_block(d.bd->bucket_start, t, n, primary, d.buffers.index, out));
+            VORB_TRY(invert_block(d.bd->bucket_start, t, n, primary, d.buffers.index, d.buffers.distance));
+            put_bytes(out, t, static_cast<size_t>(n));
             if (out.failed) return Status::write_failed;
         }
     }

@@ -17,13 +17,13 @@ struct BlockBuffers {
     uint8_t* block_alloc = nullptr;  // guard_bytes + block_size + 1 bytes
     uint8_t* block_start = nullptr;  // block_alloc + guard_bytes
     int32_t* index = nullptr;        // block_size + 1 entries
-    int32_t* distance = nullptr;     // block_size + 1 entries; packing only
+    int32_t* distance = nullptr;     // block_size + 1 entries: distances, or the backward links of a decode
 };
 
 // Allocates the buffers for block_size (1..max_block_size) and zeroes the
-// guard in front of the block start. The
-// distance array is only allocated when with_distance is set (unpacking has
-// no use for it). Returns false, with nothing allocated, when memory is short.
+// guard in front of the block start. The distance array is only allocated
+// when with_distance is set (the sorting slots of a pack have no use for it).
+// Returns false, with nothing allocated, when memory is short.
 [[nodiscard]] bool setup_buffers(BlockBuffers& b, uint32_t block_size, bool with_distance);
 
 // Frees whatever setup_buffers allocated; safe on buffers never set up.

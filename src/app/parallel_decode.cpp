@@ -3,8 +3,7 @@
 #include <deque>
 
 struct InverseSlot {
-    BlockBuffers buffers;           // block: the transformed bytes; index: the links
-    std::vector<uint8_t> bytes;     // the block's bytes once inverted
+    BlockBuffers buffers;  // block: the transformed bytes, then the block's; index, distance: links
     int32_t bucket_start[256];
     int32_t n = 0;
     int32_t primary = 0;
@@ -20,10 +19,8 @@ namespace {
 
 void invert_slot(void* ctx) {
     InverseSlot& s = *static_cast<InverseSlot*>(ctx);
-    ByteOut out;
-    out.buf = s.bytes.data();
-    out.cap = s.bytes.size();
-    s.status = invert_block(s.bucket_start, s.buffers.block_start, s.n, s.primary, s.buffers.index, out);
+    s.status = invert_block(s.bucket_start, s.buffers.block_start, s.n, s.primary, s.buffers.index,
+                            s.buffers.distance);
 }
 
 // Writes the oldest block in flight once its inverse is done.
@@ -35,7 +32,7 @@ Status finish_oldest(ParallelDecoder& d, std::deque<InverseSlot*>& pending, std:
     free_slots.push_back(s);
     VORB_TRY(s->status);
     progress_put(progress, 'H');
-    put_bytes(out, s->bytes.data(), static_cast<size_t>(s->n));
+    put_bytes(out, s->buffers.block_start, static_cast<size_t>(s->n));
     return out.failed ? Status::write_failed : Status::ok;
 }
 
@@ -49,12 +46,7 @@ bool parallel_decoder_init(ParallelDecoder& d, ByteIn& in, uint32_t block_size, 
     // One slot more than workers, so the next block decodes while every worker inverts.
     for (int i = 0; i <= threads; i++) {
         auto s = std::make_unique<InverseSlot>();
-        if (!setup_buffers(s->buffers, block_size, false)) return false;
-        try {
-            s->bytes.resize(block_size);
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
+        if (!setup_buffers(s->buffers, block_size, true)) return false;
         s->job.run = invert_slot;
         s->job.ctx = s.get();
         d.slots.push_back(std::move(s));

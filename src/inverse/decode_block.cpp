@@ -15,9 +15,10 @@ Status decode_block_symbols(BlockDecoder& bd, NumberCoder& nc, uint8_t* t, uint3
     return Status::ok;
 }
 
-Status invert_block(int32_t* bucket_start, const uint8_t* t, int32_t n, int32_t primary, int32_t* links,
-                    ByteOut& out) {
-    // Bucket starts: how many bytes of t lie below each value.
+namespace {
+
+// Counts of each value in t, turned into the first row of each value's bucket.
+void count_buckets(int32_t* bucket_start, const uint8_t* t, int32_t n) {
     std::memset(bucket_start, 0, 256 * sizeof bucket_start[0]);
     for (int32_t i = 0; i < n; i++) bucket_start[t[i]]++;
     int32_t total = n;
@@ -25,31 +26,99 @@ Status invert_block(int32_t* bucket_start, const uint8_t* t, int32_t n, int32_t 
         total -= bucket_start[x];
         bucket_start[x] = total;
     }
+}
 
+// One walk with the links and the bytes in separate arrays: any block size.
+// The bytes go to s, which must not overlap t.
+Status invert_one_walk(int32_t* bucket_start, const uint8_t* t, int32_t n, int32_t primary, int32_t* links,
+                       uint8_t* s) {
+    const uint8_t x0 = t[primary];
+    s[0] = x0;
     // The row of position 0 takes the first place of its bucket; every other
     // row links to the row of the position after it.
-    const uint8_t x0 = t[primary];
-    put_byte(out, x0);
     int32_t p = bucket_start[x0]++;
     for (int32_t i = 0; i < primary; i++) links[i] = bucket_start[t[i]]++;
     for (int32_t i = primary + 1; i < n; i++) links[i] = bucket_start[t[i]]++;
-    // Closing the cycle keeps a damaged block's walk inside the array; a
-    // block that is a real transform reaches the primary row exactly last.
+    // Closing the cycle keeps a damaged block's walk inside the array. A real
+    // transform links all n rows in one cycle, so the walk meets the primary
+    // row exactly last; a damaged one can close a shorter cycle whose length
+    // divides n and would end on it too, so every earlier visit is checked.
     links[primary] = p;
-
     for (int32_t k = 1; k < n; k++) {
-        put_byte(out, t[p]);
+        VORB_CHECK(p != primary, Status::bad_transform);
+        s[k] = t[p];
         p = links[p];
     }
     VORB_CHECK(p == primary, Status::bad_transform);
     return Status::ok;
 }
 
+// Two walks over entries that carry the next row and a byte together, so each
+// step is one memory access and the two chains of misses overlap.
+Status invert_two_walks(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary, uint32_t* fwd,
+                        uint32_t* back) {
+    const uint8_t x0 = t[primary];
+    const uint32_t p0 = static_cast<uint32_t>(bucket_start[x0]++);
+    for (int32_t i = 0; i < n; i++) {
+        if (i == primary) continue;
+        const uint32_t next = static_cast<uint32_t>(bucket_start[t[i]]++);
+        fwd[i] = next << 8 | t[i];
+        back[next] = static_cast<uint32_t>(i) << 8 | t[i];
+    }
+    // Closing the cycle keeps every walk inside the arrays, damaged or not.
+    fwd[primary] = p0 << 8 | x0;
+    back[p0] = static_cast<uint32_t>(primary) << 8 | x0;
+
+    // Forward from the row of position 0 writes bytes 1..h; backward from the
+    // row of position n-1 writes n-1 down to h+1. On a real transform both
+    // end on the row of position h, and neither passes the other's start:
+    // that is checked, since a damaged block can form shorter cycles.
+    const uint32_t last = static_cast<uint32_t>(primary);
+    const int32_t h = (n - 1) / 2;
+    const int32_t m = n - 1 - h;
+    uint32_t p = p0, r = last;
+    t[0] = x0;
+    for (int32_t k = 0; k < h; k++) {
+        VORB_CHECK(p != last && r != p0, Status::bad_transform);
+        const uint32_t e = fwd[p];
+        const uint32_t f = back[r];
+        t[1 + k] = static_cast<uint8_t>(e);
+        t[n - 1 - k] = static_cast<uint8_t>(f);
+        p = e >> 8;
+        r = f >> 8;
+    }
+    if (m > h) {
+        VORB_CHECK(r != p0, Status::bad_transform);
+        const uint32_t f = back[r];
+        t[n - 1 - h] = static_cast<uint8_t>(f);
+        r = f >> 8;
+    }
+    VORB_CHECK(p == r, Status::bad_transform);
+    return Status::ok;
+}
+
+}  // namespace
+
+Status invert_block(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary, int32_t* links,
+                    int32_t* scratch) {
+    count_buckets(bucket_start, t, n);
+    if (n < (1 << 24))
+        return invert_two_walks(bucket_start, t, n, primary, reinterpret_cast<uint32_t*>(links),
+                                reinterpret_cast<uint32_t*>(scratch));
+    // Row numbers no longer fit beside a byte: walk the plain links.
+    uint8_t* s = reinterpret_cast<uint8_t*>(scratch);
+    VORB_TRY(invert_one_walk(bucket_start, t, n, primary, links, s));
+    std::memcpy(t, s, static_cast<size_t>(n));
+    return Status::ok;
+}
+
 Status decode_block(BlockDecoder& bd, NumberCoder& nc, uint8_t* t, uint32_t block_size, int32_t* links,
-                    ByteOut& out, ProgressSink progress, int32_t& n) {
+                    int32_t* scratch, ByteOut& out, ProgressSink progress, int32_t& n) {
     int32_t primary = 0;
     VORB_TRY(decode_block_symbols(bd, nc, t, block_size, bytes_out(out) == 0, n, primary));
     if (n == 0) return Status::ok;
     progress_put(progress, 'H');
-    return invert_block(bd.bucket_start, t, n, primary, links, out);
+    VORB_TRY(invert_block(bd.bucket_start, t, n, primary, links, scratch));
+    put_bytes(out, t, static_cast<size_t>(n));
+    return Status::ok;
 }

@@ -21,15 +21,19 @@ struct BlockDecoder {
 [[nodiscard]] Status decode_block_symbols(BlockDecoder& bd, NumberCoder& nc, uint8_t* t, uint32_t block_size,
                                           bool first_block, int32_t& n, int32_t& primary);
 
-// Inverts the transform of t[0, n) (primary < n) and writes the n bytes to out.
-// links needs n entries; bucket_start is scratch of 256 entries. Fails when
-// t with this primary index is no transformed block (the walk closes early);
-// the bytes written are then garbage but every access stays in bounds.
-[[nodiscard]] Status invert_block(int32_t* bucket_start, const uint8_t* t, int32_t n, int32_t primary, int32_t* links,
-                    ByteOut& out);
+// Inverts the transform of t[0, n) (primary < n) in place: on success
+// t[0, n) holds the block's bytes. links and scratch need n entries each;
+// bucket_start is scratch of 256 entries. Below 2^24 bytes the bytes are
+// rebuilt by two walks, from the block's first byte forward and from its last
+// byte backward, whose cache misses overlap. Fails when t with this primary
+// index is no transformed block (its rows do not form one cycle); every
+// access stays in bounds regardless, and t is then garbage.
+[[nodiscard]] Status invert_block(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary, int32_t* links,
+                                  int32_t* scratch);
 
 // The whole of one block: decode_block_symbols, an 'H' on progress, then
 // invert_block. The coder is loaded when nothing has been written to out yet.
 // n is the number of bytes written, 0 at the end marker.
 [[nodiscard]] Status decode_block(BlockDecoder& bd, NumberCoder& nc, uint8_t* t, uint32_t block_size,
-                                  int32_t* links, ByteOut& out, ProgressSink progress, int32_t& n);
+                                  int32_t* links, int32_t* scratch, ByteOut& out, ProgressSink progress,
+                                  int32_t& n);
