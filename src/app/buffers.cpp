@@ -2,14 +2,32 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
+
+namespace {
+
+// The sort and the inverse transform jump all over these areas; on 2 MiB
+// pages their accesses stop missing the TLB.
+void* alloc_large(size_t bytes) {
+    constexpr size_t huge = size_t{2} << 20;
+    if (bytes < huge) return std::malloc(bytes);
+    void* p = nullptr;
+    if (posix_memalign(&p, huge, bytes) != 0) return nullptr;
+#ifdef MADV_HUGEPAGE
+    madvise(p, bytes, MADV_HUGEPAGE);
+#endif
+    return p;
+}
+
+}  // namespace
 
 bool setup_buffers(BlockBuffers& b, uint32_t block_size, bool with_distance) {
     release_buffers(b);
     if (block_size == 0 || block_size > max_block_size) return false;
     const size_t entries = static_cast<size_t>(block_size) + 1;
-    b.block_alloc = static_cast<uint8_t*>(std::malloc(guard_bytes + entries));
-    b.index = static_cast<int32_t*>(std::malloc(entries * sizeof(int32_t)));
-    if (with_distance) b.distance = static_cast<int32_t*>(std::malloc(entries * sizeof(int32_t)));
+    b.block_alloc = static_cast<uint8_t*>(alloc_large(guard_bytes + entries));
+    b.index = static_cast<int32_t*>(alloc_large(entries * sizeof(int32_t)));
+    if (with_distance) b.distance = static_cast<int32_t*>(alloc_large(entries * sizeof(int32_t)));
     if (!b.block_alloc || !b.index || (with_distance && !b.distance)) {
         release_buffers(b);
         return false;
