@@ -3,9 +3,9 @@
 # Debian packages when run as root; otherwise names them and fails.
 set -euo pipefail
 
-need_cmds=(cmake g++ make)
+need_cmds=(cmake g++ make groff)
 need_files=(/usr/include/gtest/gtest.h /usr/include/divsufsort.h)
-pkgs=(cmake g++ make libgtest-dev libdivsufsort-dev)
+pkgs=(cmake g++ make groff-base libgtest-dev libdivsufsort-dev)
 
 missing=0
 for c in "${need_cmds[@]}"; do command -v "$c" >/dev/null 2>&1 || missing=1; done
