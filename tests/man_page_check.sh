@@ -8,4 +8,5 @@ if [ -n "$warnings" ]; then
   exit 1
 fi
 # And it must say what the program does.
-groff -man -Tutf8 "$page" 2>/dev/null | grep -q 'EXIT STATUS'
+rendered=$(groff -man -Tutf8 "$page" 2>/dev/null)
+grep -q 'EXIT STATUS' <<<"$rendered"
