@@ -9,4 +9,4 @@ if [ -n "$warnings" ]; then
 fi
 # And it must carry the exit statuses (plain text; headings are overstruck).
 rendered=$(groff -man -Tutf8 "$page" 2>/dev/null)
-grep -q 'Usage error: too few arguments' <<<"$rendered"
+grep -q 'unknown option' <<<"$rendered"
