@@ -2,11 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <set>
 #include <string>
 
 #include "dc/block_code.h"
+#include "app/buffers.h"
 #include "inverse/decode_block.h"
+#include "sort/forward.h"
 #include "support/memory_stream.h"
 
 namespace {
@@ -194,6 +197,61 @@ TEST(BlockDecode, PrimaryIndexOutsideTheBlockIsRejected) {
     Bytes buffer(8);
     int32_t n = 0, primary = 0;
     EXPECT_EQ(decode_block_symbols(bd, dec, buffer.data(), 8, true, n, primary), Status::bad_primary_index);
+}
+
+}  // namespace
+
+namespace {
+
+// Large blocks take the many-walks path; the forward sort is the reference.
+TEST(InverseTransform, LargeBlocksInvertOrAreRejected) {
+    const int32_t n = 400000;
+    std::mt19937 rng(21);
+    Bytes s(n);
+    for (auto& b : s) b = static_cast<uint8_t>("abcde  \n"[rng() % 8]);
+    BlockBuffers buf;
+    ASSERT_TRUE(setup_buffers(buf, static_cast<uint32_t>(n), true));
+    Sorter* sorter = sorter_create();
+    auto transform = [&](const Bytes& in, Bytes& t, int32_t& primary) {
+        std::copy(in.begin(), in.end(), buf.block_start);
+        ASSERT_TRUE(forward_transform(*sorter, buf.block_start, n, buf.index, ProgressSink{}, primary));
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(buf.index);
+        t.assign(bytes, bytes + n);
+    };
+    Bytes t;
+    int32_t primary = 0;
+    transform(s, t, primary);
+    int32_t buckets[256];
+    std::copy(t.begin(), t.end(), buf.block_start);
+    ASSERT_EQ(invert_block(buckets, buf.block_start, n, primary, buf.index, buf.distance), Status::ok);
+    EXPECT_TRUE(std::equal(s.begin(), s.end(), buf.block_start));
+
+    int rejected = 0;
+    for (int trial = 0; trial < 12; trial++) {
+        Bytes damaged = t;
+        int32_t p = primary;
+        if (trial % 3 == 0)
+            p = static_cast<int32_t>(rng() % n);
+        else
+            std::swap(damaged[rng() % n], damaged[rng() % n]);
+        std::copy(damaged.begin(), damaged.end(), buf.block_start);
+        const Status st = invert_block(buckets, buf.block_start, n, p, buf.index, buf.distance);
+        if (st != Status::ok) {
+            EXPECT_EQ(st, Status::bad_transform);
+            rejected++;
+            continue;
+        }
+        // Accepted: it must be the transform of what came out.
+        const Bytes out(buf.block_start, buf.block_start + n);
+        Bytes again;
+        int32_t again_primary = 0;
+        transform(out, again, again_primary);
+        EXPECT_TRUE(again == damaged);
+        EXPECT_EQ(again_primary, p);
+    }
+    EXPECT_GT(rejected, 0);
+    sorter_destroy(sorter);
+    release_buffers(buf);
 }
 
 }  // namespace

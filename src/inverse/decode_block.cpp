@@ -1,5 +1,7 @@
 #include "inverse/decode_block.h"
 
+#include "inverse/many_walks.h"
+
 #include <cstring>
 
 Status decode_block_symbols(BlockDecoder& bd, NumberCoder& nc, uint8_t* t, uint32_t block_size, bool first_block,
@@ -53,21 +55,30 @@ Status invert_one_walk(int32_t* bucket_start, const uint8_t* t, int32_t n, int32
     return Status::ok;
 }
 
-// Two walks over entries that carry the next row and a byte together, so each
-// step is one memory access and the two chains of misses overlap.
-Status invert_two_walks(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary, uint32_t* fwd,
-                        uint32_t* back) {
+// Links that carry the next row and the row's byte together, so a walk
+// step is one memory access; the primary row links to the row of position 0,
+// which is returned. back, when given, gets the links reversed.
+uint32_t build_packed_links(int32_t* bucket_start, const uint8_t* t, int32_t n, int32_t primary, uint32_t* fwd,
+                            uint32_t* back) {
     const uint8_t x0 = t[primary];
     const uint32_t p0 = static_cast<uint32_t>(bucket_start[x0]++);
     for (int32_t i = 0; i < n; i++) {
         if (i == primary) continue;
         const uint32_t next = static_cast<uint32_t>(bucket_start[t[i]]++);
         fwd[i] = next << 8 | t[i];
-        back[next] = static_cast<uint32_t>(i) << 8 | t[i];
+        if (back) back[next] = static_cast<uint32_t>(i) << 8 | t[i];
     }
     // Closing the cycle keeps every walk inside the arrays, damaged or not.
     fwd[primary] = p0 << 8 | x0;
-    back[p0] = static_cast<uint32_t>(primary) << 8 | x0;
+    if (back) back[p0] = static_cast<uint32_t>(primary) << 8 | x0;
+    return p0;
+}
+
+// Two walks whose cache misses overlap: small blocks.
+Status invert_two_walks(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary, uint32_t* fwd,
+                        uint32_t* back) {
+    const uint8_t x0 = t[primary];
+    const uint32_t p0 = build_packed_links(bucket_start, t, n, primary, fwd, back);
 
     // Forward from the row of position 0 writes bytes 1..h; backward from the
     // row of position n-1 writes n-1 down to h+1. On a real transform both
@@ -102,6 +113,11 @@ Status invert_two_walks(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t pr
 Status invert_block(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary, int32_t* links,
                     int32_t* scratch) {
     count_buckets(bucket_start, t, n);
+    if (n >= many_walks_min_block && n < (1 << 24)) {
+        uint32_t* fwd = reinterpret_cast<uint32_t*>(links);
+        const uint32_t p0 = build_packed_links(bucket_start, t, n, primary, fwd, nullptr);
+        return invert_many_walks(fwd, n, p0, reinterpret_cast<uint8_t*>(scratch), t);
+    }
     if (n < (1 << 24))
         return invert_two_walks(bucket_start, t, n, primary, reinterpret_cast<uint32_t*>(links),
                                 reinterpret_cast<uint32_t*>(scratch));

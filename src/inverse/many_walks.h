@@ -1,0 +1,20 @@
+// Inverting a large block by many walks at once. A single walk over the links
+// waits for one cache miss per byte; walks started from many rows at once
+// keep a dozen misses in flight. Each walk stops where another one started,
+// and the pieces are put together in block order afterwards.
+#pragma once
+
+#include <cstdint>
+
+#include "coder/status.h"
+
+// Smallest block for which the many walks pay off (smaller ones fit in cache).
+constexpr int32_t many_walks_min_block = 1 << 18;
+
+// fwd[0, n): for each row the row of the next position above the low 8 bits,
+// which hold the row's byte, with the primary row linked to first_row (the row
+// of position 0); n < 2^24. pool: at least 4 * n bytes of scratch. On success
+// out[0, n) holds the block's bytes. Fails, with every access in bounds, when
+// the rows do not form one cycle.
+[[nodiscard]] Status invert_many_walks(const uint32_t* fwd, int32_t n, uint32_t first_row, uint8_t* pool,
+                                       uint8_t* out);
