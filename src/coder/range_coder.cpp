@@ -5,9 +5,7 @@ void rc_start(RangeCoder& rc) {
     rc.range = 0xFFFFFFFFu;
 }
 
-void rc_encode(RangeCoder& rc, uint32_t cum, uint32_t freq) {
-    uint32_t low = rc.low + cum * rc.range;
-    uint32_t range = freq * rc.range;
+void rc_normalize(RangeCoder& rc, uint32_t low, uint32_t range) {
     for (;;) {
         uint32_t hi = low + range;
         if ((low ^ hi) >= (1u << 24) && range < 0x4000) {

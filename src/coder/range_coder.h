@@ -20,16 +20,30 @@ struct RangeCoder {
 
 void rc_start(RangeCoder& rc);
 
-// One interval step. On entry rc.range holds the caller's unit (range >> 12
-// for a decision, range / total for a frequency table); the new interval is
-// [low + cum * unit, low + (cum + freq) * unit).
-void rc_encode(RangeCoder& rc, uint32_t cum, uint32_t freq);
 
 // Ends a member's stream: the four bytes of low.
 void rc_flush(RangeCoder& rc);
 
 // Starts decoding a member: takes its first four bytes.
 void rc_load(RangeCoder& rc);
+
+// Moves the settled top bytes and restores the range; the rare part of a step.
+void rc_normalize(RangeCoder& rc, uint32_t low, uint32_t range);
+
+// One interval step. On entry rc.range holds the caller's unit (range >> 12
+// for a decision, range / total for a frequency table); the new interval is
+// [low + cum * unit, low + (cum + freq) * unit).
+inline void rc_encode(RangeCoder& rc, uint32_t cum, uint32_t freq) {
+    const uint32_t low = rc.low + cum * rc.range;
+    const uint32_t range = freq * rc.range;
+    // Most steps leave the top bytes apart and the range wide: nothing to move.
+    if (((low ^ (low + range)) >= (1u << 24)) & (range >= 0x4000)) [[likely]] {
+        rc.low = low;
+        rc.range = range;
+        return;
+    }
+    rc_normalize(rc, low, range);
+}
 
 inline void rc_put_byte(RangeCoder& rc) { put_byte(*rc.out, static_cast<uint8_t>(rc.low >> 24)); }
 

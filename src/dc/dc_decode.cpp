@@ -42,7 +42,11 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
         VORB_CHECK(dd.next_pos[s] == i, Status::bad_run);
         const int32_t e = count >= 2 ? dd.next_pos[dd.upcoming_list[1]] : n;
         VORB_CHECK(e > i && e <= n, Status::bad_run);
-        std::memset(buffer + i, s, static_cast<size_t>(e - i));
+        if (e - i <= 8) {
+            for (int32_t j = i; j < e; j++) buffer[j] = s;  // most runs are short: no call
+        } else {
+            std::memset(buffer + i, s, static_cast<size_t>(e - i));
+        }
         const uint8_t flag = e - i >= 2 ? 1 : 0;
         i = e;
         uint32_t d;
