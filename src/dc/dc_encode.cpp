@@ -10,11 +10,7 @@ void dc_begin_block(DistanceCoder& dc, NumberCoder& nc, int32_t n) {
     dc.prev_symbol = -1;
 }
 
-void dc_note_symbol(DistanceCoder& dc, uint8_t x, int32_t pos) {
-    if (x == dc.prev_symbol) {
-        dc.last_pos[x] = pos;
-        return;
-    }
+void dc_note_new_run(DistanceCoder& dc, uint8_t x, int32_t pos) {
     int k;
     if (dc.last_pos[x] < 0) {
         dc.first_pos[x] = pos;
@@ -32,7 +28,7 @@ void dc_note_symbol(DistanceCoder& dc, uint8_t x, int32_t pos) {
         while (dc.mtf_list[k] != x) k++;
         dc.distance[dc.last_pos[x]] = pos - dc.last_pos[x] - k - 1;
     }
-    std::memmove(dc.mtf_list + 1, dc.mtf_list, static_cast<size_t>(k));
+    for (int i = k; i > 0; i--) dc.mtf_list[i] = dc.mtf_list[i - 1];
     dc.mtf_list[0] = x;
     dc.prev_symbol = x;
     dc.last_pos[x] = pos;

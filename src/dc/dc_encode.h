@@ -21,8 +21,17 @@ struct DistanceCoder {
 // dc.distance must hold at least n entries.
 void dc_begin_block(DistanceCoder& dc, NumberCoder& nc, int32_t n);
 
+// Slow path of dc_note_symbol: a position whose byte differs from the one before.
+void dc_note_new_run(DistanceCoder& dc, uint8_t x, int32_t pos);
+
 // Called for positions 0..n-1 in ascending order with t[position].
-void dc_note_symbol(DistanceCoder& dc, uint8_t x, int32_t pos);
+inline void dc_note_symbol(DistanceCoder& dc, uint8_t x, int32_t pos) {
+    if (x == dc.prev_symbol) {
+        dc.last_pos[x] = pos;  // inside a run nothing else changes
+        return;
+    }
+    dc_note_new_run(dc, x, pos);
+}
 
 // Codes the symbol set, the first positions and the distances of t[0..n-1].
 void dc_emit(DistanceCoder& dc, NumberCoder& nc, const uint8_t* t, int32_t n);
