@@ -22,8 +22,10 @@ constexpr int32_t small_sort_words = 38;
 int32_t median_of_three(const Sorter& s, int32_t i, int32_t j, int32_t k, int32_t key);
 
 // Schedules sorting [first, last), whose contexts agree on every byte above
-// the key base's depth.
-void bucket_sort(Sorter& s, int32_t* first, int32_t* last, int32_t key);
+// the key base's depth. A range that hardly splits may once be compared all
+// the way to the depth limit at one go (see bucket_sort.cpp) unless
+// may_split_to_limit is false.
+void bucket_sort(Sorter& s, int32_t* first, int32_t* last, int32_t key, bool may_split_to_limit = true);
 
 // Schedules sorting [first, last), whose contexts agree on more than
 // depth_limit bytes, with no depth limit.
@@ -35,5 +37,5 @@ void deep_sort(Sorter& s, int32_t* first, int32_t* last, int32_t key);
 void small_sort(Sorter& s, int32_t* first, int32_t* last, int32_t key);
 
 // Task steps: one partition level each.
-void bucket_sort_level(Sorter& s, int32_t* first, int32_t* last, int32_t key);
+void bucket_sort_level(Sorter& s, const SortTask& task);
 void deep_sort_level(Sorter& s, const SortTask& task);

@@ -10,10 +10,12 @@
 #include "sort/sorter.h"
 
 // Adds a task; on allocation failure marks the sorter failed and drops it.
-void schedule(Sorter& s, SortStep step, int32_t* first, int32_t* last, int32_t key, int32_t period_check = 0);
+void schedule(Sorter& s, SortStep step, int32_t* first, int32_t* last, int32_t key, int32_t period_check = 0,
+              bool may_split_to_limit = false);
 
-// Runs tasks until the stack is empty (or the sorter has failed, in which
-// case the remaining work is dropped).
+// Runs tasks until the stack is empty. When the sorter has failed or its
+// work has passed the budget (over_budget is then set) the remaining tasks are
+// dropped.
 void run_sort_tasks(Sorter& s);
 
 // Frees the stack and scratch space.

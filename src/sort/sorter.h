@@ -38,6 +38,7 @@ struct SortTask {
     int32_t key;             // key base, as an offset from the block start
     int32_t period_check;    // deep_sort: depth from which a periodic run is looked for
     SortStep step;
+    bool may_split_to_limit;  // bucket_sort: not yet split to the depth limit
 };
 
 // How often each of the rarer paths ran; always counted, never consulted by
@@ -52,12 +53,14 @@ struct SortCounters {
     uint64_t repeat_partner_outside = 0;    // a partner fell outside the block
     uint64_t repeat_fallback = 0;           // no usable candidate
     uint64_t indiana_calls = 0;
+    uint64_t indiana_walks_abandoned = 0;   // partners too thinly spread
     uint64_t split_on_pivot_calls = 0;
     uint64_t cached_compare_calls = 0;
     uint64_t cache_hits = 0;
     uint64_t deep_sort_calls = 0;
     uint64_t small_sort_tie_groups = 0;
     uint64_t period_run_sorts = 0;
+    uint64_t context_sort_fallbacks = 0;    // blocks handed to the whole-block sort
 };
 
 struct Sorter {
@@ -75,7 +78,8 @@ struct Sorter {
     // Repetition state (see help.h); the group table lives for one block.
     uint8_t* group_offset = nullptr;
     int32_t** group_slot = nullptr;
-    uint64_t* final_bits = nullptr;  // per position: its row is final
+    uint64_t* final_bits = nullptr;   // per position: its row is final
+    uint64_t* member_bits = nullptr;  // per position: in the range indiana orders
     int32_t group_count = 0;
     bool group_table_allocated = false;
 
@@ -90,6 +94,16 @@ struct Sorter {
     size_t task_capacity = 0;
     uint64_t* scratch = nullptr;
     size_t scratch_capacity = 0;
+
+    // Work done on the block by comparison (entries partitioned, words
+    // compared, slots walked), above and below the depth limit; past either
+    // budget the block is sorted by the whole-block sort instead, which bounds
+    // the time of any input.
+    uint64_t work = 0;
+    uint64_t work_budget = 0;
+    uint64_t shallow_work = 0;
+    uint64_t shallow_work_budget = 0;
+    bool over_budget = false;
 
     bool failed = false;  // a working table could not be allocated
 

@@ -1,0 +1,56 @@
+#include "sort/bigram.h"
+
+#include <cstring>
+
+namespace {
+
+uint32_t bigram_at(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+}  // namespace
+
+void bucket_block(Sorter& s, uint8_t* data, int32_t n, int32_t* index) {
+    int32_t* const start = s.bigram_start;
+    int32_t* const fill = s.bigram_fill;
+
+    // Count position i + 1 under the 16 bits at data + i; position 0 is
+    // placed by hand below.
+    std::memset(start, 0, sizeof s.bigram_start);
+    for (int32_t i = 0; i + 1 < n; ++i) ++start[bigram_at(data + i)];
+
+    // Boundaries from the top, so that position 0 can take the row just
+    // below its group's first bucket.
+    start[65536] = n;
+    int32_t t = n;
+    for (int32_t h = 255; h >= 0; --h) {
+        for (int32_t k = h * 256 + 255; k >= h * 256; --k) {
+            t -= start[k];
+            start[k] = t;
+            fill[k] = t;
+        }
+        s.group_start[h] = t;
+        if (h == data[0]) {
+            --t;
+            index[t] = 0;
+            start[h * 256] = t;
+        }
+    }
+
+    data[n] = 255;
+
+    // Selection. The position after a selected one never qualifies, so the
+    // scan skips it.
+    for (int32_t i = 0; i < n;) {
+        const uint8_t c = data[i];
+        if (c > data[i + 1] && c >= data[i - 1]) {
+            const uint32_t k = bigram_at(data + i);
+            index[fill[k]++] = i + 1;
+            i += 2;
+        } else {
+            ++i;
+        }
+    }
+}

@@ -1,0 +1,301 @@
+// Repetitive blocks: contexts that agree far past the depth limit, which the
+// sort orders by copying from nearby sorted positions, by period, through the
+// compare cache or, failing all, by the whole-block sort. Every answer is
+// checked against the oracle.
+#include <gtest/gtest.h>
+
+#include <pthread.h>
+
+#include <random>
+
+#include "sort/sorter.h"
+#include "support/oracle.h"
+#include "support/sort_harness.h"
+
+namespace {
+
+// A pattern of the given period over the given alphabet, repeated to n bytes.
+std::vector<uint8_t> periodic(uint32_t seed, size_t period, unsigned alphabet, size_t n) {
+    return repeat_pattern(random_block(seed, period, alphabet), n);
+}
+
+// A few bytes replaced at random places.
+std::vector<uint8_t> with_changes(std::vector<uint8_t> v, uint32_t seed, int changes) {
+    std::mt19937 rng(seed);
+    for (int k = 0; k < changes; ++k) v[rng() % v.size()] = static_cast<uint8_t>(rng());
+    return v;
+}
+
+// Random bytes around a block, so that the repetition starts and ends within
+// a few bytes of the block's ends.
+std::vector<uint8_t> framed(const std::vector<uint8_t>& middle, size_t before, size_t after, uint32_t seed) {
+    std::vector<uint8_t> v = random_block(seed, before, 256);
+    v.insert(v.end(), middle.begin(), middle.end());
+    const std::vector<uint8_t> tail = random_block(seed + 1, after, 256);
+    v.insert(v.end(), tail.begin(), tail.end());
+    return v;
+}
+
+void add(SortCounters& sum, const SortCounters& c) {
+    sum.repeat_sort_calls += c.repeat_sort_calls;
+    sum.repeat_lower_bucket += c.repeat_lower_bucket;
+    sum.repeat_forward += c.repeat_forward;
+    sum.repeat_forward_rejected += c.repeat_forward_rejected;
+    sum.repeat_same_bucket += c.repeat_same_bucket;
+    sum.repeat_same_bucket_rejected += c.repeat_same_bucket_rejected;
+    sum.repeat_partner_outside += c.repeat_partner_outside;
+    sum.repeat_fallback += c.repeat_fallback;
+    sum.indiana_calls += c.indiana_calls;
+    sum.indiana_walks_abandoned += c.indiana_walks_abandoned;
+    sum.split_on_pivot_calls += c.split_on_pivot_calls;
+    sum.cached_compare_calls += c.cached_compare_calls;
+    sum.cache_hits += c.cache_hits;
+    sum.deep_sort_calls += c.deep_sort_calls;
+    sum.small_sort_tie_groups += c.small_sort_tie_groups;
+    sum.period_run_sorts += c.period_run_sorts;
+    sum.context_sort_fallbacks += c.context_sort_fallbacks;
+}
+
+// Sorts each block, checks it against the oracle and adds up the paths taken.
+struct PathTally {
+    SorterPtr sorter = make_sorter();
+    SortCounters sum;
+
+    bool check(const std::vector<uint8_t>& block) {
+        sorter->counters = SortCounters{};
+        const bool ok = matches_oracle(*sorter, block);
+        add(sum, sorter->counters);
+        return ok;
+    }
+};
+
+// Periods 1 to 40 and past the depth limit, clean, with changed bytes, and
+// framed so that repetitions meet the block's ends; together these must drive
+// every way of ordering a repetition.
+TEST(SortRepetition, PeriodicBlocksTakeEveryPath) {
+    PathTally t;
+    ASSERT_TRUE(t.sorter);
+    std::vector<size_t> periods;
+    for (size_t p = 1; p <= 40; ++p) periods.push_back(p);
+    for (size_t p : {151, 152, 200, 333, 1000}) periods.push_back(p);
+    for (size_t period : periods)
+        for (unsigned alphabet : {2u, 4u, 256u}) {
+            SCOPED_TRACE(::testing::Message() << "period " << period << " alphabet " << alphabet);
+            const uint32_t seed = static_cast<uint32_t>(period * 1000 + alphabet);
+            const size_t n = period >= 151 ? 12 * period : 6000;
+            const std::vector<uint8_t> clean = periodic(seed, period, alphabet, n);
+            if (!t.check(clean)) return;
+            if (!t.check(with_changes(clean, seed, 4))) return;
+            for (size_t edge : {1, 7, 31}) {
+                if (!t.check(framed(clean, edge, 31 - edge, seed))) return;
+                if (!t.check(framed(clean, 32, edge, seed))) return;
+            }
+        }
+    // A two-byte value repeated with a few changed bytes, as both orders.
+    for (const char* pair : {"ab", "ba"})
+        for (uint32_t seed = 1; seed <= 4; ++seed) {
+            SCOPED_TRACE(pair);
+            if (!t.check(with_changes(repeat_pattern(bytes_of(pair), 20000), seed, 10))) return;
+        }
+
+    const SortCounters& c = t.sum;
+    EXPECT_GT(c.repeat_lower_bucket, 0u);
+    EXPECT_GT(c.repeat_forward, 0u);
+    EXPECT_GT(c.repeat_forward_rejected, 0u);
+    EXPECT_GT(c.repeat_same_bucket, 0u);
+    EXPECT_GT(c.repeat_fallback, 0u);
+    EXPECT_GT(c.indiana_calls, 0u);
+    EXPECT_GT(c.split_on_pivot_calls, 0u);
+    EXPECT_GT(c.cached_compare_calls, 0u);
+    EXPECT_GT(c.cache_hits, 0u);
+    EXPECT_GT(c.deep_sort_calls, 0u);
+    EXPECT_GT(c.small_sort_tie_groups, 0u);
+    EXPECT_GT(c.period_run_sorts, 0u);
+}
+
+// Mixtures of periodic stretches, copies of earlier bytes and noise over
+// small alphabets. Among them are blocks where a range's nearest sorted
+// neighbour lies in its own bucket but the neighbours it would copy from are
+// still unsorted (or in the range itself); copying then would be wrong, and
+// the sort must notice and sort the range another way.
+std::vector<uint8_t> structured_repeats(std::mt19937& rng) {
+    std::vector<uint8_t> b;
+    const size_t n = 2000 + rng() % 20000;
+    const unsigned alphabet = 2 + rng() % 3;
+    const bool noisy = rng() % 4 != 0;
+    while (b.size() < n) {
+        switch (rng() % 4) {
+            case 0: {
+                const auto p = random_block(rng(), 1 + rng() % 12, alphabet);
+                const size_t len = (1 + rng() % 30) * p.size() + rng() % 5;
+                for (size_t i = 0; i < len; ++i) b.push_back(p[i % p.size()]);
+                break;
+            }
+            case 1:
+                if (b.size() > 10) {
+                    const size_t from = rng() % b.size();
+                    const size_t len = 1 + rng() % std::min<size_t>(500, b.size() - from);
+                    for (size_t i = 0; i < len; ++i) b.push_back(b[from + i]);
+                }
+                break;
+            case 2:
+                b.push_back(static_cast<uint8_t>(rng() % alphabet));
+                break;
+            default: {
+                const auto p = random_block(rng(), 2 + rng() % 30, alphabet);
+                const size_t reps = 5 + rng() % 40;
+                for (size_t r = 0; r < reps; ++r) {
+                    b.insert(b.end(), p.begin(), p.end());
+                    if (noisy && rng() % 3 == 0) b.push_back(static_cast<uint8_t>(rng() % alphabet));
+                }
+            }
+        }
+    }
+    return b;
+}
+
+TEST(SortRepetition, StructuredRepeatsWithUnsortedNeighbours) {
+    PathTally t;
+    ASSERT_TRUE(t.sorter);
+    for (uint32_t seed : {33u, 6u}) {
+        std::mt19937 rng(seed);
+        for (int i = 0; i < 60; ++i) {
+            SCOPED_TRACE(::testing::Message() << "seed " << seed << " block " << i);
+            if (!t.check(structured_repeats(rng))) return;
+        }
+    }
+    EXPECT_GT(t.sum.repeat_same_bucket, 0u);
+    EXPECT_GT(t.sum.repeat_same_bucket_rejected, 0u);
+}
+
+// A short pattern in runs of random length: the partners a range copies
+// from are spread thinly through a large bucket (most of the bucket is runs
+// that end sooner), so some copies are given up and sorted another way.
+TEST(SortRepetition, RunsOfRandomLength) {
+    PathTally t;
+    ASSERT_TRUE(t.sorter);
+    for (uint32_t seed = 1; seed <= 3; ++seed) {
+        std::mt19937 rng(seed);
+        std::vector<uint8_t> block;
+        const std::vector<uint8_t> unit = bytes_of("abcabcabd");
+        while (block.size() < 50000) {
+            for (uint32_t k = rng() % 50; k > 0; --k) block.insert(block.end(), unit.begin(), unit.end());
+            block.push_back('x');
+        }
+        SCOPED_TRACE(::testing::Message() << "seed " << seed);
+        t.check(block);
+    }
+    EXPECT_GT(t.sum.indiana_calls, 0u);
+    EXPECT_GT(t.sum.indiana_walks_abandoned, 0u);
+}
+
+// Runs, zeros at the start (where contexts tie in the zeros in front of the
+// block and only the induced passes may place them), 255 at the end (the
+// sentinel's value) and blocks starting with 0.
+TEST(SortRepetition, RunsAndBlockEnds) {
+    SorterPtr s = make_sorter();
+    ASSERT_TRUE(s);
+    std::vector<std::vector<uint8_t>> blocks;
+    blocks.push_back(std::vector<uint8_t>(1 << 20, 'x'));
+    blocks.push_back(std::vector<uint8_t>(5000, 0));
+    {
+        std::vector<uint8_t> v(3000, 0);
+        const auto tail = periodic(5, 3, 256, 3000);
+        v.insert(v.end(), tail.begin(), tail.end());
+        blocks.push_back(v);
+    }
+    for (size_t zeros : {1, 2, 3, 4, 5, 150, 151, 300}) {
+        std::vector<uint8_t> v(zeros, 0);
+        const auto tail = random_block(static_cast<uint32_t>(zeros), 2000, 4);
+        v.insert(v.end(), tail.begin(), tail.end());
+        blocks.push_back(v);
+    }
+    for (size_t len : {2, 3, 4, 100, 5000}) {
+        std::vector<uint8_t> v = random_block(static_cast<uint32_t>(len), len, 256);
+        v[len - 1] = 255;
+        v[len - 2] = 255;
+        blocks.push_back(v);
+        blocks.push_back(std::vector<uint8_t>(len, 255));
+        std::vector<uint8_t> w = periodic(static_cast<uint32_t>(len), 2, 256, len);
+        w.push_back(255);
+        w.push_back(255);
+        blocks.push_back(w);
+    }
+    {
+        std::vector<uint8_t> v(4000, 'a');
+        v.insert(v.begin(), 0);
+        v.push_back('b');
+        blocks.push_back(v);
+    }
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        SCOPED_TRACE(::testing::Message() << "block " << i << " of " << blocks[i].size() << " bytes");
+        matches_oracle(*s, blocks[i]);
+    }
+}
+
+// Sequences that repeat everywhere without a period defeat every way of
+// copying order; the sort must hand the block to the whole-block sort and
+// still give the oracle's answer.
+TEST(SortRepetition, AperiodicRepetitionGoesToTheWholeBlockSort) {
+    PathTally t;
+    ASSERT_TRUE(t.sorter);
+    for (size_t n : {10000, 1 << 19}) {
+        SCOPED_TRACE(::testing::Message() << n << " bytes");
+        t.check(fibonacci_word(n));
+        t.check(thue_morse_word(n));
+    }
+    EXPECT_GT(t.sum.context_sort_fallbacks, 0u);
+}
+
+// A full block at the size the packer uses: the corpus files one after
+// another, which repeat enough among themselves to reach the repetition
+// handling.
+TEST(SortRepetition, FullBlock) {
+    SorterPtr s = make_sorter();
+    ASSERT_TRUE(s);
+    std::vector<uint8_t> block;
+    for (const CorpusBlock& b : corpus_blocks(1 << 22)) block.insert(block.end(), b.bytes.begin(), b.bytes.end());
+    ASSERT_GE(block.size(), 1u << 22);
+    block.resize(1u << 22);
+    s->counters = SortCounters{};
+    matches_oracle(*s, block);
+    EXPECT_GT(s->counters.repeat_sort_calls, 0u);
+}
+
+// The sort's work lives on an explicit stack: deep repetitions sort on a
+// thread with a small call stack.
+struct SmallStackRun {
+    const std::vector<uint8_t>* block;
+    ForwardResult result;
+};
+
+void* run_on_small_stack(void* arg) {
+    auto* run = static_cast<SmallStackRun*>(arg);
+    SorterPtr s = make_sorter();
+    if (s) run->result = run_forward(*s, *run->block);
+    return nullptr;
+}
+
+TEST(SortRepetition, DeepRepetitionsNeedLittleCallStack) {
+    const std::vector<std::vector<uint8_t>> blocks = {
+        with_changes(repeat_pattern(bytes_of("ab"), 1 << 20), 3, 20),
+        periodic(11, 1000, 256, 1 << 20),
+        fibonacci_word(1 << 18),
+    };
+    for (const auto& block : blocks) {
+        SmallStackRun run{&block, {}};
+        pthread_attr_t attr;
+        ASSERT_EQ(pthread_attr_init(&attr), 0);
+        ASSERT_EQ(pthread_attr_setstacksize(&attr, 128 * 1024), 0);
+        pthread_t thread;
+        ASSERT_EQ(pthread_create(&thread, &attr, run_on_small_stack, &run), 0);
+        pthread_join(thread, nullptr);
+        pthread_attr_destroy(&attr);
+        ASSERT_TRUE(run.result.ok);
+        const OracleTransform expected = oracle_transform(block);
+        EXPECT_EQ(run.result.primary, expected.primary);
+        EXPECT_TRUE(run.result.transformed == expected.transformed);
+    }
+}
+
+}  // namespace
