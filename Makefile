@@ -3,7 +3,7 @@ BUILD      ?= build
 JOBS       ?= 2
 CMAKE_ARGS ?=
 
-.PHONY: all vorb test setup clean install sanitize
+.PHONY: all vorb test setup clean install sanitize fuzz
 
 all: vorb
 
@@ -20,13 +20,15 @@ test: vorb
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
 # Unit and end-to-end tests under AddressSanitizer and UndefinedBehaviorSanitizer.
-sanitize: setup
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORB_SANITIZE=address,undefined
-	cmake --build build-asan -j$(JOBS)
-	cd build-asan && ctest --output-on-failure -j$(JOBS)
+sanitize:
+	scripts/ci_sanitize.sh
+
+# Each fuzz target for a bounded time (VORB_FUZZ_SECONDS, default 60).
+fuzz:
+	scripts/ci_fuzz.sh
 
 install: vorb
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) build-asan
+	rm -rf $(BUILD) build-asan build-fuzz build-tsan

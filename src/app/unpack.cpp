@@ -87,7 +87,10 @@ RunResult unpack_archive(const UnpackOptions& opt, const Console& con) {
         if (!refusal.empty()) {
             skipped++;
             std::string line;
-            if (con.quiet) line.append("\n").append(printable_name(shown)).append(": ");
+            if (con.quiet)
+                line.append("\n").append(printable_name(shown)).append(": ");
+            else
+                line.append("\t");
             line.append("skipped, ").append(refusal);
             say_error(line.c_str());
             continue;
