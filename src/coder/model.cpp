@@ -149,11 +149,15 @@ Status decode_number(NumberCoder& nc, uint8_t symbol, uint8_t kind, uint32_t& va
     if (c == 0) {
         const uint32_t total = sf[0] + pf[0];
         rc.range /= total;
-        const uint32_t t = (rc.code - rc.low) / rc.range;
-        VORB_CHECK(t < total, Status::bad_frequency);
+        // The slot whose counts hold the target (code - low) / unit, found by
+        // multiplying instead of a second division; total * unit <= range, so
+        // no product overflows.
+        const uint32_t target = rc.code - rc.low;
+        const uint32_t unit = rc.range;
+        VORB_CHECK(target < total * unit, Status::bad_frequency);
         int j = 1;
         uint32_t cum = 0;
-        while (cum + sf[j] + pf[j] <= t) {
+        while ((cum + sf[j] + pf[j]) * unit <= target) {
             cum += sf[j] + pf[j];
             j++;
         }
