@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "app/console.h"
-#include "app/inspect.h"
+#include "app/verify_list.h"
 #include "app/options.h"
 #include "app/pack.h"
 #include "app/unpack.h"

@@ -1,4 +1,4 @@
-#include "app/inspect.h"
+#include "app/verify_list.h"
 
 #include <cinttypes>
 #include <cstdio>
