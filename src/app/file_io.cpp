@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr size_t io_buffer_bytes = 1 << 20;
+constexpr size_t io_buffer_bytes = 256 << 10;
 
 bool write_all(void* ctx, const uint8_t* data, size_t len) {
     OutFile& f = *static_cast<OutFile*>(ctx);
@@ -29,6 +29,8 @@ bool write_all(void* ctx, const uint8_t* data, size_t len) {
 
 size_t read_chunk(void* ctx, const uint8_t** data) {
     InFile& f = *static_cast<InFile*>(ctx);
+    // Only a file read byte by byte needs the buffer; block reads go straight to the caller.
+    if (f.buffer.empty()) f.buffer.assign(io_buffer_bytes, 0);
     const int64_t got = in_file_read(f, f.buffer.data(), f.buffer.size());
     if (got < 0) {
         f.in.read_error = true;
@@ -135,7 +137,7 @@ bool in_file_open(InFile& f, const std::string& path) {
         f.fd = -1;
         return false;
     }
-    f.buffer.assign(io_buffer_bytes, 0);
+    f.buffer.clear();
     f.in = ByteIn{};
     f.in.refill = read_chunk;
     f.in.ctx = &f;

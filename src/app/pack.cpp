@@ -52,7 +52,6 @@ void sort_slot(void* ctx) {
 
 struct Packer {
     std::vector<std::unique_ptr<PackSlot>> slots;
-    std::vector<int32_t> distance;
     std::unique_ptr<DistanceCoder> dc = std::make_unique<DistanceCoder>();
     std::unique_ptr<NumberCoder> nc = std::make_unique<NumberCoder>();
     WorkerPool pool;
@@ -66,19 +65,16 @@ bool packer_init(Packer& p, const PackOptions& opt, ByteOut& archive, ProgressSi
     for (int i = 0; i < threads; i++) {
         auto slot = std::make_unique<PackSlot>();
         slot->sorter = sorter_create();
-        if (!slot->sorter || !setup_buffers(slot->buffers, opt.block_size, false)) return false;
+        // The coder's distance array lives with the first slot: one thread
+        // then uses exactly the three buffers of a block.
+        if (!slot->sorter || !setup_buffers(slot->buffers, opt.block_size, i == 0)) return false;
         // Worker threads print nothing; the coder shows each block when it is done.
         slot->progress = threads == 1 ? progress : ProgressSink{};
         slot->job.run = sort_slot;
         slot->job.ctx = slot.get();
         p.slots.push_back(std::move(slot));
     }
-    try {
-        p.distance.resize(static_cast<size_t>(opt.block_size) + 1);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    p.dc->distance = p.distance.data();
+    p.dc->distance = p.slots[0]->buffers.distance;
     p.nc->rc.mode = rc_mode_pack;
     p.nc->rc.out = &archive;
     pool_start(p.pool, threads == 1 ? 0 : threads);
