@@ -91,7 +91,8 @@ std::pair<Bytes, int32_t> slow_transform(const Bytes& s) {
 TEST(InverseTransform, AcceptsExactlyTheRealTransforms) {
     // Every (t, primary) over a two-letter alphabet up to 7 bytes: either it
     // inverts to bytes whose transform it is, or it is no transform at all.
-    for (int32_t n = 1; n <= 7; n++) {
+    // Blocks of 8 bytes or more also go through the path for huge blocks.
+    for (int32_t n = 1; n <= 10; n++) {
         std::set<std::string> real;  // transformed bytes followed by the primary index
         for (uint32_t bits = 0; bits < (1u << n); bits++) {
             Bytes s(n);
@@ -110,6 +111,15 @@ TEST(InverseTransform, AcceptsExactlyTheRealTransforms) {
                 const Status st = invert_block(buckets, block.data(), n, primary, links.data(), scratch.data());
                 const bool is_real = real.count(std::string(t.begin(), t.end()) + static_cast<char>('0' + primary)) > 0;
                 ASSERT_EQ(st == Status::ok, is_real) << "n " << n << " primary " << primary;
+                if (n >= 8) {
+                    Bytes wide = t;
+                    std::vector<int32_t> l2(n, 1 << 30), s2(n, 1 << 30);
+                    const Status st2 = invert_block_plain(buckets, wide.data(), n, primary, l2.data(), s2.data(), true);
+                    ASSERT_EQ(st2, st) << "n " << n << " primary " << primary;
+                    if (st2 == Status::ok) {
+                        EXPECT_EQ(wide, block);
+                    }
+                }
                 if (st == Status::ok) {
                     EXPECT_EQ(slow_transform(block), std::make_pair(t, primary));
                     accepted++;
@@ -236,6 +246,13 @@ TEST(InverseTransform, LargeBlocksInvertOrAreRejected) {
             std::swap(damaged[rng() % n], damaged[rng() % n]);
         std::copy(damaged.begin(), damaged.end(), buf.block_start);
         const Status st = invert_block(buckets, buf.block_start, n, p, buf.index, buf.distance);
+        // The path for huge blocks must judge the same block the same way.
+        Bytes wide = damaged;
+        std::vector<int32_t> links(n), scratch(n);
+        EXPECT_EQ(invert_block_plain(buckets, wide.data(), n, p, links.data(), scratch.data(), true), st);
+        if (st == Status::ok) {
+            EXPECT_TRUE(std::equal(wide.begin(), wide.end(), buf.block_start));
+        }
         if (st != Status::ok) {
             EXPECT_EQ(st, Status::bad_transform);
             rejected++;

@@ -30,31 +30,6 @@ void count_buckets(int32_t* bucket_start, const uint8_t* t, int32_t n) {
     }
 }
 
-// One walk with the links and the bytes in separate arrays: any block size.
-// The bytes go to s, which must not overlap t.
-Status invert_one_walk(int32_t* bucket_start, const uint8_t* t, int32_t n, int32_t primary, int32_t* links,
-                       uint8_t* s) {
-    const uint8_t x0 = t[primary];
-    s[0] = x0;
-    // The row of position 0 takes the first place of its bucket; every other
-    // row links to the row of the position after it.
-    int32_t p = bucket_start[x0]++;
-    for (int32_t i = 0; i < primary; i++) links[i] = bucket_start[t[i]]++;
-    for (int32_t i = primary + 1; i < n; i++) links[i] = bucket_start[t[i]]++;
-    // Closing the cycle keeps a damaged block's walk inside the array. A real
-    // transform links all n rows in one cycle, so the walk meets the primary
-    // row exactly last; a damaged one can close a shorter cycle whose length
-    // divides n and would end on it too, so every earlier visit is checked.
-    links[primary] = p;
-    for (int32_t k = 1; k < n; k++) {
-        VORB_CHECK(p != primary, Status::bad_transform);
-        s[k] = t[p];
-        p = links[p];
-    }
-    VORB_CHECK(p == primary, Status::bad_transform);
-    return Status::ok;
-}
-
 // Links that carry the next row and the row's byte together, so a walk
 // step is one memory access; the primary row links to the row of position 0,
 // which is returned. back, when given, gets the links reversed.
@@ -121,11 +96,23 @@ Status invert_block(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primar
     if (n < (1 << 24))
         return invert_two_walks(bucket_start, t, n, primary, reinterpret_cast<uint32_t*>(links),
                                 reinterpret_cast<uint32_t*>(scratch));
-    // Row numbers no longer fit beside a byte: walk the plain links.
-    uint8_t* s = reinterpret_cast<uint8_t*>(scratch);
-    VORB_TRY(invert_one_walk(bucket_start, t, n, primary, links, s));
-    std::memcpy(t, s, static_cast<size_t>(n));
-    return Status::ok;
+    // Row numbers no longer fit beside a byte.
+    return invert_block_plain(bucket_start, t, n, primary, links, scratch, false);
+}
+
+Status invert_block_plain(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary, int32_t* links,
+                          int32_t* scratch, bool count) {
+    if (count) count_buckets(bucket_start, t, n);
+    // The row of position 0 takes the first place of its bucket; every other
+    // row links to the row of the position after it, and the primary row
+    // back to the first, which closes the cycle.
+    const uint8_t x0 = t[primary];
+    const int32_t p0 = bucket_start[x0]++;
+    for (int32_t i = 0; i < primary; i++) links[i] = bucket_start[t[i]]++;
+    for (int32_t i = primary + 1; i < n; i++) links[i] = bucket_start[t[i]]++;
+    links[primary] = p0;
+    return invert_many_walks_wide(reinterpret_cast<const uint32_t*>(links), t, n, static_cast<uint32_t>(p0),
+                                  reinterpret_cast<uint8_t*>(scratch));
 }
 
 Status decode_block(BlockDecoder& bd, NumberCoder& nc, uint8_t* t, uint32_t block_size, int32_t* links,

@@ -31,6 +31,12 @@ struct BlockDecoder {
 [[nodiscard]] Status invert_block(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary, int32_t* links,
                                   int32_t* scratch);
 
+// The path for blocks of 2^24 bytes and more (links without the byte beside
+// them); callable on any block of at least 8 bytes, for tests. With count
+// false, bucket_start already holds the bucket starts of t.
+[[nodiscard]] Status invert_block_plain(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary,
+                                        int32_t* links, int32_t* scratch, bool count);
+
 // The whole of one block: decode_block_symbols, an 'H' on progress, then
 // invert_block. The coder is loaded when nothing has been written to out yet.
 // n is the number of bytes written, 0 at the end marker.

@@ -1,5 +1,6 @@
 #include "inverse/many_walks.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -8,7 +9,7 @@ namespace {
 constexpr int start_shift = 12;  // a walk starts at every 4096th row (and at the first row)
 constexpr uint32_t start_mask = (1u << start_shift) - 1;
 constexpr int lanes = 16;  // walks in flight at once (at most 32: one event bit each)
-constexpr size_t region_bytes = 16384;  // pool is handed out in pieces of this size
+constexpr size_t max_region_bytes = 16384;  // pool is handed out in pieces of this size at most
 
 struct Piece {
     uint32_t walk;
@@ -18,8 +19,16 @@ struct Piece {
 
 }  // namespace
 
-Status invert_many_walks(const uint32_t* fwd, int32_t n, uint32_t first_row, uint8_t* pool, uint8_t* out) {
+namespace {
+
+// Packed: next[row] carries the next row above the row's byte. Otherwise
+// next[row] is the next row alone and bytes[row] the byte (any block size).
+template <bool packed>
+Status walk_and_stitch(const uint32_t* next, const uint8_t* bytes, int32_t n, uint32_t first_row, uint8_t* pool,
+                       uint8_t* out) {
     const uint32_t rows = static_cast<uint32_t>(n);
+    // Small enough that one unfilled region per lane fits the pool beside n bytes.
+    const size_t region_bytes = std::min<size_t>(max_region_bytes, std::max<size_t>(1, static_cast<size_t>(n) / 64));
     // Walks start at the rows that are multiples of 4096, numbered row >> 12,
     // and at the first row when it is not one of them.
     const uint32_t aligned = (rows + start_mask) >> start_shift;
@@ -62,9 +71,14 @@ Status invert_many_walks(const uint32_t* fwd, int32_t n, uint32_t first_row, uin
     while (active > 0) {
         uint32_t events = 0;
         for (int g = 0; g < active; g++) {
-            const uint32_t e = fwd[row[g]];
-            *dst[g]++ = static_cast<uint8_t>(e);
-            row[g] = e >> 8;
+            if constexpr (packed) {
+                const uint32_t e = next[row[g]];
+                *dst[g]++ = static_cast<uint8_t>(e);
+                row[g] = e >> 8;
+            } else {
+                *dst[g]++ = bytes[row[g]];
+                row[g] = next[row[g]];
+            }
             events |= static_cast<uint32_t>(is_start(row[g]) | (dst[g] == end[g])) << g;
         }
         bool dropped = false;
@@ -132,4 +146,15 @@ Status invert_many_walks(const uint32_t* fwd, int32_t n, uint32_t first_row, uin
     std::memmove(out + 1, out, static_cast<size_t>(n - 1));
     out[0] = first;
     return Status::ok;
+}
+
+}  // namespace
+
+Status invert_many_walks(const uint32_t* fwd, int32_t n, uint32_t first_row, uint8_t* pool, uint8_t* out) {
+    return walk_and_stitch<true>(fwd, nullptr, n, first_row, pool, out);
+}
+
+Status invert_many_walks_wide(const uint32_t* links, uint8_t* t, int32_t n, uint32_t first_row, uint8_t* pool) {
+    // The walks only read t; the bytes go to the pool and come back in the stitch.
+    return walk_and_stitch<false>(links, t, n, first_row, pool, t);
 }

@@ -18,3 +18,9 @@ constexpr int32_t many_walks_min_block = 1 << 18;
 // the rows do not form one cycle.
 [[nodiscard]] Status invert_many_walks(const uint32_t* fwd, int32_t n, uint32_t first_row, uint8_t* pool,
                                        uint8_t* out);
+
+// The same for blocks of any size: links[0, n) holds the next row alone (the
+// primary row linked to first_row) and t[0, n) the rows' bytes, which are
+// replaced by the block's bytes on success. pool: at least 4 * n bytes; n >= 8.
+[[nodiscard]] Status invert_many_walks_wide(const uint32_t* links, uint8_t* t, int32_t n, uint32_t first_row,
+                                            uint8_t* pool);
