@@ -27,28 +27,11 @@ using Bytes = std::vector<uint8_t>;
 
 const std::string banner = "Vorb v0.30beta\tblock-sorting file archiver";
 
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 // run_vorb with shell limits set first. The limits hold for the program only;
 // an ignored SIGXFSZ is inherited, so a write past the file size limit fails
 // with EFBIG instead of killing the process.
 CliResult run_limited(const ScratchDir& dir, const std::string& limits, const std::vector<std::string>& args) {
-    std::string cmd = "cd " + quote(dir.path) + " && trap '' XFSZ && " + limits + " && exec " + quote(VORB_BIN);
-    for (const std::string& a : args) cmd += " " + quote(a);
-    cmd += " </dev/null";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) throw std::runtime_error("popen failed");
-    CliResult r{0, {}};
-    char buf[4096];
-    size_t got;
-    while ((got = std::fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, got);
-    const int raw = ::pclose(p);
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
-    return r;
+    return run_vorb_after(dir, "trap '' XFSZ && " + limits, args);
 }
 
 const Bytes older = {'o', 'l', 'd', 'e', 'r'};

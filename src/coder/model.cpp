@@ -30,6 +30,20 @@ inline bool decode_decision(RangeCoder& rc, uint32_t p) {
     return second;
 }
 
+// The four tables a number is coded with: the symbol's own estimates and the
+// ones shared by its kind and length state.
+struct Contexts {
+    SymbolRecord& r;
+    int s;
+    uint16_t *sf, *sq, *pf, *pq;
+};
+
+inline Contexts select_contexts(ModelSet& m, uint8_t symbol, uint8_t kind) {
+    SymbolRecord& r = m.symbol_model[symbol];
+    const int s = r.length_state;
+    return {r, s, m.shared_freq[kind][s], m.shared_length_prob[kind][s], r.symbol_freq, r.symbol_length_prob};
+}
+
 }  // namespace
 
 void update_freq(uint16_t* t, int slot, int shift) {
@@ -79,12 +93,10 @@ void encode_number(NumberCoder& nc, uint32_t value, uint8_t symbol, uint8_t kind
     if (nc.trace.fn) nc.trace.fn(nc.trace.ctx, value, symbol, kind);
     ModelSet& m = nc.models;
     RangeCoder& rc = nc.rc;
-    SymbolRecord& r = m.symbol_model[symbol];
-    const int s = r.length_state;
-    uint16_t* sf = m.shared_freq[kind][s];
-    uint16_t* sq = m.shared_length_prob[kind][s];
-    uint16_t* pf = r.symbol_freq;
-    uint16_t* pq = r.symbol_length_prob;
+    const Contexts x = select_contexts(m, symbol, kind);
+    SymbolRecord& r = x.r;
+    const int s = x.s;
+    uint16_t *sf = x.sf, *sq = x.sq, *pf = x.pf, *pq = x.pq;
 
     const int len = bit_length(value);
     const int c = len >= 4 ? len - 3 : 0;
@@ -123,12 +135,10 @@ void encode_number(NumberCoder& nc, uint32_t value, uint8_t symbol, uint8_t kind
 Status decode_number(NumberCoder& nc, uint8_t symbol, uint8_t kind, uint32_t& value) {
     ModelSet& m = nc.models;
     RangeCoder& rc = nc.rc;
-    SymbolRecord& r = m.symbol_model[symbol];
-    const int s = r.length_state;
-    uint16_t* sf = m.shared_freq[kind][s];
-    uint16_t* sq = m.shared_length_prob[kind][s];
-    uint16_t* pf = r.symbol_freq;
-    uint16_t* pq = r.symbol_length_prob;
+    const Contexts x = select_contexts(m, symbol, kind);
+    SymbolRecord& r = x.r;
+    const int s = x.s;
+    uint16_t *sf = x.sf, *sq = x.sq, *pf = x.pf, *pq = x.pq;
 
     int c = 0;
     for (;;) {

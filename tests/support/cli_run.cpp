@@ -24,8 +24,7 @@ ScratchDir::~ScratchDir() {
     fs::remove_all(path, ec);
 }
 
-namespace {
-std::string quote(const std::string& s) {
+std::string shell_quote(const std::string& s) {
     std::string q = "'";
     for (char c : s) {
         if (c == '\'')
@@ -35,11 +34,14 @@ std::string quote(const std::string& s) {
     }
     return q + "'";
 }
-}  // namespace
 
 CliResult run_vorb(const ScratchDir& dir, const std::vector<std::string>& args) {
-    std::string cmd = "cd " + quote(dir.path) + " && " + quote(VORB_BIN);
-    for (const std::string& a : args) cmd += " " + quote(a);
+    return run_vorb_after(dir, "true", args);
+}
+
+CliResult run_vorb_after(const ScratchDir& dir, const std::string& setup, const std::vector<std::string>& args) {
+    std::string cmd = "cd " + shell_quote(dir.path) + " && " + setup + " && exec " + shell_quote(VORB_BIN);
+    for (const std::string& a : args) cmd += " " + shell_quote(a);
     cmd += " </dev/null";
     FILE* p = ::popen(cmd.c_str(), "r");
     if (!p) throw std::runtime_error("popen failed");

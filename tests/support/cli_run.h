@@ -22,6 +22,10 @@ struct ScratchDir {
 
 // Runs vorb with args (each shell-quoted) inside dir, standard input empty.
 CliResult run_vorb(const ScratchDir& dir, const std::vector<std::string>& args);
+// The same after the shell commands in setup (limits, traps) have run.
+CliResult run_vorb_after(const ScratchDir& dir, const std::string& setup, const std::vector<std::string>& args);
+// Quotes s for the shell.
+std::string shell_quote(const std::string& s);
 
 std::vector<uint8_t> read_file(const std::string& path);
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
