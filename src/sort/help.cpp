@@ -100,6 +100,14 @@ void fall_back(Sorter& s, int32_t* first, int32_t* last, int32_t key) {
     deep_sort(s, first, last, key);
 }
 
+// Copies the partners' order; a walk that gives up leaves the range to deep_sort.
+void copy_or_fall_back(Sorter& s, int32_t* first, int32_t* last, int32_t key, int32_t a, int32_t* slot) {
+    if (indiana(s, first, last, a, slot))
+        record_sorted(s, first, last);
+    else
+        fall_back(s, first, last, key);
+}
+
 // Lower-bucket case: the partners x - a lie in a bucket below the current
 // one, all final. Since the range agrees on more than depth_limit bytes they
 // all lie in the recorded position's bucket; only a partner in front of the
@@ -111,10 +119,7 @@ void copy_from_lower_bucket(Sorter& s, int32_t* first, int32_t* last, int32_t ke
         return;
     }
     ++s.counters.repeat_lower_bucket;
-    if (indiana(s, first, last, a, slot))
-        record_sorted(s, first, last);
-    else
-        fall_back(s, first, last, key);
+    copy_or_fall_back(s, first, last, key, a, slot);
 }
 
 // Forward case: the partners x + m lie behind the positions; the order copies
@@ -136,10 +141,7 @@ void copy_from_behind(Sorter& s, int32_t* first, int32_t* last, int32_t key, int
         return;
     }
     ++s.counters.repeat_forward;
-    if (indiana(s, first, last, a, slot))
-        record_sorted(s, first, last);
-    else
-        fall_back(s, first, last, key);
+    copy_or_fall_back(s, first, last, key, a, slot);
 }
 
 // Whether every partner x - c of [first, last) stands in a final row. The
