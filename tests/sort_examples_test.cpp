@@ -1,7 +1,7 @@
 // Hand-checked blocks: small enough to work out the context order on paper.
 #include <gtest/gtest.h>
 
-#include "app/buffers.h"
+#include "dc/block_buffers.h"
 #include "sort/bigram.h"
 #include "sort/forward.h"
 #include "sort/sorter.h"

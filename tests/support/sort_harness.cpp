@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/buffers.h"
+#include "dc/block_buffers.h"
 #include "support/oracle.h"
 
 namespace {
