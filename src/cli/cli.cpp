@@ -11,7 +11,7 @@
 
 namespace {
 
-const char* const version_text = "vorb 0.30beta\n";
+const char* const version_text = "vorb " VORB_VERSION_STRING "\n";
 
 const char* const help_text =
     "Usage: vorb [OPTION...] COMMAND ARCHIVE [FILE...]\n"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-const char* const banner_text = "Vorb v0.30beta\tblock-sorting file archiver";
+const char* const banner_text = "Vorb v" VORB_VERSION_STRING "\tblock-sorting file archiver";
 const char* const usage_text = "\nCall format:\nvorb [e|d] <arch> [<file1> ...]\nDefault block size = 4Mb";
 
 void console_init() { std::setvbuf(stdout, nullptr, _IONBF, 0); }
