@@ -41,7 +41,8 @@ vorb_status decode_current(vorb_reader* r, ByteOut& out, ProgressSink progress, 
 
 vorb_reader* vorb_reader_open(const vorb_source* source, const vorb_unpack_options* options, vorb_status* err) {
     const int threads = options && options->threads > 1 ? options->threads : 1;
-    if (!source || !source->read || threads > 256) {
+    const bool threads_bad = options && options->threads < 0;
+    if (!source || !source->read || threads > 256 || threads_bad) {
         set_error(err, VORB_ERR_PARAM);
         return nullptr;
     }

@@ -1,6 +1,5 @@
 // Version, status texts and the memory query.
-#include <vorb.h>
-
+#include "api/api_streams.h"
 #include "archive/member_decode.h"
 #include "archive/pack.h"
 #include "coder/status.h"
@@ -41,5 +40,7 @@ const char* vorb_status_message(vorb_status status) {
 
 uint64_t vorb_memory_usage(uint32_t block_size, int threads, int unpacking) {
     if (block_size == 0 || block_size > max_block_size || threads < 1 || threads > 256) return 0;
-    return unpacking ? member_decoder_memory(block_size, threads) : packer_memory(block_size, threads);
+    // Archive bytes pass through one chunk buffer each way.
+    return unpacking ? member_decoder_memory(block_size, threads) + 2 * api_chunk_bytes
+                     : packer_memory(block_size, threads) + api_chunk_bytes;
 }

@@ -22,7 +22,8 @@ vorb_writer* vorb_writer_create(vorb_write_fn write, void* ctx, const vorb_pack_
                                 vorb_status* err) {
     const uint32_t block_size = options && options->block_size ? options->block_size : default_block_size;
     const int threads = options && options->threads > 1 ? options->threads : 1;
-    if (!write || block_size > max_block_size || threads > 256) {
+    const bool threads_bad = options && options->threads < 0;
+    if (!write || block_size > max_block_size || threads > 256 || threads_bad) {
         set_error(err, VORB_ERR_PARAM);
         return nullptr;
     }

@@ -7,6 +7,8 @@
 #include <cstdint>
 
 constexpr uint32_t default_block_size = 4194304;
+// Zero bytes in front of every block, so that context reads before the block
+// start need no bounds check; the sort reads at most a few hundred there.
 constexpr uint32_t guard_bytes = 4004;
 // Largest block the format's numbers can describe: a block length must stay
 // below 2^27.
