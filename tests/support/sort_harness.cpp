@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 
 #include <gtest/gtest.h>
 
@@ -26,7 +25,6 @@ ForwardResult run_forward(Sorter& s, const std::vector<uint8_t>& block) {
     r.ok = forward_transform(s, b.block_start, n, b.index, sink, r.primary);
     const uint8_t* out = reinterpret_cast<const uint8_t*>(b.index);
     r.transformed.assign(out, out + n);
-    r.spare_after = b.block_start[n];
     release_buffers(b);
     return r;
 }
@@ -39,13 +37,6 @@ bool matches_oracle(Sorter& s, const std::vector<uint8_t>& block) {
     EXPECT_TRUE(r.transformed == o.transformed) << "transformed block differs from the oracle's";
     EXPECT_EQ(r.progress, "D\bW");
     return r.ok && r.primary == o.primary && r.transformed == o.transformed && r.progress == "D\bW";
-}
-
-std::vector<uint8_t> random_block(uint32_t seed, size_t n, unsigned alphabet) {
-    std::mt19937 rng(seed);
-    std::vector<uint8_t> v(n);
-    for (auto& c : v) c = static_cast<uint8_t>(rng() % alphabet);
-    return v;
 }
 
 std::vector<uint8_t> repeat_pattern(const std::vector<uint8_t>& pattern, size_t n) {
