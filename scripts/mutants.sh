@@ -8,11 +8,12 @@
 # quick tests first, stopping at the first failure. A mutant whose text is
 # not found or that does not compile is invalid.
 #
-#   scripts/mutants.sh [REGEX]   only the mutants whose file matches REGEX
+#   scripts/mutants.sh [REGEX]   only the mutants whose table line matches REGEX
 #
 # Environment: MUTANTS_DIR (scratch folder, default a new one under /tmp,
 # removed at the end unless given), MUTANTS_JOBS (build and test jobs, 1),
-# MUTANTS_TIMEOUT (seconds per test run, 900).
+# MUTANTS_TIMEOUT (seconds per test run, 900), MUTANTS_REV (a commit whose
+# tree and tests to use instead of the working tree: a before figure).
 # Slow (one to two minutes per surviving mutant): not part of the CI run.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -53,6 +54,10 @@ src/sort/bigram.cpp ::: if (c > data[i + 1] && c >= data[i - 1]) { ::: if (c > d
 src/sort/period_run.cpp ::: const bool upward = context_byte(s, brk) > context_byte(s, brk + q); ::: const bool upward = context_byte(s, brk) < context_byte(s, brk + q);
 src/sort/period_run.cpp ::: s.failed = true; ::: s.failed = false;
 src/sort/context_sort.cpp ::: if (sa[i] > 0 && !m.smaller[j]) ::: if (sa[i] > 1 && !m.smaller[j])
+src/sort/help.cpp ::: return ka > kb ? best->high_greater : 1 - best->high_greater; ::: return ka > kb ? 1 - best->high_greater : best->high_greater;
+src/sort/help.cpp ::: e.high_end - e.length < high ::: e.high_end - e.length <= high
+src/sort/help.cpp ::: const int32_t length = 4 * equal_words - 4; ::: const int32_t length = 4 * equal_words;
+src/sort/period_run.cpp ::: const int32_t agreed = key_depth(key) - 3; ::: const int32_t agreed = key_depth(key) - 2;
 src/sort/help.cpp ::: if (partner < 1 || !is_final(s, partner)) return false; ::: if (partner < 0 || !is_final(s, partner)) return false;
 src/sort/keys.h ::: |= uint64_t{1} << (*p & 63); ::: |= uint64_t{1} << (*p & 31);
 src/app/buffers.h ::: guard_bytes = 4004; ::: guard_bytes = 64;
@@ -93,7 +98,11 @@ cleanup() { [ "$keep_work" = 1 ] || rm -rf "$work"; }
 trap cleanup EXIT
 
 # The tracked and new files of the working tree, never the tree itself.
-(cd "$root" && git ls-files -co --exclude-standard -z | tar --null -T - -cf -) | tar -C "$tree" -xf -
+if [ -n "${MUTANTS_REV:-}" ]; then
+  git -C "$root" archive "$MUTANTS_REV" | tar -C "$tree" -xf -
+else
+  (cd "$root" && git ls-files -co --exclude-standard -z | tar --null -T - -cf -) | tar -C "$tree" -xf -
+fi
 
 cmake -S "$tree" -B "$build" -DCMAKE_BUILD_TYPE=Release >"$log/configure" 2>&1 || {
   echo "configure failed: $log/configure" >&2; exit 1; }
@@ -127,7 +136,7 @@ while IFS= read -r line; do
   find="${rest%% ::: *}"
   repl="${rest#* ::: }"
   number=$((number + 1))
-  [[ "$file" =~ $filter ]] || continue
+  [[ "$line" =~ $filter ]] || continue
   label="#$number $file: $find -> $repl"
   if [ ! -f "$tree/$file" ]; then
     invalid=$((invalid + 1)); invalids+=("$label (no such file)")
