@@ -10,12 +10,14 @@
 #
 #   scripts/mutants.sh [REGEX]   only the mutants whose table line matches REGEX
 #
-# Environment: MUTANTS_DIR (scratch folder, default a new one under /tmp,
+# Needs python3 and rsync. Environment: MUTANTS_DIR (scratch folder, default a new one under /tmp,
 # removed at the end unless given), MUTANTS_JOBS (build and test jobs, 1),
 # MUTANTS_TIMEOUT (seconds per test run, 900), MUTANTS_REV (a commit whose
 # tree and tests to use instead of the working tree: a before figure).
 # Slow (one to two minutes per surviving mutant): not part of the CI run.
 set -uo pipefail
+# The whole script is read before it runs: editing it during a run is safe.
+main() {
 root="$(cd "$(dirname "$0")/.." && pwd)"
 filter="${1:-.}"
 jobs="${MUTANTS_JOBS:-1}"
@@ -98,11 +100,16 @@ cleanup() { [ "$keep_work" = 1 ] || rm -rf "$work"; }
 trap cleanup EXIT
 
 # The tracked and new files of the working tree, never the tree itself.
+# Staged, then only the files that differ are written into the reused tree,
+# with a new time, so the build folder rebuilds exactly what changed.
+stage="$work/stage"
+rm -rf "$stage" && mkdir -p "$stage"
 if [ -n "${MUTANTS_REV:-}" ]; then
-  git -C "$root" archive "$MUTANTS_REV" | tar -C "$tree" -xf -
+  git -C "$root" archive "$MUTANTS_REV" | tar -C "$stage" -xf -
 else
-  (cd "$root" && git ls-files -co --exclude-standard -z | tar --null -T - -cf -) | tar -C "$tree" -xf -
+  (cd "$root" && git ls-files -co --exclude-standard -z | tar --null -T - -cf -) | tar -C "$stage" -xf -
 fi
+rsync -rc --delete "$stage/" "$tree/"
 
 cmake -S "$tree" -B "$build" -DCMAKE_BUILD_TYPE=Release >"$log/configure" 2>&1 || {
   echo "configure failed: $log/configure" >&2; exit 1; }
@@ -178,3 +185,5 @@ if [ ${#invalids[@]} -gt 0 ]; then
 fi
 [ "$keep_work" = 1 ] && echo "logs in $log"
 exit 0
+}
+main "$@"
