@@ -10,7 +10,7 @@
 #
 #   scripts/mutants.sh [REGEX]   only the mutants whose table line matches REGEX
 #
-# Needs python3 and rsync. Environment: MUTANTS_DIR (scratch folder, default a new one under /tmp,
+# Needs python3. Environment: MUTANTS_DIR (scratch folder, default a new one under /tmp,
 # removed at the end unless given), MUTANTS_JOBS (build and test jobs, 1),
 # MUTANTS_TIMEOUT (seconds per test run, 900), MUTANTS_REV (a commit whose
 # tree and tests to use instead of the working tree: a before figure).
@@ -109,7 +109,24 @@ if [ -n "${MUTANTS_REV:-}" ]; then
 else
   (cd "$root" && git ls-files -co --exclude-standard -z | tar --null -T - -cf -) | tar -C "$stage" -xf -
 fi
-rsync -rc --delete "$stage/" "$tree/"
+python3 - "$stage" "$tree" <<'PY'
+import filecmp, os, shutil, sys
+stage, tree = sys.argv[1], sys.argv[2]
+wanted = set()
+for d, _, files in os.walk(stage):
+    for f in files:
+        rel = os.path.relpath(os.path.join(d, f), stage)
+        wanted.add(rel)
+        src, dst = os.path.join(stage, rel), os.path.join(tree, rel)
+        if not os.path.isfile(dst) or not filecmp.cmp(src, dst, shallow=False):
+            os.makedirs(os.path.dirname(dst), exist_ok=True)
+            shutil.copyfile(src, dst)
+            shutil.copymode(src, dst)
+for d, _, files in os.walk(tree):
+    for f in files:
+        if os.path.relpath(os.path.join(d, f), tree) not in wanted:
+            os.remove(os.path.join(d, f))
+PY
 
 cmake -S "$tree" -B "$build" -DCMAKE_BUILD_TYPE=Release >"$log/configure" 2>&1 || {
   echo "configure failed: $log/configure" >&2; exit 1; }
