@@ -198,19 +198,27 @@ TEST(SortRepetition, AperiodicRepetitionGoesToTheWholeBlockSort) {
     EXPECT_GT(s->counters.context_sort_fallbacks, 0u);
 }
 
-// A full block at the size the packer uses: the corpus files one after
-// another, which repeat enough among themselves to reach the repetition
-// handling, and which must not need the slower whole-block sort.
-TEST(SortRepetition, FullBlock) {
-    SorterPtr s = make_sorter();
-    ASSERT_TRUE(s);
-    std::vector<uint8_t> block;
-    for (const CorpusBlock& b : corpus_blocks(1 << 22)) block.insert(block.end(), b.bytes.begin(), b.bytes.end());
-    ASSERT_GE(block.size(), 1u << 22);
-    block.resize(1u << 22);
-    s->counters = SortCounters{};
-    matches_oracle(*s, block);
-    EXPECT_EQ(s->counters.context_sort_fallbacks, 0u);
+// Large blocks the repetition handling must order without the slower
+// whole-block sort: a full block of the corpus files one after another (they
+// repeat among themselves), and periodic data with and without changed bytes.
+TEST(SortRepetition, LargeBlocksStayOffTheWholeBlockSort) {
+    std::vector<uint8_t> corpus;
+    for (const CorpusBlock& b : corpus_blocks(1 << 22)) corpus.insert(corpus.end(), b.bytes.begin(), b.bytes.end());
+    ASSERT_GE(corpus.size(), 1u << 22);
+    corpus.resize(1u << 22);
+    const std::vector<uint8_t> blocks[] = {
+        corpus,
+        periodic(11, 1000, 256, 1 << 20),
+        periodic(12, 7, 4, 1 << 20),
+        with_changes(repeat_pattern(bytes_of("ab"), 1 << 20), 3, 20),
+    };
+    for (const auto& block : blocks) {
+        SCOPED_TRACE(::testing::Message() << "block of " << block.size() << " bytes, starting " << int(block[0]));
+        SorterPtr s = make_sorter();
+        ASSERT_TRUE(s);
+        matches_oracle(*s, block);
+        EXPECT_EQ(s->counters.context_sort_fallbacks, 0u);
+    }
 }
 
 // The sort's work lives on an explicit stack: deep repetitions sort on a
