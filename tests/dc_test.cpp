@@ -152,10 +152,9 @@ TEST(DistanceDecoder, MississippiLeavesNextPositionsBeyondTheBlock) {
     int32_t n = 0;
     ASSERT_EQ(dc_decode(dd, dec, buffer.data(), 11, n), Status::ok);
     EXPECT_EQ(buffer, t);
-    EXPECT_EQ(dd.next_pos[ch('m')], 11);
-    EXPECT_EQ(dd.next_pos[ch('p')], 12);
-    EXPECT_EQ(dd.next_pos[ch('s')], 13);
-    EXPECT_EQ(dd.next_pos[ch('i')], 14);
+    ASSERT_EQ(dd.symbol_count, 4);
+    EXPECT_EQ(std::vector<int32_t>(dd.upcoming_list, dd.upcoming_list + 4), (std::vector<int32_t>{'m', 'p', 's', 'i'}));
+    EXPECT_EQ(std::vector<int32_t>(dd.upcoming_pos, dd.upcoming_pos + 4), (std::vector<int32_t>{11, 12, 13, 14}));
 }
 
 // Codes a hand-made number sequence as if it were a block stream.
