@@ -11,12 +11,11 @@ inline int bit_length(uint32_t v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
 inline void adapt_first(uint16_t& p, int shift) { p = static_cast<uint16_t>(p + ((prob_one - p) >> shift)); }
 inline void adapt_second(uint16_t& p, int shift) { p = static_cast<uint16_t>(p - (p >> shift)); }
 
+// The interval of either outcome chosen by selects, not a branch: the bits
+// of large numbers are close to coin flips.
 inline void encode_decision(RangeCoder& rc, uint32_t p, bool second) {
     rc.range >>= 12;
-    if (second)
-        rc_encode(rc, p, prob_one - p);
-    else
-        rc_encode(rc, 0, p);
+    rc_encode(rc, second ? p : 0, second ? prob_one - p : p);
 }
 
 // Returns true for the second outcome.
@@ -161,10 +160,7 @@ void encode_number(NumberCoder& nc, uint32_t value, uint8_t symbol, uint8_t kind
         for (int k = 0; k <= len - 2; k++) {
             const bool one = (value >> k) & 1;
             encode_decision(rc, w[k], one);
-            if (one)
-                adapt_second(w[k], 8);
-            else
-                adapt_first(w[k], 8);
+            adapt_either(w[k], 8, one);
         }
     }
     r.length_state = static_cast<uint8_t>((s + len) >> 1);
