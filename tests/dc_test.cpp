@@ -153,8 +153,9 @@ TEST(DistanceDecoder, MississippiLeavesNextPositionsBeyondTheBlock) {
     ASSERT_EQ(dc_decode(dd, dec, buffer.data(), 11, n), Status::ok);
     EXPECT_EQ(buffer, t);
     ASSERT_EQ(dd.symbol_count, 4);
-    EXPECT_EQ(std::vector<int32_t>(dd.upcoming_list, dd.upcoming_list + 4), (std::vector<int32_t>{'m', 'p', 's', 'i'}));
-    EXPECT_EQ(std::vector<int32_t>(dd.upcoming_pos, dd.upcoming_pos + 4), (std::vector<int32_t>{11, 12, 13, 14}));
+    // Small blocks keep the list packed as position << 8 | value.
+    EXPECT_EQ(std::vector<int32_t>(dd.upcoming_packed, dd.upcoming_packed + 4),
+              (std::vector<int32_t>{11 << 8 | 'm', 12 << 8 | 'p', 13 << 8 | 's', 14 << 8 | 'i'}));
 }
 
 // Codes a hand-made number sequence as if it were a block stream.

@@ -48,6 +48,44 @@ inline int32_t place_again(int32_t* list, int32_t* pos, int32_t c, uint8_t s) {
     return k;
 }
 
+// place_again over the packed list: pos[j] < c + j exactly when
+// packed[j] < (c + j) << 8, the value taking the low 8 bits.
+inline void place_again_packed(int32_t* packed, int32_t c, uint8_t s) {
+    int32_t j = 1;
+#if defined(__SSE2__)
+    const __m128i step = _mm_set1_epi32(4 << 8);
+    __m128i limit = _mm_add_epi32(_mm_set1_epi32((c + 1) << 8), _mm_setr_epi32(0, 1 << 8, 2 << 8, 3 << 8));
+    for (;; limit = _mm_add_epi32(limit, step)) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + j));
+        const int below = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(p, limit)));
+        if (below != 0xF) {
+            const int32_t end = j + __builtin_ctz(~below);
+            for (; j < end; j++) packed[j - 1] = packed[j];
+            break;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j - 1), p);
+        j += 4;
+    }
+#else
+    for (; packed[j] < (c + j) << 8; j++) packed[j - 1] = packed[j];
+#endif
+    const int32_t k = j - 1;
+    packed[k] = (c + k) << 8 | s;
+}
+
+inline void write_run(uint8_t* buffer, int32_t i, int32_t e, uint8_t s) {
+    if (e - i <= 8) {
+        for (int32_t j = i; j < e; j++) buffer[j] = s;  // most runs are short: no call
+    } else {
+        std::memset(buffer + i, s, static_cast<size_t>(e - i));
+    }
+}
+
+// Candidates from here on would not fit beside a value in 31 bits once the
+// list's length is added; a block whose length reaches it, or a stream that
+// sends a value this far, continues over the two plain arrays.
+constexpr int32_t packed_limit = (1 << 23) - 2 * 256;
+
 }  // namespace
 
 Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t max_n, int32_t& n) {
@@ -92,18 +130,43 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
         list[j] = 0;
     }
 
-    // Runs: the head value owns every position up to the next value's occurrence.
+    // Runs: the head value owns every position up to the next value's
+    // occurrence. Packed first, where the positions allow.
     int32_t i = 0;
+    if (n < packed_limit) {
+        int32_t* packed = dd.upcoming_packed;
+        for (int32_t j = 0; j < count; j++) packed[j] = pos[j] << 8 | list[j];
+        for (int32_t j = count; j < count + upcoming_pad; j++) packed[j] = INT32_MAX;
+        while (i < n) {
+            const uint8_t s = static_cast<uint8_t>(packed[0]);
+            VORB_CHECK(packed[0] >> 8 == i, Status::bad_run);
+            const int32_t e = count >= 2 ? packed[1] >> 8 : n;
+            VORB_CHECK(e > i && e <= n, Status::bad_run);
+            write_run(buffer, i, e, s);
+            const uint8_t flag = e - i >= 2 ? 1 : 0;
+            i = e;
+            uint32_t d;
+            VORB_TRY(decode_number(nc, s, flag, d));
+            const int32_t c = i + static_cast<int32_t>(d);
+            if (c < packed_limit) [[likely]] {
+                place_again_packed(packed, c, s);
+                continue;
+            }
+            // Only a damaged stream gets here with a default-sized block.
+            for (int32_t j = 0; j < count; j++) {
+                pos[j] = packed[j] >> 8;
+                list[j] = packed[j] & 0xFF;
+            }
+            place_again(list, pos, c, s);
+            break;
+        }
+    }
     while (i < n) {
         const uint8_t s = static_cast<uint8_t>(list[0]);
         VORB_CHECK(pos[0] == i, Status::bad_run);
         const int32_t e = count >= 2 ? pos[1] : n;
         VORB_CHECK(e > i && e <= n, Status::bad_run);
-        if (e - i <= 8) {
-            for (int32_t j = i; j < e; j++) buffer[j] = s;  // most runs are short: no call
-        } else {
-            std::memset(buffer + i, s, static_cast<size_t>(e - i));
-        }
+        write_run(buffer, i, e, s);
         const uint8_t flag = e - i >= 2 ? 1 : 0;
         i = e;
         uint32_t d;

@@ -17,6 +17,9 @@ struct DistanceDecoder {
     // order so that the placement scan moves both with the same vector steps.
     int32_t upcoming_list[256 + upcoming_pad];
     int32_t upcoming_pos[256 + upcoming_pad];
+    // The same list packed as position << 8 | value, one array to move, for
+    // blocks whose positions stay below 2^23 (every block of the default size).
+    int32_t upcoming_packed[256 + upcoming_pad];
     int32_t symbol_count;
 };
 
