@@ -38,7 +38,7 @@ declare -A pinned=(
   [server.log]=4ca9d0f9d88666df70f20e0e0d01ed32c308e71b52da3236fd1d12a447ecdcce
   ["kernel-c.txt linux-source-6.1 6.1.192-3"]=7378f8188dab9ab91ff8d6b56e8194821c52fc6c8d33d681f0d284eb5a8005b0
   ["libllvm.so libllvm15 1:15.0.6-4+b1"]=bc8683afcd74c618ccb4c45af681098b20ce0292833c2955e8b550fefb39e4ed
-  ["mixed.tar files 44b15e8f1d485d53"]=68ea695df503e8cc2ba0bb715e9f8686b963031b886e8fab99a9c89b5624b599
+  ["mixed.tar files 119d375b453f8977"]=40a4735fb7b36341f44c0d493dcca03a762522858f6faf64aea462f72fae92fb
 )
 
 say() { echo "make_inputs: $*" >&2; }
