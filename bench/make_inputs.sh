@@ -11,6 +11,9 @@
 #   libllvm.so      first 40 MiB of libLLVM-15.so.1 (package libllvm15): symbol
 #                   tables, relocations and x86-64 code
 #   server.log      64 MiB of generated web/application log lines (fixed seed)
+#   mixed.tar       files of /usr/share/doc and /usr/share/man (about half of
+#                   them gzip-compressed already), sorted by path, GNU tar with
+#                   fixed metadata, first 32 MiB
 # environment: BENCH_DIR (default /tmp/vorb-bench), VORB_CORPUS (default tests/data)
 set -euo pipefail
 export LC_ALL=C
@@ -25,6 +28,7 @@ MiB=$((1024 * 1024))
 declare -A size=(
   [calgary.tar]=3266560 [canterbury.tar]=2826240
   [kernel-c.txt]=$((48 * MiB)) [libllvm.so]=$((40 * MiB)) [server.log]=$((64 * MiB))
+  [mixed.tar]=$((32 * MiB))
 )
 # Known contents. The tars and the log depend on nothing outside this script
 # and the corpus; the other two only on the package version named.
@@ -34,6 +38,7 @@ declare -A pinned=(
   [server.log]=4ca9d0f9d88666df70f20e0e0d01ed32c308e71b52da3236fd1d12a447ecdcce
   ["kernel-c.txt linux-source-6.1 6.1.192-3"]=7378f8188dab9ab91ff8d6b56e8194821c52fc6c8d33d681f0d284eb5a8005b0
   ["libllvm.so libllvm15 1:15.0.6-4+b1"]=bc8683afcd74c618ccb4c45af681098b20ce0292833c2955e8b550fefb39e4ed
+  ["mixed.tar files 119d375b453f8977"]=40a4735fb7b36341f44c0d493dcca03a762522858f6faf64aea462f72fae92fb
 )
 
 say() { echo "make_inputs: $*" >&2; }
@@ -61,8 +66,17 @@ origin_of() {
     kernel-c.txt) echo "linux-source-6.1 $(pkg_version linux-source-6.1 2>/dev/null || echo none)" ;;
     libllvm.so) echo "libllvm15 $(pkg_version libllvm15:amd64 2>/dev/null || echo none)" ;;
     server.log) echo "generated" ;;
+    mixed.tar) echo "files $(mixed_list | sha256sum | cut -c1-16)" ;;
     *) die "unknown input $1" ;;
   esac
+}
+
+# The documentation files that make the mixed input: regular files, sorted by
+# path, with their sizes, up to a little past 32 MiB. Its digest is the
+# input's origin, since it depends on the packages installed.
+mixed_list() {
+  (cd / && find usr/share/doc usr/share/man -type f -printf '%p\t%s\n') | sort |
+    awk -F'\t' -v want="${size[mixed.tar]}" 'total < want + 1048576 { print; total += $2 + 1024 }'
 }
 
 sha_of() { sha256sum "$1" | cut -d' ' -f1; }
@@ -136,6 +150,17 @@ make_llvm() {
 
 # Log lines from a fixed-seed generator of its own (xorshift64*), so the bytes
 # do not depend on the Python version's random module.
+make_mixed() {
+  local tmp="$inputs/.mixed.tar.tmp"
+  mixed_list | cut -f1 >"$tmp.list"
+  tar -C / --format=gnu --owner=0 --group=0 --numeric-owner --mtime=@0 --mode=0644 \
+    --no-recursion -cf "$tmp" -T "$tmp.list"
+  rm -f "$tmp.list"
+  [ "$(stat -c %s "$tmp")" -ge "${size[mixed.tar]}" ] || die "documentation files shorter than wanted"
+  truncate -s "${size[mixed.tar]}" "$tmp"
+  finish mixed.tar "$tmp"
+}
+
 make_log() {
   local tmp="$inputs/.server.log.tmp"
   python3 - "${size[server.log]}" "$tmp" <<'PY'
@@ -224,7 +249,7 @@ PY
 
 if [ $# = 0 ]; then
   if [ "${QUICK:-0}" = 1 ]; then set -- calgary.tar canterbury.tar
-  else set -- calgary.tar canterbury.tar kernel-c.txt libllvm.so server.log; fi
+  else set -- calgary.tar canterbury.tar kernel-c.txt libllvm.so server.log mixed.tar; fi
 fi
 for name in "$@"; do
   [ -n "${size[$name]:-}" ] || die "unknown input $name (known: ${!size[*]})"
@@ -233,6 +258,7 @@ for name in "$@"; do
     continue
   fi
   case "$name" in
+    mixed.tar) make_mixed ;;
     *.tar) make_tar "$name" ;;
     kernel-c.txt) make_kernel ;;
     libllvm.so) make_llvm ;;

@@ -64,7 +64,7 @@ if [ -n "${INPUTS:-}" ]; then
 elif [ "$quick" = 1 ]; then
   inputs=(calgary.tar canterbury.tar)
 else
-  inputs=(calgary.tar canterbury.tar kernel-c.txt libllvm.so server.log)
+  inputs=(calgary.tar canterbury.tar kernel-c.txt libllvm.so server.log mixed.tar)
 fi
 "$root/bench/make_inputs.sh" "${inputs[@]}"
 
@@ -75,6 +75,7 @@ describe() {
     kernel-c.txt) echo "C source: .c/.h of fs/ kernel/ mm/ net/ from $(sed -n 's/^origin //p' "$dir/inputs/$1.meta"), first 48 MiB" ;;
     libllvm.so) echo "x86-64 shared library: first 40 MiB of libLLVM-15.so.1 ($(sed -n 's/^origin //p' "$dir/inputs/$1.meta"))" ;;
     server.log) echo "generated web and application log lines" ;;
+    mixed.tar) echo "documentation files of /usr/share/doc and /usr/share/man, half of them gzip-compressed, first 32 MiB of a tar (list $(sed -n 's/^origin files //p' "$dir/inputs/$1.meta"))" ;;
     *) echo "$1" ;;
   esac
 }

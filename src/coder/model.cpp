@@ -11,12 +11,11 @@ inline int bit_length(uint32_t v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
 inline void adapt_first(uint16_t& p, int shift) { p = static_cast<uint16_t>(p + ((prob_one - p) >> shift)); }
 inline void adapt_second(uint16_t& p, int shift) { p = static_cast<uint16_t>(p - (p >> shift)); }
 
+// The interval of either outcome chosen by selects, not a branch: the bits
+// of large numbers are close to coin flips.
 inline void encode_decision(RangeCoder& rc, uint32_t p, bool second) {
     rc.range >>= 12;
-    if (second)
-        rc_encode(rc, p, prob_one - p);
-    else
-        rc_encode(rc, 0, p);
+    rc_encode(rc, second ? p : 0, second ? prob_one - p : p);
 }
 
 // Returns true for the second outcome.
@@ -42,6 +41,44 @@ inline Contexts select_contexts(ModelSet& m, uint8_t symbol, uint8_t kind) {
     SymbolRecord& r = m.symbol_model[symbol];
     const int s = r.length_state;
     return {r, s, m.shared_freq[kind][s], m.shared_length_prob[kind][s], r.symbol_freq, r.symbol_length_prob};
+}
+
+// The decoder's interval, held in registers for the length of one number;
+// rc.low and rc.range are written back when the number is done.
+struct Interval {
+    uint32_t low, range;
+};
+
+// The end of an interval step: the common case moves nothing; otherwise the
+// coder settles bytes out of line.
+inline void settle(RangeCoder& rc, Interval& iv) {
+    if (((iv.low ^ (iv.low + iv.range)) >= (1u << 24)) & (iv.range >= 0x4000)) [[likely]]
+        return;
+    rc_normalize(rc, iv.low, iv.range);
+    iv.low = rc.low;
+    iv.range = rc.range;
+}
+
+// A decision, with the new interval chosen by masks rather than branches:
+// the bits of large numbers are close to coin flips, and a mispredicted
+// branch costs more than working out both sides. True for the second outcome.
+inline bool decode_bit(RangeCoder& rc, Interval& iv, uint32_t p) {
+    const uint32_t unit = iv.range >> 12;
+    const uint32_t bound = p * unit;
+    const uint32_t second = rc.code - iv.low >= bound;
+    const uint32_t mask = 0u - second;
+    iv.low += bound & mask;
+    iv.range = bound ^ ((bound ^ ((prob_one - p) * unit)) & mask);
+    settle(rc, iv);
+    return second != 0;
+}
+
+// adapt_first or adapt_second, chosen by the outcome without a branch.
+inline void adapt_either(uint16_t& p, int shift, bool second) {
+    const uint32_t mask = 0u - static_cast<uint32_t>(second);
+    const uint32_t up = (prob_one - p) >> shift;
+    const uint32_t down = p >> shift;
+    p = static_cast<uint16_t>(p + (up & ~mask) - (down & mask));
 }
 
 }  // namespace
@@ -123,10 +160,7 @@ void encode_number(NumberCoder& nc, uint32_t value, uint8_t symbol, uint8_t kind
         for (int k = 0; k <= len - 2; k++) {
             const bool one = (value >> k) & 1;
             encode_decision(rc, w[k], one);
-            if (one)
-                adapt_second(w[k], 8);
-            else
-                adapt_first(w[k], 8);
+            adapt_either(w[k], 8, one);
         }
     }
     r.length_state = static_cast<uint8_t>((s + len) >> 1);
@@ -140,38 +174,39 @@ Status decode_number(NumberCoder& nc, uint8_t symbol, uint8_t kind, uint32_t& va
     const int s = x.s;
     uint16_t *sf = x.sf, *sq = x.sq, *pf = x.pf, *pq = x.pq;
 
+    Interval iv{rc.low, rc.range};
+    // Length decisions: only the end of the chain is a branch.
     int c = 0;
     for (;;) {
         // Bit lengths above 27 would run the length state past its rows.
         VORB_CHECK(c <= model_length_states - 3, Status::bad_length_code);
-        const bool cont = decode_decision(rc, (sq[c] + pq[c]) >> 1);
-        if (!cont) {
-            adapt_first(sq[c], m.shared_length_shift);
-            adapt_first(pq[c], m.symbol_length_shift);
-            break;
-        }
-        adapt_second(sq[c], m.shared_length_shift);
-        adapt_second(pq[c], m.symbol_length_shift);
+        const bool cont = decode_bit(rc, iv, (sq[c] + pq[c]) >> 1);
+        adapt_either(sq[c], m.shared_length_shift, cont);
+        adapt_either(pq[c], m.symbol_length_shift, cont);
+        if (!cont) break;
         c++;
     }
 
     int len;
     if (c == 0) {
         const uint32_t total = sf[0] + pf[0];
-        rc.range /= total;
+        const uint32_t unit = iv.range / total;
         // The slot whose counts hold the target (code - low) / unit, found by
         // multiplying instead of a second division; total * unit <= range, so
-        // no product overflows.
-        const uint32_t target = rc.code - rc.low;
-        const uint32_t unit = rc.range;
+        // no product overflows. Every slot is weighed, so the search has no
+        // branch to mispredict.
+        const uint32_t target = rc.code - iv.low;
         VORB_CHECK(target < total * unit, Status::bad_frequency);
+        uint32_t below[model_freq_slots];  // below[j]: counts of the slots before j
+        below[1] = 0;
         int j = 1;
-        uint32_t cum = 0;
-        while ((cum + sf[j] + pf[j]) * unit <= target) {
-            cum += sf[j] + pf[j];
-            j++;
+        for (int slot = 1; slot < model_freq_slots - 1; slot++) {
+            below[slot + 1] = below[slot] + sf[slot] + pf[slot];
+            j += below[slot + 1] * unit <= target;
         }
-        rc_encode(rc, cum, sf[j] + pf[j]);
+        iv.low += below[j] * unit;
+        iv.range = (sf[j] + pf[j]) * unit;
+        settle(rc, iv);
         update_freq(sf, j, m.shared_freq_shift);
         update_freq(pf, j, m.symbol_freq_shift);
         value = static_cast<uint32_t>(j - 1);
@@ -181,15 +216,14 @@ Status decode_number(NumberCoder& nc, uint8_t symbol, uint8_t kind, uint32_t& va
         uint16_t* w = m.long_bit_prob[c];
         uint32_t v = 1u << (len - 1);
         for (int k = 0; k <= len - 2; k++) {
-            if (decode_decision(rc, w[k])) {
-                v += 1u << k;
-                adapt_second(w[k], 8);
-            } else {
-                adapt_first(w[k], 8);
-            }
+            const bool one = decode_bit(rc, iv, w[k]);
+            adapt_either(w[k], 8, one);
+            v |= static_cast<uint32_t>(one) << k;
         }
         value = v;
     }
+    rc.low = iv.low;
+    rc.range = iv.range;
     r.length_state = static_cast<uint8_t>((s + len) >> 1);
     return Status::ok;
 }

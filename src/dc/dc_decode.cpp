@@ -1,6 +1,92 @@
 #include "dc/dc_decode.h"
 
+#include <climits>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// Places s again after a run: every entry j >= 1 with pos[j] < c + j holds a
+// value that occurs before s does again, and moves one place towards the
+// head; s takes the place behind them, which is returned. pos ends with a
+// stop mark, so the scan needs no count. On nearly incompressible blocks it
+// passes about half the list for every byte, so it goes four entries at a
+// time, moving them as it goes.
+inline int32_t place_again(int32_t* list, int32_t* pos, int32_t c, uint8_t s) {
+    int32_t j = 1;
+#if defined(__SSE2__)
+    const __m128i four = _mm_set1_epi32(4);
+    __m128i limit = _mm_add_epi32(_mm_set1_epi32(c + 1), _mm_setr_epi32(0, 1, 2, 3));  // c + j, ..., c + j + 3
+    for (;; limit = _mm_add_epi32(limit, four)) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos + j));
+        const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(list + j));
+        const int below = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(p, limit)));
+        if (below != 0xF) {
+            const int32_t end = j + __builtin_ctz(~below);
+            for (; j < end; j++) {
+                pos[j - 1] = pos[j];
+                list[j - 1] = list[j];
+            }
+            break;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pos + j - 1), p);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(list + j - 1), l);
+        j += 4;
+    }
+#else
+    for (; pos[j] < c + j; j++) {
+        pos[j - 1] = pos[j];
+        list[j - 1] = list[j];
+    }
+#endif
+    const int32_t k = j - 1;
+    list[k] = s;
+    pos[k] = c + k;
+    return k;
+}
+
+// place_again over the packed list: pos[j] < c + j exactly when
+// packed[j] < (c + j) << 8, the value taking the low 8 bits.
+inline void place_again_packed(int32_t* packed, int32_t c, uint8_t s) {
+    int32_t j = 1;
+#if defined(__SSE2__)
+    const __m128i step = _mm_set1_epi32(4 << 8);
+    __m128i limit = _mm_add_epi32(_mm_set1_epi32((c + 1) << 8), _mm_setr_epi32(0, 1 << 8, 2 << 8, 3 << 8));
+    for (;; limit = _mm_add_epi32(limit, step)) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + j));
+        const int below = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(p, limit)));
+        if (below != 0xF) {
+            const int32_t end = j + __builtin_ctz(~below);
+            for (; j < end; j++) packed[j - 1] = packed[j];
+            break;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j - 1), p);
+        j += 4;
+    }
+#else
+    for (; packed[j] < (c + j) << 8; j++) packed[j - 1] = packed[j];
+#endif
+    const int32_t k = j - 1;
+    packed[k] = (c + k) << 8 | s;
+}
+
+inline void write_run(uint8_t* buffer, int32_t i, int32_t e, uint8_t s) {
+    if (e - i <= 8) {
+        for (int32_t j = i; j < e; j++) buffer[j] = s;  // most runs are short: no call
+    } else {
+        std::memset(buffer + i, s, static_cast<size_t>(e - i));
+    }
+}
+
+// Candidates from here on would not fit beside a value in 31 bits once the
+// list's length is added; a block whose length reaches it, or a stream that
+// sends a value this far, continues over the two plain arrays.
+constexpr int32_t packed_limit = (1 << 23) - 2 * 256;
+
+}  // namespace
 
 Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t max_n, int32_t& n) {
     uint32_t len;
@@ -9,9 +95,12 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
     n = static_cast<int32_t>(len);
     if (n == 0) return Status::ok;
 
+    int32_t* list = dd.upcoming_list;
+    int32_t* pos = dd.upcoming_pos;
+
     // Symbol set: ascending values, each with its first position.
     bool seen[256] = {};
-    dd.symbol_count = 0;
+    int32_t count = 0;
     uint32_t x = 0;
     uint32_t v;
     VORB_TRY(decode_number(nc, 0, 1, v));
@@ -22,44 +111,69 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
         uint32_t first;
         VORB_TRY(decode_number(nc, static_cast<uint8_t>(x), 0, first));
         VORB_CHECK(first < len, Status::bad_symbol_set);
-        dd.next_pos[x] = static_cast<int32_t>(first);
-        int i = dd.symbol_count;
-        while (i > 0 && dd.next_pos[dd.upcoming_list[i - 1]] > dd.next_pos[x]) {
-            dd.upcoming_list[i] = dd.upcoming_list[i - 1];
+        int32_t i = count;
+        while (i > 0 && pos[i - 1] > static_cast<int32_t>(first)) {
+            list[i] = list[i - 1];
+            pos[i] = pos[i - 1];
             i--;
         }
-        dd.upcoming_list[i] = static_cast<uint8_t>(x);
-        dd.symbol_count++;
+        list[i] = static_cast<int32_t>(x);
+        pos[i] = static_cast<int32_t>(first);
+        count++;
         VORB_TRY(decode_number(nc, 0, 1, v));
         if (v == 0) break;
     }
+    dd.symbol_count = count;
+    // n and every distance are below 2^27, so no candidate reaches the stop mark.
+    for (int32_t j = count; j < count + upcoming_pad; j++) {
+        pos[j] = INT32_MAX;
+        list[j] = 0;
+    }
 
-    // Runs: the head value owns every position up to the next value's occurrence.
-    const int32_t count = dd.symbol_count;
+    // Runs: the head value owns every position up to the next value's
+    // occurrence. Packed first, where the positions allow.
     int32_t i = 0;
-    while (i < n) {
-        const uint8_t s = dd.upcoming_list[0];
-        VORB_CHECK(dd.next_pos[s] == i, Status::bad_run);
-        const int32_t e = count >= 2 ? dd.next_pos[dd.upcoming_list[1]] : n;
-        VORB_CHECK(e > i && e <= n, Status::bad_run);
-        if (e - i <= 8) {
-            for (int32_t j = i; j < e; j++) buffer[j] = s;  // most runs are short: no call
-        } else {
-            std::memset(buffer + i, s, static_cast<size_t>(e - i));
+    if (n < packed_limit) {
+        int32_t* packed = dd.upcoming_packed;
+        for (int32_t j = 0; j < count; j++) packed[j] = pos[j] << 8 | list[j];
+        for (int32_t j = count; j < count + upcoming_pad; j++) packed[j] = INT32_MAX;
+        while (i < n) {
+            const uint8_t s = static_cast<uint8_t>(packed[0]);
+            VORB_CHECK(packed[0] >> 8 == i, Status::bad_run);
+            const int32_t e = count >= 2 ? packed[1] >> 8 : n;
+            VORB_CHECK(e > i && e <= n, Status::bad_run);
+            write_run(buffer, i, e, s);
+            const uint8_t flag = e - i >= 2 ? 1 : 0;
+            i = e;
+            uint32_t d;
+            VORB_TRY(decode_number(nc, s, flag, d));
+            const int32_t c = i + static_cast<int32_t>(d);
+            if (c < packed_limit) [[likely]] {
+                place_again_packed(packed, c, s);
+                continue;
+            }
+            // Only a damaged stream gets here with a default-sized block.
+            for (int32_t j = 0; j < count; j++) {
+                pos[j] = packed[j] >> 8;
+                list[j] = packed[j] & 0xFF;
+            }
+            place_again(list, pos, c, s);
+            break;
         }
+    }
+    while (i < n) {
+        const uint8_t s = static_cast<uint8_t>(list[0]);
+        VORB_CHECK(pos[0] == i, Status::bad_run);
+        const int32_t e = count >= 2 ? pos[1] : n;
+        VORB_CHECK(e > i && e <= n, Status::bad_run);
+        write_run(buffer, i, e, s);
         const uint8_t flag = e - i >= 2 ? 1 : 0;
         i = e;
         uint32_t d;
         VORB_TRY(decode_number(nc, s, flag, d));
         // d < 2^27 and i <= n < 2^27: the candidate cannot overflow.
         const int32_t c = i + static_cast<int32_t>(d);
-        int32_t k = 0;
-        while (k + 1 < count && dd.next_pos[dd.upcoming_list[k + 1]] <= c + k) {
-            dd.upcoming_list[k] = dd.upcoming_list[k + 1];
-            k++;
-        }
-        dd.upcoming_list[k] = s;
-        dd.next_pos[s] = c + k;
+        place_again(list, pos, c, s);
     }
     return Status::ok;
 }

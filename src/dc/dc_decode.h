@@ -7,9 +7,19 @@
 #include "coder/model.h"
 #include "coder/status.h"
 
+// Entries past the list read by the placement scan, four at a time: the
+// first of them is a stop mark, the rest only pad the last read.
+constexpr int upcoming_pad = 4;
+
 struct DistanceDecoder {
-    int32_t next_pos[256];       // next occurrence not yet written
-    uint8_t upcoming_list[256];  // [0, symbol_count): ascending next_pos
+    // [0, symbol_count): the values in ascending order of their next
+    // occurrence not yet written, and those positions, side by side in list
+    // order so that the placement scan moves both with the same vector steps.
+    int32_t upcoming_list[256 + upcoming_pad];
+    int32_t upcoming_pos[256 + upcoming_pad];
+    // The same list packed as position << 8 | value, one array to move, for
+    // blocks whose positions stay below 2^23 (every block of the default size).
+    int32_t upcoming_packed[256 + upcoming_pad];
     int32_t symbol_count;
 };
 

@@ -2,6 +2,32 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// Index of x in list[1, ...), where it is known to be. On nearly
+// incompressible blocks x lies about halfway down a list of 256 values, so
+// sixteen entries are compared at a time.
+inline int find_in_list(const uint8_t* list, uint8_t x) {
+    int k = 1;
+#if defined(__SSE2__)
+    const __m128i want = _mm_set1_epi8(static_cast<char>(x));
+    for (;; k += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(list + k));
+        const int hit = _mm_movemask_epi8(_mm_cmpeq_epi8(v, want));
+        if (hit) return k + __builtin_ctz(static_cast<unsigned>(hit));
+    }
+#else
+    while (list[k] != x) k++;
+    return k;
+#endif
+}
+
+}  // namespace
+
 void dc_begin_block(DistanceCoder& dc, NumberCoder& nc, int32_t n) {
     encode_number(nc, static_cast<uint32_t>(n), 0, 0);
     std::memset(dc.last_pos, 0xFF, sizeof dc.last_pos);
@@ -24,11 +50,10 @@ void dc_note_new_run(DistanceCoder& dc, uint8_t x, int32_t pos) {
         dc.sorted_symbols[i] = x;
         dc.symbol_count++;
     } else {
-        k = 1;  // index 0 holds prev_symbol, which differs from x
-        while (dc.mtf_list[k] != x) k++;
+        k = find_in_list(dc.mtf_list, x);  // index 0 holds prev_symbol, which differs from x
         dc.distance[dc.last_pos[x]] = pos - dc.last_pos[x] - k - 1;
     }
-    for (int i = k; i > 0; i--) dc.mtf_list[i] = dc.mtf_list[i - 1];
+    std::memmove(dc.mtf_list + 1, dc.mtf_list, static_cast<size_t>(k));
     dc.mtf_list[0] = x;
     dc.prev_symbol = x;
     dc.last_pos[x] = pos;

@@ -11,7 +11,9 @@ struct DistanceCoder {
     int32_t last_pos[256];      // latest occurrence in this block, -1 = not seen
     int32_t first_pos[256];     // valid for values seen in this block
     uint8_t sorted_symbols[256];  // [0, symbol_count): values seen, ascending
-    uint8_t mtf_list[256];        // [0, symbol_count): most recently seen first
+    // [0, symbol_count): most recently seen first; the tail pads the last
+    // 16-byte read of the search.
+    uint8_t mtf_list[256 + 16];
     int32_t symbol_count;
     int32_t prev_symbol;        // -1 before the first position
     int32_t* distance;          // [0, n): -1 or the distance of a run's end
