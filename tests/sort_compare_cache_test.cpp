@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "app/buffers.h"
+#include "dc/block_buffers.h"
 #include "sort/help.h"
 #include "sort/sorter.h"
 #include "support/cli_run.h"
