@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 const char* const banner_text = "Vorb v0.30beta\tblock-sorting file archiver";
 const char* const usage_text = "\nCall format:\nvorb [e|d] <arch> [<file1> ...]\nDefault block size = 4Mb";
@@ -53,6 +54,8 @@ uint64_t clock_ms() {
 void fatal_error(const char* message, int status) {
     std::fputs(message, stdout);
     std::fflush(stdout);
-    (void)std::getchar();
+    // The pause is for a console window that would close at once; a pipe or
+    // file on standard input belongs to the caller and is never read.
+    if (::isatty(STDIN_FILENO)) (void)std::getchar();
     std::exit(status);
 }

@@ -32,7 +32,8 @@ ProgressSink console_progress(const Console& c);
 // Milliseconds on a monotonic clock.
 uint64_t clock_ms();
 
-// Prints message, reads one character from standard input, ends the process.
+// Prints message, waits for one character when standard input is a
+// terminal, ends the process.
 [[noreturn]] void fatal_error(const char* message, int status);
 
 // Name made safe to print: control characters become '?'.
