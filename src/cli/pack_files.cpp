@@ -131,7 +131,8 @@ RunResult pack_archive(const PackOptions& opt, const Console& con) {
     if (st != VORB_OK || (!to_stdout(opt) && !replacement_commit(target))) {
         replacement_discard(target);
         const int err = out.error ? out.error : target.error;
-        return run_failed("\nWrite error on " + printable_name(opt.archive) + ": " + std::strerror(err));
+        const std::string shown = to_stdout(opt) ? "standard output" : printable_name(opt.archive);
+        return run_failed("\nWrite error on " + shown + ": " + std::strerror(err));
     }
     if (missing > 0)
         return run_failed("\n" + std::to_string(missing) + (missing == 1 ? " file was" : " files were") +
