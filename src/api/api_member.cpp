@@ -4,6 +4,7 @@
 #include "api/api_streams.h"
 #include "archive/member_decode.h"
 #include "archive/pack.h"
+#include "dc/block_buffers.h"
 
 struct vorb_packer {
     Packer packer;

@@ -8,6 +8,7 @@
 #include "archive/header.h"
 #include "archive/names.h"
 #include "archive/pack.h"
+#include "dc/block_buffers.h"
 
 struct vorb_writer {
     Packer packer;

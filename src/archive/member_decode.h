@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "archive/member_stats.h"
 #include "archive/ordered_pipeline.h"
 #include "coder/byte_stream.h"
 #include "coder/progress.h"
@@ -28,12 +29,6 @@ struct MemberDecoder {
     MemberDecoder(const MemberDecoder&) = delete;
     MemberDecoder& operator=(const MemberDecoder&) = delete;
     ~MemberDecoder();
-};
-
-struct MemberStats {
-    uint64_t unpacked = 0;  // bytes of the member
-    uint64_t packed = 0;    // bytes of its block stream
-    uint32_t blocks = 0;    // blocks, the end marker included
 };
 
 // Buffers for block_size, reading from in; threads >= 2 inverts on that many

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "archive/member_decode.h"
+#include "archive/member_stats.h"
 #include "archive/ordered_pipeline.h"
 #include "coder/byte_stream.h"
 #include "coder/progress.h"
