@@ -252,7 +252,7 @@ TEST(Everyday, SignalRemovesTemporaries) {
         };
         for (int wait_ms = 0; wait_ms < 10000 && !has_temporary(); wait_ms += 5) ::usleep(5000);
         ASSERT_TRUE(has_temporary());
-        ::usleep(100000);  // well inside the file
+        ::usleep(30000);  // inside the file, well before its end
         ::kill(pid, c.sig);
         int raw = 0;
         ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
