@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/cli_run.h"
 
@@ -157,12 +159,20 @@ TEST(Cli, ReplacingAFile) {
     EXPECT_TRUE(r.output.ends_with("\nWon't replace notes.txt: it exists and is not an archive (use -f to replace it)"));
     EXPECT_EQ(read_file(dir / "notes.txt"), Bytes({'m', 'y', ' ', 'n', 'o', 't', 'e', 's'}));
 
-    // A private file stays private, whether replaced by force or as an archive.
+    // A private file stays private, whether replaced by force or as an archive;
+    // as root, it keeps its owner and group too.
     fs::permissions(dir / "notes.txt", fs::perms::owner_read | fs::perms::owner_write);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown((dir / "notes.txt").c_str(), 65534, 65534), 0);
+    }
     for (const char* force : {"-f", "-q"}) {
         ASSERT_EQ(run_vorb(dir, {force, "e", "notes.txt", "f"}).status, 0);
         EXPECT_EQ(fs::status(dir / "notes.txt").permissions() & fs::perms::all,
                   fs::perms::owner_read | fs::perms::owner_write);
+        struct stat st;
+        ASSERT_EQ(::stat((dir / "notes.txt").c_str(), &st), 0);
+        EXPECT_TRUE(!root || (st.st_uid == 65534 && st.st_gid == 65534));
     }
     // A temporary name fits wherever the name does.
     const std::string longest(245, 'a');
