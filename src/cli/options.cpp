@@ -9,13 +9,13 @@ namespace {
 
 constexpr int max_threads = 256;
 
-struct OptionSpec {
+struct KnownOption {
     char letter;            // 0: long form only
     const char* long_name;  // without the leading "--"
     bool takes_value;
 };
 
-const OptionSpec option_specs[] = {
+const KnownOption known_options[] = {
     {'h', "help", false},      {'V', "version", false},      {'q', "quiet", false},
     {'f', "force", false},     {'c', "stdout", false},       {'t', "threads", true},
     {'b', "block-size", true}, {'C', "directory", true},     {0, "memory", true},
@@ -67,9 +67,9 @@ void set_flag(Options& o, char letter) {
 }
 
 // Checks and stores an option's value; false with o.error set when it is bad.
-bool set_value(Options& o, const OptionSpec& spec, const std::string& value) {
+bool set_value(Options& o, const KnownOption& known, const std::string& value) {
     long n = 0;
-    switch (spec.letter) {
+    switch (known.letter) {
     case 't':
         if (!parse_number(value, 0, max_threads, n)) {
             o.error = "\nBad thread count: " + value + " (0 to 256, 0 = every core)";
@@ -100,8 +100,8 @@ bool set_value(Options& o, const OptionSpec& spec, const std::string& value) {
     }
 }
 
-const OptionSpec* find_short(char letter) {
-    for (const OptionSpec& s : option_specs)
+const KnownOption* find_short(char letter) {
+    for (const KnownOption& s : known_options)
         if (s.letter == letter) return &s;
     return nullptr;
 }
@@ -118,7 +118,7 @@ Options parse_options(int argc, const char* const* argv) {
             i++;
             break;
         }
-        const OptionSpec* spec = nullptr;
+        const KnownOption* known = nullptr;
         std::string value;
         bool have_value = false;
         std::string shown = a;  // the option as the user wrote it, for messages
@@ -126,9 +126,9 @@ Options parse_options(int argc, const char* const* argv) {
             // "--name", "--name=value" or "--name value".
             const size_t eq = a.find('=');
             const std::string name = a.substr(2, eq == std::string::npos ? eq : eq - 2);
-            for (const OptionSpec& s : option_specs)
-                if (name == s.long_name) spec = &s;
-            if (!spec || (eq != std::string::npos && !spec->takes_value)) {
+            for (const KnownOption& s : known_options)
+                if (name == s.long_name) known = &s;
+            if (!known || (eq != std::string::npos && !known->takes_value)) {
                 o.error = "\nUnknown option: " + a;
                 return o;
             }
@@ -140,12 +140,12 @@ Options parse_options(int argc, const char* const* argv) {
         } else {
             // A run of letters: flags, up to one that takes the rest as its value.
             for (size_t k = 1; k < a.size(); k++) {
-                spec = find_short(a[k]);
-                if (!spec) {
+                known = find_short(a[k]);
+                if (!known) {
                     o.error = "\nUnknown option: -" + std::string(1, a[k]);
                     return o;
                 }
-                if (spec->takes_value) {
+                if (known->takes_value) {
                     shown = std::string("-") + a[k];
                     if (k + 1 < a.size()) {
                         value = a.substr(k + 1);
@@ -154,12 +154,12 @@ Options parse_options(int argc, const char* const* argv) {
                     break;
                 }
                 set_flag(o, a[k]);
-                spec = nullptr;
+                known = nullptr;
             }
-            if (!spec) continue;
+            if (!known) continue;
         }
-        if (!spec->takes_value) {
-            set_flag(o, spec->letter);
+        if (!known->takes_value) {
+            set_flag(o, known->letter);
             continue;
         }
         if (!have_value) {
@@ -169,7 +169,7 @@ Options parse_options(int argc, const char* const* argv) {
             }
             value = argv[++i];
         }
-        if (!set_value(o, *spec, value)) return o;
+        if (!set_value(o, *known, value)) return o;
     }
     o.first_arg = i;
     return o;
