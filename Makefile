@@ -1,15 +1,19 @@
-# `make` builds the release program build/vorb; `make test` builds and runs every test.
+# `make` builds the release program build/vorb; `make test` builds and runs every
+# test. Only `make test` needs the test-only packages (GoogleTest, libdivsufsort).
 BUILD      ?= build
 JOBS       ?= 2
 CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 
-.PHONY: all vorb test setup clean install sanitize fuzz
+.PHONY: all vorb test setup setup-tests clean install sanitize fuzz
 
 all: vorb
 
 setup:
 	@scripts/setup.sh
+
+setup-tests:
+	@scripts/setup.sh --tests
 
 $(BUILD)/CMakeCache.txt: | setup
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS)
@@ -17,7 +21,9 @@ $(BUILD)/CMakeCache.txt: | setup
 vorb: setup $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j$(JOBS)
 
-test: vorb
+test: setup-tests $(BUILD)/CMakeCache.txt
+	cmake -S . -B $(BUILD) -DVORB_BUILD_TESTS=ON
+	cmake --build $(BUILD) -j$(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
 # Unit and end-to-end tests under AddressSanitizer and UndefinedBehaviorSanitizer.

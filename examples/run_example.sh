@@ -13,7 +13,8 @@ case "$1" in
 pack_unpack)
   "$2" empty numbers random missing-file ;;
 list_members)
-  "$4" -q e arch numbers empty missing-file >/dev/null </dev/null
+  # The missing file fails the run (254) but still has its absent entry.
+  "$4" -q e arch numbers empty missing-file >/dev/null 2>&1 </dev/null || [ $? = 254 ]
   python3 "$2" "$3" arch >listing
   cat listing
   size=$(wc -c <numbers)

@@ -167,7 +167,13 @@ typedef struct vorb_pack_options {
 } vorb_pack_options;
 
 typedef struct vorb_unpack_options {
-    int threads; /* 0 or 1: one thread */
+    int threads;           /* 0 or 1: one thread */
+    uint64_t memory_limit; /* bytes the reader's buffers may take; 0: no limit.
+                            * Fewer blocks are kept in flight (down to one, on
+                            * the caller's thread) to stay within it; when even
+                            * one block of the archive's size does not fit,
+                            * vorb_reader_open fails with VORB_ERR_MEMORY. The
+                            * bytes given back are the same for every limit. */
 } vorb_unpack_options;
 
 /* A file's attributes, kept for archives that record them; the plain format

@@ -20,11 +20,11 @@ BUILD_DIR=${BUILD_DIR:-build-asan}
 JOBS=${JOBS:-2}
 EXCLUDE=${VORB_SANITIZE_EXCLUDE-'^(Everyday\.ThreadCountsGiveIdenticalArchivesAndOutputs|HardeningCorruption\.SingleBitFlips)$'}
 
-scripts/setup.sh
+scripts/setup.sh --tests
 
 # Assertions stay on (no NDEBUG), so the sort's internal checks run too.
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g" \
-  -DVORB_SANITIZE=address,undefined
+  -DVORB_SANITIZE=address,undefined -DVORB_BUILD_TESTS=ON
 cmake --build "$BUILD_DIR" -j"$JOBS"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=0:detect_stack_use_after_return=1:strict_string_checks=1}

@@ -41,7 +41,7 @@ vorb_status read_archive(const Bytes& arch, std::vector<Bytes>& members, int thr
                          uint64_t write_limit = UINT64_MAX) {
     MemoryReader src{arch.data(), arch.size(), 0, piece};
     const vorb_source source = memory_source(src);
-    const vorb_unpack_options opt{threads};
+    const vorb_unpack_options opt{threads, 0};
     vorb_status st = VORB_OK;
     vorb_reader* r = vorb_reader_open(&source, &opt, &st);
     if (!r) return st;

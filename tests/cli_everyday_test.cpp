@@ -2,7 +2,11 @@
 // through the real program.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "support/cli_run.h"
 
@@ -42,14 +46,14 @@ TEST(Everyday, QuietPrintsNothingOnSuccess) {
     EXPECT_EQ(read_file(dir / "_f"), read_file(dir / "f"));
     r = run_vorb(dir, {"-q", "d", "nothere"});  // errors still show
     EXPECT_EQ(r.status, 254);
-    EXPECT_EQ(r.output, "\nCan't open input");
+    EXPECT_EQ(r.output, "\nCan't open input: nothere: No such file or directory");
 }
 
 TEST(Everyday, TestCommandChecksEveryMemberAndWritesNothing) {
     ScratchDir dir;
     write_file(dir / "a", text_like(2, 200000));
     write_file(dir / "b", Bytes{});
-    ASSERT_EQ(run_vorb(dir, {"e", "arch", "a", "gone", "b"}).status, 0);
+    ASSERT_EQ(run_vorb(dir, {"e", "arch", "a", "gone", "b"}).status, 254);
     CliResult r = run_vorb(dir, {"t", "arch"});
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find(">_a: H\t200000 bytes OK"), std::string::npos) << r.output;
@@ -76,9 +80,10 @@ TEST(Everyday, ListShowsSizesOfEveryEntry) {
     write_file(dir / "text", text_like(3, 5000000));
     write_file(dir / "empty", Bytes{});
     write_file(dir / std::string("we\x1b[1mird"), std::string("x"));
-    ASSERT_EQ(run_vorb(dir, {"e", "arch", "text", "missing", "empty", "we\x1b[1mird"}).status, 0);
+    ASSERT_EQ(run_vorb(dir, {"e", "arch", "text", "missing", "empty", "we\x1b[1mird"}).status, 254);
     const CliResult r = run_vorb(dir, {"-q", "l", "arch"});
     EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(r.output.starts_with("    unpacked")) << r.output;  // no empty line first
     EXPECT_NE(r.output.find(" 5000000 "), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("(absent entry)"), std::string::npos);
     EXPECT_NE(r.output.find("we?[1mird"), std::string::npos);  // no escape reaches the terminal
@@ -122,7 +127,7 @@ TEST(Everyday, DirectoryOptionKeepsTheSafetyRules) {
     std::filesystem::create_directories(dir / "src/sub");
     write_file(dir / "src/sub/x", std::string("hello"));
     ASSERT_EQ(run_vorb(dir, {"e", "arch", "src/sub/x"}).status, 0);
-    std::filesystem::create_directories(dir / "out/_src/sub");
+    std::filesystem::create_directory(dir / "out");  // the member's folders are made inside it
     CliResult r = run_vorb(dir, {"-C", "out", "d", "arch"});
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(read_file(dir / "out/_src/sub/x"), read_file(dir / "src/sub/x"));
@@ -164,6 +169,146 @@ TEST(Everyday, ThreadCountsGiveIdenticalArchivesAndOutputs) {
         ASSERT_EQ(run_vorb(out, {"-q", threads, "d", "arch"}).status, 0);
         for (const std::string& f : files) EXPECT_TRUE(read_file(out / ("_" + f)) == read_file(dir / f)) << f;
     }
+}
+
+// "-" is standard output for e and standard input for d, t and l; -c sends
+// the members' bytes to standard output. The console text then goes to
+// standard error, so the bytes stay clean.
+TEST(Everyday, PipesCarryArchivesAndMembers) {
+    ScratchDir dir;
+    write_file(dir / "f", text_like(9, 300000));
+    write_file(dir / "g", random_bytes(9, 5000));
+    ASSERT_EQ(run_vorb(dir, {"-q", "e", "ref", "f", "g"}).status, 0);
+    CliResult r = run_script(dir, "vorb e - f g 2>console | cat > piped");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(read_file(dir / "piped") == read_file(dir / "ref"));
+    const auto console = [&] {
+        const Bytes b = read_file(dir / "console");
+        return std::string(b.begin(), b.end());
+    };
+    EXPECT_NE(console().find(">f: "), std::string::npos) << console();
+
+    r = run_script(dir, "cat ref | vorb -c d - 2>console | cat > both");
+    EXPECT_EQ(r.status, 0);
+    Bytes want = read_file(dir / "f");
+    const Bytes g = read_file(dir / "g");
+    want.insert(want.end(), g.begin(), g.end());
+    EXPECT_TRUE(read_file(dir / "both") == want);
+    EXPECT_NE(console().find(">_g: "), std::string::npos) << console();
+
+    r = run_script(dir, "vorb -q t - < ref && vorb -q l - < ref");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.output.find("2 of 2 entries present"), std::string::npos) << r.output;
+    EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"both", "console", "f", "g", "piped", "ref"}));
+}
+
+// After a fatal error the program waits for a key only on a terminal: a
+// caller's pipe is never read. A terminal never gets an archive's bytes.
+TEST(Everyday, StandardInputIsTheCallersUnlessATerminal) {
+    ScratchDir dir;
+    write_file(dir / "f", std::string("data"));
+    CliResult r = run_script(dir, "printf 'one\\ntwo\\n' | { vorb -q t nothere; echo \" $?\"; cat; }");
+    EXPECT_EQ(r.output, "\nCan't open input: nothere: No such file or directory 254\none\ntwo\n");
+    if (::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) for a terminal";
+    const std::string on_terminal = "script -qec " + shell_quote(shell_quote(VORB_BIN));
+    r = run_script(dir, on_terminal + "' -q e - f' /dev/null; echo \" $?\"; " + on_terminal + "' -q t -' /dev/null");
+    EXPECT_NE(r.output.find("Won't write an archive to a terminal (use -f to force it) 255"), std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("Won't read an archive from a terminal"), std::string::npos) << r.output;
+}
+
+// Ctrl-C, kill or a closed terminal in the middle of a large file: no
+// temporary is left behind and the run ends by that signal.
+TEST(Everyday, SignalRemovesTemporaries) {
+    ScratchDir dir;
+    write_file(dir / "big", random_bytes(10, 24 << 20));
+    write_file(dir / "text", text_like(10, 8 << 20));
+    ASSERT_EQ(run_vorb(dir, {"-q", "-t2", "-b1", "e", "text.vorb", "text"}).status, 0);
+    std::filesystem::remove(dir / "text");
+    const struct {
+        int sig;
+        std::vector<std::string> args;
+    } cases[] = {{SIGINT, {"-t1", "e", "big.vorb", "big"}},
+                 {SIGTERM, {"-t1", "d", "text.vorb"}},
+                 {SIGHUP, {"-t2", "e", "big.vorb", "big"}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sig);
+        std::vector<char*> argv = {const_cast<char*>(VORB_BIN)};
+        for (const std::string& a : c.args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int null_fd = ::open("/dev/null", O_RDWR);
+            for (int fd = 0; fd < 3; fd++) ::dup2(null_fd, fd);
+            for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, SIG_DFL);
+            if (::chdir(dir.path.c_str()) == 0) ::execv(VORB_BIN, argv.data());
+            ::_exit(127);
+        }
+        ASSERT_GT(pid, 0);
+        const auto has_temporary = [&] {
+            for (const std::string& name : list_dir(dir.path))
+                if (name.starts_with(".vorb")) return true;
+            return false;
+        };
+        for (int wait_ms = 0; wait_ms < 10000 && !has_temporary(); wait_ms += 5) ::usleep(5000);
+        ASSERT_TRUE(has_temporary());
+        ::usleep(30000);  // inside the file, well before its end
+        ::kill(pid, c.sig);
+        int raw = 0;
+        ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == c.sig) << raw;
+        EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"big", "text.vorb"}));
+    }
+}
+
+// A folder the user may not write to: nothing is written, each failure
+// names the file and the reason.
+TEST(Everyday, ReadOnlyFolder) {
+    ScratchDir dir;
+    write_file(dir / "f", std::string("data"));
+    ASSERT_EQ(run_vorb(dir, {"-q", "e", "arch", "f"}).status, 0);
+    std::filesystem::create_directory(dir / "ro");
+    namespace fs = std::filesystem;
+    fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(dir.path, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+    // root writes anywhere: run as nobody then.
+    std::string as_user = "";
+    if (::geteuid() == 0) {
+        if (::system("command -v setpriv >/dev/null 2>&1") != 0) GTEST_SKIP() << "root without setpriv(1)";
+        as_user = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    }
+    const CliResult r = run_script(
+        dir, as_user + shell_quote(VORB_BIN) + " -q -C ro d arch; echo \" $?\"; " + as_user +
+                 shell_quote(VORB_BIN) + " -q e ro/arch f; echo \" $?\"");
+    EXPECT_EQ(r.output,
+              "\n_f: skipped, can't create it: Permission denied\n1 member was not unpacked 254\n"
+              "\nCan't open output: ro/arch: Permission denied 254\n");
+    EXPECT_TRUE(list_dir(dir / "ro").empty());
+}
+
+// Unpacking keeps fewer blocks in flight to stay within the memory limit,
+// and refuses an archive when even one block does not fit.
+TEST(Everyday, MemoryLimit) {
+    ScratchDir dir;
+    write_file(dir / "f", text_like(11, 5 << 20));
+    ASSERT_EQ(run_vorb(dir, {"-q", "-b2", "e", "arch", "f"}).status, 0);
+    CliResult r = run_vorb(dir, {"-q", "--memory=10M", "d", "arch"});
+    EXPECT_EQ(r.status, 254);
+    EXPECT_EQ(r.output.rfind("\nNot enough memory allowed: the archive's blocks of 2097152 bytes take ", 0), 0u)
+        << r.output;
+    EXPECT_TRUE(r.output.ends_with(" MiB to unpack, over the limit of 10 MiB (--memory)")) << r.output;
+    EXPECT_FALSE(file_exists(dir / "_f"));
+    // Room for one block of the five four threads would keep: the same bytes, within the limit.
+    if (!file_exists("/usr/bin/time")) GTEST_SKIP() << "no /usr/bin/time to measure the peak";
+    // Peaks in KiB: four threads keep three blocks of 18 MiB in flight here
+    // without a limit, one within it.
+    const std::string timed = "/usr/bin/time -f %M " + shell_quote(VORB_BIN) + " -q -t4 ";
+    r = run_script(dir, timed + "d arch 2>&1 && " + timed + "--memory=30M d arch 2>&1");
+    EXPECT_TRUE(read_file(dir / "_f") == read_file(dir / "f"));
+    const size_t newline = r.output.find('\n');
+    ASSERT_NE(newline, std::string::npos) << r.output;
+    EXPECT_LT(std::stol(r.output.substr(newline)) + (18 << 10), std::stol(r.output)) << r.output;
 }
 
 }  // namespace

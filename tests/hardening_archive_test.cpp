@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -79,7 +80,7 @@ Bytes packed_stream(const Bytes& content) {
 
 bool has_temp_file(const std::string& dir) {
     for (const auto& e : fs::recursive_directory_iterator(dir))
-        if (e.path().filename().string().find(".vorbtmp") != std::string::npos) return true;
+        if (e.path().filename().string().starts_with(".vorb")) return true;
     return false;
 }
 
@@ -185,7 +186,7 @@ TEST(HardeningStream, DamagedMemberStopsTheRunAndKeepsWhatCameBefore) {
         const CliResult r =
             unpack(dir, archive_of({{"good", good}, {"bad", c.stream}, {"after", empty_stream}}, c.block_size));
         EXPECT_EQ(r.status, 254);
-        EXPECT_TRUE(r.output.ends_with(std::string("\nDamaged archive: member _bad: ") + c.message)) << r.output;
+        EXPECT_TRUE(r.output.ends_with(std::string("\nDamaged archive: member bad: ") + c.message)) << r.output;
         EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"_bad", "_good", "arch"}));
         EXPECT_EQ(read_file(dir / "_good"), Bytes({'b', 'a', 'n', 'a', 'n', 'a'}));
         EXPECT_EQ(read_file(dir / "_bad"), Bytes({'o', 'l', 'd', 'e', 'r', ' ', 'f', 'i', 'l', 'e'}));
@@ -202,7 +203,7 @@ TEST(HardeningStream, StreamCutShortIsTruncatedAndLeavesNoOutput) {
         const Bytes cut_stream(whole.begin(), whole.end() - static_cast<long>(cut));
         const CliResult r = unpack(dir, archive_of({{"first", whole}, {"m", cut_stream}}));
         EXPECT_EQ(r.status, 254);
-        EXPECT_TRUE(r.output.ends_with("\nDamaged archive: member _m: archive is truncated")) << r.output;
+        EXPECT_TRUE(r.output.ends_with("\nDamaged archive: member m: archive is truncated")) << r.output;
         EXPECT_EQ(read_file(dir / "_first"), content);
         EXPECT_EQ(read_file(dir / "_m"), Bytes({'o', 'l', 'd', 'e', 'r'}));
         EXPECT_FALSE(has_temp_file(dir.path));
@@ -225,14 +226,21 @@ TEST(HardeningNames, RefusedNamesAreSkippedAndTheRestUnpacks) {
         {"parent as last component", "a/..", "name leads out of the unpack directory"},
         {"one character too long", std::string(199, 'n'), "name longer than 198 characters"},
         {"much too long", std::string(5000, 'n'), "name longer than 198 characters"},
-        {"directory that does not exist", "nodir/x", "can't create it: No such file or directory"},
         {"name of an existing directory", "taken", "can't create it: Is a directory"},
+        {"folder through a link that leads out", "link/x", "a folder in its name is a symbolic link"},
+        {"folder that is a file", "file/x", "a folder in its name is not a folder"},
+        {"no file name after the last slash", "a/b/", "name does not end in a file name"},
+        {"a FIFO that nobody reads", "fifo", "it is a FIFO that nobody reads"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ScratchDir dir;
         fs::create_directories(dir / "work/_a/b");
         fs::create_directory(dir / "work/_taken");
+        fs::create_directory(dir / "outside");
+        fs::create_directory_symlink(dir / "outside", dir / "work/_link");
+        write_file(dir / "work/_file", Bytes{});
+        ASSERT_EQ(::mkfifo((dir / "work/_fifo").c_str(), 0600), 0);
         write_file(dir / "arch", archive_of({{c.name, stream}, {"next", stream}}));
         const CliResult r = run_vorb(dir, {"-C", "work", "d", "arch"});
         EXPECT_EQ(r.status, 254);
@@ -241,8 +249,11 @@ TEST(HardeningNames, RefusedNamesAreSkippedAndTheRestUnpacks) {
         EXPECT_TRUE(r.output.ends_with("\n1 member was not unpacked")) << r.output;
         EXPECT_EQ(read_file(dir / "work/_next"), content);
         // Nothing was created anywhere but the one member.
-        EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"arch", "work"}));
-        EXPECT_EQ(list_dir(dir / "work"), (std::vector<std::string>{"_a", "_next", "_taken"}));
+        EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"arch", "outside", "work"}));
+        EXPECT_EQ(list_dir(dir / "work"),
+                  (std::vector<std::string>{"_a", "_fifo", "_file", "_link", "_next", "_taken"}));
+        EXPECT_TRUE(list_dir(dir / "outside").empty());
+        EXPECT_TRUE(read_file(dir / "work/_file").empty());
         EXPECT_EQ(list_dir(dir / "work/_a"), std::vector<std::string>{"b"});
         EXPECT_TRUE(list_dir(dir / "work/_a/b").empty());
         EXPECT_TRUE(list_dir(dir / "work/_taken").empty());
@@ -256,11 +267,17 @@ TEST(HardeningNames, LongestNameAndPathsThatStayInsideAreAccepted) {
     fs::create_directories(dir / "_d/..");  // "_d/.." is "." again: no way out
     fs::create_directory(dir / "_..");
     const std::string longest(198, 'x');
-    const CliResult r = unpack(dir, archive_of({{longest, stream}, {"../up", stream}, {"d/./f", stream}}));
+    // Missing folders are made; a leading "/" or "./" and empty or "."
+    // components stay inside the unpack folder.
+    const CliResult r = unpack(dir, archive_of({{longest, stream}, {"../up", stream}, {"d/./f", stream},
+                                                {"new/sub//g", stream}, {"/abs/h", stream}, {"./i", stream}}));
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(read_file(dir / ("_" + longest)), content);
     EXPECT_EQ(read_file(dir / "_../up"), content);  // "_.." is a directory here, not the parent
     EXPECT_EQ(read_file(dir / "_d/f"), content);
+    EXPECT_EQ(read_file(dir / "_new/sub/g"), content);
+    EXPECT_EQ(read_file(dir / "_/abs/h"), content);
+    EXPECT_EQ(read_file(dir / "_./i"), content);
 }
 
 TEST(HardeningNames, NameNotEndedBeforeTheArchiveEndsCreatesNothing) {

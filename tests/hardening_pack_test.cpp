@@ -28,8 +28,9 @@ TEST(HardeningPack, MoreThan255NamesIsRefused) {
 
     // 255 fit: the count byte holds it and every entry is one absent byte.
     args.pop_back();
+    args.insert(args.begin(), "-f");  // the older file is no archive
     r = run_vorb(dir, args);
-    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.status, 254) << r.output;  // every file missing
     const Bytes a = read_file(dir / "arch");
     ASSERT_EQ(a.size(), 10u + 255u);
     EXPECT_EQ(a[9], 255);
@@ -99,7 +100,8 @@ TEST(HardeningPack, DirectoryAmongTheMembersIsAnAbsentEntry) {
     fs::create_directory(dir / "sub");
     write_file(dir / "sub/inner", std::string("inner"));
     CliResult r = run_vorb(dir, {"e", "arch", "sub", "a", "."});
-    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_EQ(r.status, 254) << r.output;
+    EXPECT_TRUE(r.output.ends_with("\n.: not packed, Is a directory\n2 files were not packed")) << r.output;
     const Bytes arch = read_file(dir / "arch");
     EXPECT_EQ(arch[9], 3);
     EXPECT_EQ(arch[10], 0xFF);

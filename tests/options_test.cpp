@@ -41,6 +41,25 @@ TEST(Options, EachOptionAloneAndCombined) {
     EXPECT_TRUE(parse({"--version"}).version);
     EXPECT_EQ(parse({"-b127", "e", "a"}).block_mib, 127u);
     EXPECT_EQ(parse({"-t", "0", "e", "a"}).threads, 0);
+
+    // Short options run together; a value option takes the rest or the next word.
+    o = parse({"-qt1", "-fc", "-qC", "dir", "--force", "--stdout", "d", "a"});
+    EXPECT_TRUE(o.error.empty()) << o.error;
+    EXPECT_TRUE(o.quiet && o.force && o.to_stdout);
+    EXPECT_EQ(o.threads, 1);
+    EXPECT_EQ(o.directory, "dir");
+    EXPECT_EQ(o.first_arg, 7);
+
+    const struct {
+        const char* arg;
+        uint64_t bytes;
+    } sizes[] = {{"--memory=1000", 1000}, {"--memory=64M", 64u << 20}, {"--memory=3GiB", 3ull << 30},
+                 {"--memory=512k", 512u << 10}, {"--memory=18446744073709551615", UINT64_MAX}};
+    for (const auto& m : sizes) {
+        o = parse({m.arg, "d", "a"});
+        EXPECT_TRUE(o.error.empty()) << m.arg << o.error;
+        EXPECT_EQ(o.memory, m.bytes) << m.arg;
+    }
 }
 
 TEST(Options, BadValuesAndUnknownOptions) {
@@ -56,6 +75,15 @@ TEST(Options, BadValuesAndUnknownOptions) {
              {"-t"},
              {"-C", ""},
              {"-b", "99999999999999", "e", "a"},
+             {"-qx", "e", "a"},
+             {"-qt", "e", "a"},  // "e" is no thread count
+             {"--quiet=1", "e", "a"},
+             {"--memory=0", "d", "a"},
+             {"--memory=12T", "d", "a"},
+             {"--memory=M", "d", "a"},
+             {"--memory=17179869184G", "d", "a"},
+             {"--memory=18446744073709551616", "d", "a"},
+             {"--memory"},
          }) {
         const Options o = parse(args);
         EXPECT_FALSE(o.error.empty()) << args[0];

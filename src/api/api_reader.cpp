@@ -53,7 +53,12 @@ vorb_reader* vorb_reader_open(const vorb_source* source, const vorb_unpack_optio
             r->source = *source;
             callback_in_init(r->in, source->read, source->ctx);
             st = read_header(r->in.in, r->header);
-            if (st == Status::ok) st = member_decoder_init(r->decoder, r->in.in, r->header.block_size, threads);
+            // The limit covers the chunk buffers too, as vorb_memory_usage does.
+            const uint64_t chunks = 2 * api_chunk_bytes;
+            const uint64_t asked = options ? options->memory_limit : 0;
+            const uint64_t limit = asked == 0 ? 0 : asked > chunks ? asked - chunks : 1;
+            if (st == Status::ok)
+                st = member_decoder_init(r->decoder, r->in.in, r->header.block_size, threads, limit);
         } catch (const std::bad_alloc&) {
             st = Status::out_of_memory;
         }

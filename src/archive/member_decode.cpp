@@ -41,8 +41,12 @@ int slot_count(int threads) { return threads > 1 ? threads + 1 : 1; }
 
 }  // namespace
 
-Status member_decoder_init(MemberDecoder& d, ByteIn& in, uint32_t block_size, int threads) {
+Status member_decoder_init(MemberDecoder& d, ByteIn& in, uint32_t block_size, int threads, uint64_t memory_limit) {
     VORB_CHECK(threads >= 1, Status::bad_parameter);
+    // Each worker fewer is one block fewer in flight.
+    while (memory_limit != 0 && threads > 1 && member_decoder_memory(block_size, threads) > memory_limit) threads--;
+    VORB_CHECK(memory_limit == 0 || member_decoder_memory(block_size, threads) <= memory_limit,
+               Status::out_of_memory);
     d.in = &in;
     d.block_size = block_size;
     d.nc->rc.mode = rc_mode_unpack;

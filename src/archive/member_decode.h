@@ -32,8 +32,11 @@ struct MemberDecoder {
 };
 
 // Buffers for block_size, reading from in; threads >= 2 inverts on that many
-// workers. Fails with out_of_memory.
-[[nodiscard]] Status member_decoder_init(MemberDecoder& d, ByteIn& in, uint32_t block_size, int threads = 1);
+// workers. With memory_limit (bytes; 0: none) fewer blocks are kept in
+// flight to stay within it. Fails with out_of_memory, also when one block
+// does not fit the limit.
+[[nodiscard]] Status member_decoder_init(MemberDecoder& d, ByteIn& in, uint32_t block_size, int threads = 1,
+                                         uint64_t memory_limit = 0);
 
 // Bytes member_decoder_init allocates for these arguments.
 uint64_t member_decoder_memory(uint32_t block_size, int threads);

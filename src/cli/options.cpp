@@ -1,11 +1,25 @@
 #include "options.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
 namespace {
 
 constexpr int max_threads = 256;
+
+struct KnownOption {
+    char letter;            // 0: long form only
+    const char* long_name;  // without the leading "--"
+    bool takes_value;
+};
+
+const KnownOption known_options[] = {
+    {'h', "help", false},      {'V', "version", false},      {'q', "quiet", false},
+    {'f', "force", false},     {'c', "stdout", false},       {'t', "threads", true},
+    {'b', "block-size", true}, {'C', "directory", true},     {0, "memory", true},
+};
 
 // Whole decimal number in [lo, hi]; false for anything else.
 bool parse_number(const std::string& s, long lo, long hi, long& out) {
@@ -20,6 +34,78 @@ bool parse_number(const std::string& s, long lo, long hi, long& out) {
     return true;
 }
 
+// Bytes, with an optional K, M or G (KiB, MiB, GiB) multiplier.
+bool parse_size(const std::string& s, uint64_t& out) {
+    static const struct {
+        const char* name;
+        int shift;
+    } units[] = {{"", 0},   {"B", 0},  {"K", 10}, {"k", 10}, {"KiB", 10}, {"M", 20},
+                 {"m", 20}, {"MiB", 20}, {"G", 30}, {"g", 30}, {"GiB", 30}};
+    size_t digits = 0;
+    while (digits < s.size() && s[digits] >= '0' && s[digits] <= '9') digits++;
+    if (digits == 0) return false;
+    errno = 0;
+    const uint64_t v = std::strtoull(s.substr(0, digits).c_str(), nullptr, 10);
+    if (errno == ERANGE) return false;
+    for (const auto& u : units)
+        if (s.compare(digits, std::string::npos, u.name) == 0) {
+            if (v == 0 || v > (UINT64_MAX >> u.shift)) return false;
+            out = v << u.shift;
+            return true;
+        }
+    return false;
+}
+
+void set_flag(Options& o, char letter) {
+    switch (letter) {
+    case 'h': o.help = true; break;
+    case 'V': o.version = true; break;
+    case 'q': o.quiet = true; break;
+    case 'f': o.force = true; break;
+    case 'c': o.to_stdout = true; break;
+    }
+}
+
+// Checks and stores an option's value; false with o.error set when it is bad.
+bool set_value(Options& o, const KnownOption& known, const std::string& value) {
+    long n = 0;
+    switch (known.letter) {
+    case 't':
+        if (!parse_number(value, 0, max_threads, n)) {
+            o.error = "\nBad thread count: " + value + " (0 to 256, 0 = every core)";
+            return false;
+        }
+        o.threads = static_cast<int>(n);
+        return true;
+    case 'b':
+        if (!parse_number(value, 1, max_block_mib, n)) {
+            o.error = "\nBad block size: " + value + " (1 to 127 MiB)";
+            return false;
+        }
+        o.block_mib = static_cast<uint32_t>(n);
+        return true;
+    case 'C':
+        if (value.empty()) {
+            o.error = "\nOption -C needs a directory";
+            return false;
+        }
+        o.directory = value;
+        return true;
+    default:  // --memory
+        if (!parse_size(value, o.memory)) {
+            o.error = "\nBad memory size: " + value + " (bytes, or a number with K, M or G)";
+            return false;
+        }
+        return true;
+    }
+}
+
+const KnownOption* find_short(char letter) {
+    for (const KnownOption& s : known_options)
+        if (s.letter == letter) return &s;
+    return nullptr;
+}
+
 }  // namespace
 
 Options parse_options(int argc, const char* const* argv) {
@@ -32,78 +118,58 @@ Options parse_options(int argc, const char* const* argv) {
             i++;
             break;
         }
-        if (a == "-h" || a == "--help") {
-            o.help = true;
-            continue;
-        }
-        if (a == "-V" || a == "--version") {
-            o.version = true;
-            continue;
-        }
-        if (a == "-q" || a == "--quiet") {
-            o.quiet = true;
-            continue;
-        }
-        // Options with a value: "-t4", "-t 4", "--threads=4", "--threads 4".
-        struct ValueOption {
-            char letter;
-            const char* long_name;
-        };
-        static const ValueOption value_options[] = {{'t', "--threads"}, {'b', "--block-size"}, {'C', "--directory"}};
-        const ValueOption* opt = nullptr;
+        const KnownOption* known = nullptr;
         std::string value;
         bool have_value = false;
-        for (const ValueOption& v : value_options) {
-            const std::string short_name = {'-', v.letter};
-            const std::string long_eq = std::string(v.long_name) + "=";
-            if (a == short_name || a == v.long_name) {
-                opt = &v;
-            } else if (a.compare(0, 2, short_name) == 0 && a[1] != '-') {
-                opt = &v;
-                value = a.substr(2);
-                have_value = true;
-            } else if (a.compare(0, long_eq.size(), long_eq) == 0) {
-                opt = &v;
-                value = a.substr(long_eq.size());
+        std::string shown = a;  // the option as the user wrote it, for messages
+        if (a[1] == '-') {
+            // "--name", "--name=value" or "--name value".
+            const size_t eq = a.find('=');
+            const std::string name = a.substr(2, eq == std::string::npos ? eq : eq - 2);
+            for (const KnownOption& s : known_options)
+                if (name == s.long_name) known = &s;
+            if (!known || (eq != std::string::npos && !known->takes_value)) {
+                o.error = "\nUnknown option: " + a;
+                return o;
+            }
+            if (eq != std::string::npos) {
+                value = a.substr(eq + 1);
                 have_value = true;
             }
-            if (opt) break;
+            shown = "--" + name;
+        } else {
+            // A run of letters: flags, up to one that takes the rest as its value.
+            for (size_t k = 1; k < a.size(); k++) {
+                known = find_short(a[k]);
+                if (!known) {
+                    o.error = "\nUnknown option: -" + std::string(1, a[k]);
+                    return o;
+                }
+                if (known->takes_value) {
+                    shown = std::string("-") + a[k];
+                    if (k + 1 < a.size()) {
+                        value = a.substr(k + 1);
+                        have_value = true;
+                    }
+                    break;
+                }
+                set_flag(o, a[k]);
+                known = nullptr;
+            }
+            if (!known) continue;
         }
-        if (!opt) {
-            o.error = "\nUnknown option: " + a;
-            return o;
+        if (!known->takes_value) {
+            set_flag(o, known->letter);
+            continue;
         }
         if (!have_value) {
             if (i + 1 >= argc) {
-                o.error = "\nOption " + a + " needs a value";
+                o.error = "\nOption " + shown + " needs a value";
                 return o;
             }
             value = argv[++i];
         }
-        long n = 0;
-        switch (opt->letter) {
-        case 't':
-            if (!parse_number(value, 0, max_threads, n)) {
-                o.error = "\nBad thread count: " + value + " (0 to 256, 0 = every core)";
-                return o;
-            }
-            o.threads = static_cast<int>(n);
-            break;
-        case 'b':
-            if (!parse_number(value, 1, max_block_mib, n)) {
-                o.error = "\nBad block size: " + value + " (1 to 127 MiB)";
-                return o;
-            }
-            o.block_mib = static_cast<uint32_t>(n);
-            break;
-        case 'C':
-            if (value.empty()) {
-                o.error = "\nOption -C needs a directory";
-                return o;
-            }
-            o.directory = value;
-            break;
-        }
+        if (!set_value(o, *known, value)) return o;
     }
     o.first_arg = i;
     return o;

@@ -9,10 +9,13 @@
 #include "run_result.h"
 
 struct PackOptions {
-    std::string archive;
+    std::string archive;  // "-": standard output
     std::vector<std::string> files;
     uint32_t block_size = VORB_DEFAULT_BLOCK_SIZE;
-    int threads = 1;  // threads that sort blocks; the archive does not depend on it
+    int threads = 1;      // threads that sort blocks; the archive does not depend on it
+    bool force = false;   // replace an existing file that is not an archive
 };
 
+// A file that cannot be opened still gets its (absent) entry: the run goes
+// on and ends with status_failed.
 RunResult pack_archive(const PackOptions& opt, const Console& con);

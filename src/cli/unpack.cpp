@@ -2,21 +2,32 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
-#include "safe_names.h"
+#include "member_place.h"
+#include "replace_file.h"
 
 namespace {
 
-std::string header_error(vorb_status st, const InFile& arc) {
+std::string mib_text(uint64_t bytes) { return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB"; }
+
+std::string header_error(vorb_status st, const InFile& arc, const ReadOptions& opt) {
     vorb_archive_info info;
     (void)vorb_header_parse(arc.head, arc.head_len, &info);
     switch (st) {
-    case VORB_ERR_SIGNATURE: return "\nInvalid signature";
+    case VORB_ERR_SIGNATURE: return "\nInvalid signature: " + printable_name(opt.archive) + ": not an archive";
     case VORB_ERR_BLOCK_SIZE:
         return "\nDamaged archive: block size " + std::to_string(info.block_size) + " is out of range (1 to " +
                std::to_string(VORB_MAX_BLOCK_SIZE) + ")";
-    case VORB_ERR_MEMORY:
+    case VORB_ERR_MEMORY: {
+        const uint64_t one_block = vorb_memory_usage(info.block_size, 1, 1);
+        if (opt.memory_limit != 0 && one_block > opt.memory_limit)
+            return "\nNot enough memory allowed: the archive's blocks of " + std::to_string(info.block_size) +
+                   " bytes take " + mib_text(one_block) + " to unpack, over the limit of " +
+                   mib_text(opt.memory_limit) + " (--memory)";
         return "\nNot enough memory for the archive's block size of " + std::to_string(info.block_size);
+    }
     default: return archive_error(st, arc);
     }
 }
@@ -30,64 +41,59 @@ struct ArchiveSource {
     }
 };
 
-}  // namespace
-
-std::string archive_error(vorb_status st, const InFile& arc) {
-    if (st == VORB_ERR_READ) return "\nRead error in the archive: " + std::string(std::strerror(arc.error));
-    if (st == VORB_ERR_TRUNCATED) return truncated_archive_message;
-    return std::string("\nDamaged archive: ") + vorb_status_message(st);
+// Why the member cannot be written to its file, or empty when out is ready.
+std::string open_member(int base_fd, const std::string& shown, Replacement& target) {
+    MemberPlace place;
+    if (!member_place_open(place, base_fd, shown))
+        return place.refusal ? place.refusal : std::string("can't create it: ") + std::strerror(place.error);
+    const bool ok = replacement_begin(target, place.dir_fd, place.name, TargetUse::member);
+    member_place_close(place);
+    if (ok) return {};
+    return target.refusal ? target.refusal : std::string("can't create it: ") + std::strerror(target.error);
 }
-
-std::string member_error(vorb_status st, const std::string& shown, const InFile& arc, int write_errno) {
-    if (st == VORB_ERR_WRITE) return "\nWrite error on " + printable_name(shown) + ": " + std::strerror(write_errno);
-    if (st == VORB_ERR_READ) return archive_error(st, arc);
-    return "\nDamaged archive: member " + printable_name(shown) + ": " + vorb_status_message(st);
-}
-
-RunResult open_archive(InFile& arc, const std::string& path, int threads, vorb_reader*& r) {
-    r = nullptr;
-    if (!in_file_open(arc, path)) return run_failed("\nCan't open input");
-    const ArchiveSource src(arc);
-    const vorb_unpack_options uo{threads};
-    vorb_status st = VORB_OK;
-    r = vorb_reader_open(&src.source, &uo, &st);
-    if (!r) return run_failed(header_error(st, arc));
-    return {};
-}
-
-namespace {
 
 RunResult unpack_members(vorb_reader* r, const InFile& arc, const UnpackOptions& opt, const Console& con) {
-    const std::string prefix = opt.directory.empty() ? std::string("_") : opt.directory + "/_";
+    const std::string folder = opt.directory.empty() ? "." : opt.directory;
+    // Every member's folders are opened from this one, never through a link.
+    const int base_fd = opt.to_stdout ? -1 : ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (!opt.to_stdout && base_fd < 0)
+        return run_failed("\nCan't open output: " + printable_name(folder) + ": " + std::strerror(errno));
     int skipped = 0;
+    RunResult res;
     vorb_entry e;
     for (;;) {
         const vorb_status next = vorb_reader_next(r, &e);
         if (next == VORB_END) break;
-        if (next != VORB_OK) return run_failed(archive_error(next, arc));
+        if (next != VORB_OK) {
+            res = run_failed(archive_error(next, arc));
+            break;
+        }
         if (!e.present) continue;
-        const std::string name = e.name;
-        const std::string shown = "_" + name;
+        const std::string shown = std::string("_") + e.name;
 
         // A member that cannot be written is still decoded, to nowhere, to
         // reach the members after it.
+        Replacement target;
+        FdOut out;
         std::string refusal;
-        if (e.name_too_long)
+        if (opt.to_stdout)
+            out.fd = STDOUT_FILENO;
+        else if (e.name_too_long)
             refusal = "name longer than 198 characters";
-        else if (const char* why = unsafe_name_reason(name))
-            refusal = why;
-        OutFile file;
-        if (refusal.empty() && !out_file_create(file, prefix + name, false))
-            refusal = std::string("can't create it: ") + std::strerror(file.error);
+        else
+            refusal = open_member(base_fd, shown, target);
+        if (!opt.to_stdout && refusal.empty()) out.fd = target.fd;
 
         const uint64_t start = clock_ms();
         say_member(con, shown);
-        const vorb_status st = refusal.empty()
-                                   ? vorb_reader_unpack(r, out_file_write, &file, console_progress(con), nullptr, nullptr)
-                                   : vorb_reader_test(r, console_progress(con), nullptr, nullptr);
+        const vorb_status st =
+            refusal.empty() ? vorb_reader_unpack(r, fd_out_write, &out, console_progress(con), progress_context(con),
+                                                 nullptr)
+                            : vorb_reader_test(r, console_progress(con), progress_context(con), nullptr);
         if (st != VORB_OK) {
-            out_file_discard(file);
-            return run_failed(member_error(st, shown, arc, file.error));
+            replacement_discard(target);
+            res = run_failed(member_error(st, e.name, arc, opt.to_stdout ? "standard output" : shown, out.error));
+            break;
         }
         if (!refusal.empty()) {
             skipped++;
@@ -97,24 +103,61 @@ RunResult unpack_members(vorb_reader* r, const InFile& arc, const UnpackOptions&
             else
                 line.append("\t");
             line.append("skipped, ").append(refusal);
-            say_error(line.c_str());
+            say_error(con, line);
             continue;
         }
-        if (!out_file_commit(file)) return run_failed(member_error(VORB_ERR_WRITE, shown, arc, file.error));
+        if (!opt.to_stdout && !replacement_commit(target)) {
+            res = run_failed(member_error(VORB_ERR_WRITE, e.name, arc, shown, target.error));
+            break;
+        }
         say_time(con, clock_ms() - start);
     }
-    if (skipped > 0)
-        return run_failed("\n" + std::to_string(skipped) + (skipped == 1 ? " member was" : " members were") +
-                          " not unpacked");
-    return {};
+    if (base_fd >= 0) ::close(base_fd);
+    if (res.status == 0 && skipped > 0)
+        res = run_failed("\n" + std::to_string(skipped) + (skipped == 1 ? " member was" : " members were") +
+                         " not unpacked");
+    return res;
 }
 
 }  // namespace
 
+std::string archive_error(vorb_status st, const InFile& arc) {
+    if (st == VORB_ERR_READ) return "\nRead error in the archive: " + std::string(std::strerror(arc.error));
+    if (st == VORB_ERR_TRUNCATED) return truncated_archive_message;
+    return std::string("\nDamaged archive: ") + vorb_status_message(st);
+}
+
+std::string member_error(vorb_status st, const std::string& stored_name, const InFile& arc,
+                         const std::string& written_to, int write_errno) {
+    if (st == VORB_ERR_WRITE)
+        return "\nWrite error on " + printable_name(written_to) + ": " + std::strerror(write_errno);
+    if (st == VORB_ERR_READ) return archive_error(st, arc);
+    return "\nDamaged archive: member " + printable_name(stored_name) + ": " + vorb_status_message(st);
+}
+
+RunResult open_archive(InFile& arc, const ReadOptions& opt, vorb_reader*& r) {
+    r = nullptr;
+    if (opt.archive == "-") {
+        if (::isatty(STDIN_FILENO))
+            return RunResult{status_usage, "\nWon't read an archive from a terminal: give its name, or - with a pipe"};
+        in_file_use_stdin(arc);
+    } else if (!in_file_open(arc, opt.archive)) {
+        return run_failed("\nCan't open input: " + printable_name(opt.archive) + ": " + std::strerror(arc.error));
+    }
+    const ArchiveSource src(arc);
+    vorb_unpack_options uo{};
+    uo.threads = opt.threads;
+    uo.memory_limit = opt.memory_limit;
+    vorb_status st = VORB_OK;
+    r = vorb_reader_open(&src.source, &uo, &st);
+    if (!r) return run_failed(header_error(st, arc, opt));
+    return {};
+}
+
 RunResult unpack_archive(const UnpackOptions& opt, const Console& con) {
     InFile arc;
     vorb_reader* r = nullptr;
-    RunResult res = open_archive(arc, opt.archive, opt.threads, r);
+    RunResult res = open_archive(arc, opt.read, r);
     if (res.status == 0) res = unpack_members(r, arc, opt, con);
     vorb_reader_free(r);
     in_file_close(arc);

@@ -31,22 +31,22 @@ RunResult test_members(vorb_reader* r, const InFile& arc, const Console& con) {
         if (next == VORB_END) break;
         if (next != VORB_OK) return run_failed(archive_error(next, arc));
         if (!e.present) continue;
-        const std::string shown = std::string("_") + e.name;
         const uint64_t start = clock_ms();
-        say_member(con, shown);
+        say_member(con, std::string("_") + e.name);
         vorb_member_stats stats;
-        const vorb_status st = vorb_reader_test(r, console_progress(con), nullptr, &stats);
-        if (st != VORB_OK) return run_failed(member_error(st, shown, arc, 0));
-        if (!con.quiet) std::printf("\t%" PRIu64 " bytes OK", stats.unpacked);
+        const vorb_status st = vorb_reader_test(r, console_progress(con), progress_context(con), &stats);
+        if (st != VORB_OK) return run_failed(member_error(st, e.name, arc, "", 0));
+        if (!con.quiet) std::fprintf(con.out, "\t%" PRIu64 " bytes OK", stats.unpacked);
         say_time(con, clock_ms() - start);
     }
     return finish(r, arc);
 }
 
-RunResult list_members(vorb_reader* r, const InFile& arc) {
+RunResult list_members(vorb_reader* r, const InFile& arc, const Console& con) {
     vorb_archive_info info;
     (void)vorb_reader_info(r, &info);
-    std::printf("\n%12s %12s %6s  %s", "unpacked", "packed", "ratio", "name");
+    // Quiet, nothing comes before the table: its first line starts the output.
+    std::fprintf(con.out, "%s%12s %12s %6s  %s", con.quiet ? "" : "\n", "unpacked", "packed", "ratio", "name");
     uint64_t total_unpacked = 0, total_packed = 0;
     int present = 0;
     vorb_entry e;
@@ -55,19 +55,19 @@ RunResult list_members(vorb_reader* r, const InFile& arc) {
         if (next == VORB_END) break;
         if (next != VORB_OK) return run_failed(archive_error(next, arc));
         if (!e.present) {
-            std::printf("\n%12s %12s %6s  (absent entry)", "-", "-", "-");
+            std::fprintf(con.out, "\n%12s %12s %6s  (absent entry)", "-", "-", "-");
             continue;
         }
         vorb_member_stats stats;
         const vorb_status st = vorb_reader_skip(r, &stats);
-        if (st != VORB_OK) return run_failed(member_error(st, std::string("_") + e.name, arc, 0));
-        std::printf("\n%12" PRIu64 " %12" PRIu64 " %s  %s", stats.unpacked, stats.packed,
+        if (st != VORB_OK) return run_failed(member_error(st, e.name, arc, "", 0));
+        std::fprintf(con.out, "\n%12" PRIu64 " %12" PRIu64 " %s  %s", stats.unpacked, stats.packed,
                     ratio_text(stats.packed, stats.unpacked).c_str(), printable_name(e.name).c_str());
         total_unpacked += stats.unpacked;
         total_packed += stats.packed;
         present++;
     }
-    std::printf("\n%12" PRIu64 " %12" PRIu64 " %s  %d of %u entries present, block size %u", total_unpacked,
+    std::fprintf(con.out, "\n%12" PRIu64 " %12" PRIu64 " %s  %d of %u entries present, block size %u", total_unpacked,
                 total_packed, ratio_text(total_packed, total_unpacked).c_str(), present, info.member_count,
                 info.block_size);
     return finish(r, arc);
@@ -75,22 +75,21 @@ RunResult list_members(vorb_reader* r, const InFile& arc) {
 
 }  // namespace
 
-RunResult test_archive(const std::string& archive, const Console& con) {
+RunResult test_archive(const ReadOptions& opt, const Console& con) {
     InFile arc;
     vorb_reader* r = nullptr;
-    RunResult res = open_archive(arc, archive, 1, r);
+    RunResult res = open_archive(arc, opt, r);
     if (res.status == 0) res = test_members(r, arc, con);
     vorb_reader_free(r);
     in_file_close(arc);
     return res;
 }
 
-RunResult list_archive(const std::string& archive, const Console& con) {
-    (void)con;
+RunResult list_archive(const ReadOptions& opt, const Console& con) {
     InFile arc;
     vorb_reader* r = nullptr;
-    RunResult res = open_archive(arc, archive, 1, r);
-    if (res.status == 0) res = list_members(r, arc);
+    RunResult res = open_archive(arc, opt, r);
+    if (res.status == 0) res = list_members(r, arc, con);
     vorb_reader_free(r);
     in_file_close(arc);
     return res;

@@ -6,6 +6,7 @@
 
 #include "console.h"
 #include "run_result.h"
+#include "unpack.h"
 
-RunResult test_archive(const std::string& archive, const Console& con);
-RunResult list_archive(const std::string& archive, const Console& con);
+RunResult test_archive(const ReadOptions& opt, const Console& con);
+RunResult list_archive(const ReadOptions& opt, const Console& con);

@@ -39,10 +39,9 @@ CliResult run_vorb(const ScratchDir& dir, const std::vector<std::string>& args) 
     return run_vorb_after(dir, "true", args);
 }
 
-CliResult run_vorb_after(const ScratchDir& dir, const std::string& setup, const std::vector<std::string>& args) {
-    std::string cmd = "cd " + shell_quote(dir.path) + " && " + setup + " && exec " + shell_quote(VORB_BIN);
-    for (const std::string& a : args) cmd += " " + shell_quote(a);
-    cmd += " </dev/null";
+namespace {
+
+CliResult run_shell(const std::string& cmd) {
     FILE* p = ::popen(cmd.c_str(), "r");
     if (!p) throw std::runtime_error("popen failed");
     CliResult r{0, {}};
@@ -52,6 +51,19 @@ CliResult run_vorb_after(const ScratchDir& dir, const std::string& setup, const 
     const int raw = ::pclose(p);
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
     return r;
+}
+
+}  // namespace
+
+CliResult run_vorb_after(const ScratchDir& dir, const std::string& setup, const std::vector<std::string>& args) {
+    std::string cmd = "cd " + shell_quote(dir.path) + " && " + setup + " && exec " + shell_quote(VORB_BIN);
+    for (const std::string& a : args) cmd += " " + shell_quote(a);
+    return run_shell(cmd + " </dev/null");
+}
+
+CliResult run_script(const ScratchDir& dir, const std::string& script) {
+    return run_shell("cd " + shell_quote(dir.path) + " && vorb() { " + shell_quote(VORB_BIN) + " \"$@\"; } && {\n" +
+                     script + "\n} </dev/null");
 }
 
 std::vector<uint8_t> read_file(const std::string& path) {
