@@ -4,8 +4,8 @@
 set -euo pipefail
 
 need_cmds=(cmake g++ make groff)
-need_files=(/usr/include/gtest/gtest.h /usr/include/divsufsort.h)
-pkgs=(cmake g++ make groff-base libgtest-dev libdivsufsort-dev)
+need_files=(/usr/include/gtest/gtest.h /usr/include/divsufsort.h /usr/include/xxhash.h)
+pkgs=(cmake g++ make groff-base libgtest-dev libdivsufsort-dev libxxhash-dev)
 
 missing=0
 for c in "${need_cmds[@]}"; do command -v "$c" >/dev/null 2>&1 || missing=1; done

@@ -12,6 +12,8 @@ const char* status_message(Status s) {
     case Status::bad_primary_index: return "damaged data (bad primary index)";
     case Status::bad_transform: return "damaged data (block does not invert)";
     case Status::write_failed: return "write failed";
+    case Status::checksum_mismatch: return "checksum mismatch";
+    case Status::damaged_index: return "damaged index";
     }
     return "unknown error";
 }

@@ -15,6 +15,8 @@ enum class Status : uint8_t {
     bad_primary_index,  // the primary index was not a row of the block
     bad_transform,      // the block does not invert to one sequence of bytes
     write_failed,       // an output file could not be written
+    checksum_mismatch,  // unpacked bytes differ from their recorded checksum
+    damaged_index,      // the archive's index contradicts itself or the data
 };
 
 const char* status_message(Status s);
