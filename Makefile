@@ -2,6 +2,7 @@
 BUILD      ?= build
 JOBS       ?= 2
 CMAKE_ARGS ?=
+PREFIX     ?= /usr/local
 
 .PHONY: all vorb test setup clean install sanitize fuzz
 
@@ -27,8 +28,12 @@ sanitize:
 fuzz:
 	scripts/ci_fuzz.sh
 
+# Installs the program, man page, header, libvorb (static and shared),
+# vorb.pc and the CMake package under $(PREFIX); DESTDIR stages it.
 install: vorb
-	cmake --install $(BUILD)
+	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	cmake --build $(BUILD) -j$(JOBS)
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD)
 
 clean:
 	rm -rf $(BUILD) build-asan build-fuzz build-tsan

@@ -11,13 +11,13 @@
 #   libllvm.so      first 40 MiB of libLLVM-15.so.1 (package libllvm15): symbol
 #                   tables, relocations and x86-64 code
 #   server.log      64 MiB of generated web/application log lines (fixed seed)
-# environment: BENCH_DIR (default /tmp/vorb-bench), VORB_CORPUS (default ../shared/corpus)
+# environment: BENCH_DIR (default /tmp/vorb-bench), VORB_CORPUS (default tests/data)
 set -euo pipefail
 export LC_ALL=C
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 dir="${BENCH_DIR:-/tmp/vorb-bench}"
-corpus="${VORB_CORPUS:-$root/../shared/corpus}"
+corpus="${VORB_CORPUS:-$root/tests/data}"
 mkdir -p "$dir/inputs"
 inputs="$dir/inputs"
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/buffers.h"
+#include "dc/block_buffers.h"
 #include "sort/forward.h"
 #include "sort/sorter.h"
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/buffers.h"
+#include "dc/block_buffers.h"
 #include "fuzz_require.h"
 #include "inverse/decode_block.h"
 #include "sort/forward.h"

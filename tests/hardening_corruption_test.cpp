@@ -12,7 +12,9 @@
 #include <sys/wait.h>
 #include <vector>
 
-#include "app/archive_reader.h"
+#include "archive/entry.h"
+#include "archive/header.h"
+#include "archive/member_decode.h"
 #include "support/cli_run.h"
 
 namespace {
@@ -146,10 +148,10 @@ Expected expected_unpack(const Bytes& archive) {
     byte_in_from_memory(in, archive.data(), archive.size());
     ArchiveHeader h;
     MemberDecoder dec;
-    if (read_header(in, h) != HeaderRead::ok || !member_decoder_init(dec, in, h.block_size)) return {false, {}};
+    if (read_header(in, h) != Status::ok || member_decoder_init(dec, in, h.block_size) != Status::ok) return {false, {}};
     for (int member = 0; member < h.member_count; member++) {
         ArchiveEntry e;
-        if (!read_entry(in, e)) return {false, x.files};
+        if (read_entry(in, e) != Status::ok) return {false, x.files};
         if (!e.present) continue;
         Bytes bytes;
         uint8_t buf[256];
@@ -166,7 +168,7 @@ Expected expected_unpack(const Bytes& archive) {
         flush_out(out);
         // No directories exist beside the archive, so a name with a '/' can
         // never be created; too long and climbing names are refused.
-        if (e.name_read != NameRead::ok || e.name.find('/') != std::string::npos) {
+        if (e.name_read != Status::ok || e.name.find('/') != std::string::npos) {
             x.ok = false;
             continue;
         }

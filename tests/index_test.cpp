@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/buffers.h"
-#include "app/names.h"
+#include "archive/names.h"
+#include "dc/block_buffers.h"
+#include "inverse/decode_block.h"
 #include "archive/index_format.h"
 #include "sort/encode_block.h"
+#include "sort/sorter.h"
 #include "support/cli_run.h"
 #include "support/memory_stream.h"
 
@@ -294,9 +296,10 @@ TEST(BlockResume, AWrongStateIsCaughtOrChangesNothing) {
             const Status st = decode_recorded(m, k, start, got, end);
             const bool caught = st != Status::ok || !(end == m.blocks[k + 1].start);
             EXPECT_EQ(caught, !lie.harmless) << lie.what << ", block " << k;
-            if (!caught)
+            if (!caught) {
                 EXPECT_TRUE(std::equal(got.begin(), got.end(), m.data.begin() + static_cast<long>(k * test_block_size)))
                     << lie.what << ", block " << k;
+            }
         }
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "dc/block_code.h"
-#include "app/buffers.h"
+#include "dc/block_buffers.h"
 #include "inverse/decode_block.h"
 #include "sort/forward.h"
 #include "support/memory_stream.h"

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "app/options.h"
+#include "cli/options.h"
 
 namespace {
 

@@ -1,52 +1,49 @@
 // Archives written with another block size than the packer's default must
-// unpack: the unpacker takes the size from the header. These are built by
-// coding the blocks directly, 100 bytes at a time.
+// unpack: the unpacker takes the size from the header. These are built
+// through the library's writer, 100 bytes a block.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "app/buffers.h"
-#include "app/names.h"
-#include "sort/encode_block.h"
+#include <vorb.h>
+
 #include "support/cli_run.h"
-#include "support/memory_stream.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+struct Reading {
+    const Bytes* data;
+    size_t at = 0;
+};
+
 // An archive of the given members with blocks of block_size bytes.
 Bytes build_archive(uint32_t block_size, const std::vector<std::pair<std::string, Bytes>>& members) {
-    MemoryOut m;
-    memory_out_init(m);
-    const Bytes head = {'!', 'v', 'o', 'r', 'b', static_cast<uint8_t>(block_size), static_cast<uint8_t>(block_size >> 8),
-                        static_cast<uint8_t>(block_size >> 16), static_cast<uint8_t>(block_size >> 24),
-                        static_cast<uint8_t>(members.size())};
-    put_bytes(m.out, head.data(), head.size());
-    BlockBuffers buf;
-    EXPECT_TRUE(setup_buffers(buf, block_size, true));
-    Sorter* sorter = sorter_create();
-    DistanceCoder dc;
-    dc.distance = buf.distance;
-    NumberCoder nc;
-    nc.rc.mode = rc_mode_pack;
-    nc.rc.out = &m.out;
+    Bytes arch;
+    const vorb_pack_options opt{block_size, 1};
+    vorb_writer* w = vorb_writer_create(
+        [](void* ctx, const void* d, size_t n) {
+            static_cast<Bytes*>(ctx)->insert(static_cast<Bytes*>(ctx)->end(), static_cast<const uint8_t*>(d),
+                                             static_cast<const uint8_t*>(d) + n);
+            return 0;
+        },
+        &arch, &opt, nullptr);
+    EXPECT_EQ(vorb_writer_begin(w, static_cast<unsigned>(members.size())), VORB_OK);
     for (const auto& [name, data] : members) {
-        put_byte(m.out, 0);
-        write_name(m.out, name);
-        rc_start(nc.rc);
-        size_t at = 0;
-        for (;;) {
-            const size_t n = std::min<size_t>(block_size, data.size() - at);
-            std::copy(data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + n), buf.block_start);
-            EXPECT_TRUE(encode_block(*sorter, dc, nc, buf.block_start, static_cast<int32_t>(n), buf.index, {}));
-            at += n;
-            if (n == 0) break;
-        }
+        Reading r{&data};
+        const vorb_read_fn read = [](void* ctx, void* buf, size_t len) -> ptrdiff_t {
+            Reading& rd = *static_cast<Reading*>(ctx);
+            const size_t n = std::min(len, rd.data->size() - rd.at);
+            std::copy_n(rd.data->data() + rd.at, n, static_cast<uint8_t*>(buf));
+            rd.at += n;
+            return static_cast<ptrdiff_t>(n);
+        };
+        EXPECT_EQ(vorb_writer_add_member(w, name.c_str(), read, &r, nullptr, nullptr, nullptr, nullptr), VORB_OK);
     }
-    sorter_destroy(sorter);
-    release_buffers(buf);
-    return memory_out_bytes(m);
+    EXPECT_EQ(vorb_writer_finish(w), VORB_OK);
+    vorb_writer_free(w);
+    return arch;
 }
 
 TEST(SmallBlockArchive, HundredByteBlocksUnpack) {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/names.h"
+#include "archive/names.h"
 
 namespace {
 

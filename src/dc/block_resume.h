@@ -9,7 +9,7 @@
 
 #include "coder/model.h"
 #include "coder/status.h"
-#include "inverse/decode_block.h"
+#include "dc/block_decode.h"
 
 // Where the coder stands between two blocks: how many bytes of the member's
 // stream it had written, and its interval. rc_start's state at written 0.

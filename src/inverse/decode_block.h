@@ -1,25 +1,13 @@
-// Block decode: rebuilds a transformed block from the member's stream and
-// inverts the transform, writing the block's bytes out.
+// The inverse transform of a block, and the whole decode of one block: its
+// entropy stage, then the inverse, writing the block's bytes out.
 #pragma once
 
 #include <cstdint>
 
 #include "coder/byte_stream.h"
-#include "coder/model.h"
 #include "coder/progress.h"
 #include "coder/status.h"
-#include "dc/dc_decode.h"
-
-struct BlockDecoder {
-    DistanceDecoder dd;
-    int32_t bucket_start[256];
-};
-
-// Entropy stage of one block: models reset, the coder loaded at a member's
-// first block, the transformed block into t[0, n) (n <= block_size) and its
-// primary index. n = 0 is the end marker.
-[[nodiscard]] Status decode_block_symbols(BlockDecoder& bd, NumberCoder& nc, uint8_t* t, uint32_t block_size,
-                                          bool first_block, int32_t& n, int32_t& primary);
+#include "dc/block_decode.h"
 
 // Inverts the transform of t[0, n) (primary < n) in place: on success
 // t[0, n) holds the block's bytes. links and scratch need n entries each;

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "coder/progress.h"
+#include "dc/block_buffers.h"
 
 struct Sorter;
 
@@ -15,7 +16,7 @@ struct Sorter;
 Sorter* sorter_create();
 void sorter_destroy(Sorter* s);
 
-// Sorts data[0, n), 1 <= n. Needs at least 4004 zero bytes in front of data,
+// Sorts data[0, n), 1 <= n. Needs guard_bytes zero bytes in front of data,
 // data[n] writable (sentinel) and index with n + 1 entries. On success the
 // transformed block is left as bytes in ((uint8_t*)index)[0, n) and primary
 // holds its primary index. Prints 'D' when sorting starts and '\b', 'W' when

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/buffers.h"
+#include "dc/block_buffers.h"
 #include "sort/sorter.h"
 
 // The byte at offset i from the block start (i < 0: in front of it).

@@ -39,4 +39,6 @@ std::vector<uint8_t> random_bytes(uint32_t seed, size_t n, unsigned alphabet = 2
 // Corpus text mixed and cut to n bytes: compressible like real files.
 std::vector<uint8_t> text_like(uint32_t seed, size_t n);
 std::string corpus_path(const std::string& relative);
+// Both throw std::runtime_error naming the path when the data is missing.
 std::vector<std::string> corpus_files();  // relative paths such as "calgary/bib"
+std::vector<uint8_t> read_corpus_file(const std::string& relative);

@@ -2,14 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 
 #include <gtest/gtest.h>
 
-#include "app/buffers.h"
+#include "dc/block_buffers.h"
+#include "support/cli_run.h"
 #include "support/oracle.h"
 
 namespace {
@@ -28,7 +25,6 @@ ForwardResult run_forward(Sorter& s, const std::vector<uint8_t>& block) {
     r.ok = forward_transform(s, b.block_start, n, b.index, sink, r.primary);
     const uint8_t* out = reinterpret_cast<const uint8_t*>(b.index);
     r.transformed.assign(out, out + n);
-    r.spare_after = b.block_start[n];
     release_buffers(b);
     return r;
 }
@@ -43,13 +39,6 @@ bool matches_oracle(Sorter& s, const std::vector<uint8_t>& block) {
     return r.ok && r.primary == o.primary && r.transformed == o.transformed && r.progress == "D\bW";
 }
 
-std::vector<uint8_t> random_block(uint32_t seed, size_t n, unsigned alphabet) {
-    std::mt19937 rng(seed);
-    std::vector<uint8_t> v(n);
-    for (auto& c : v) c = static_cast<uint8_t>(rng() % alphabet);
-    return v;
-}
-
 std::vector<uint8_t> repeat_pattern(const std::vector<uint8_t>& pattern, size_t n) {
     std::vector<uint8_t> v(n);
     for (size_t i = 0; i < n; ++i) v[i] = pattern[i % pattern.size()];
@@ -59,21 +48,13 @@ std::vector<uint8_t> repeat_pattern(const std::vector<uint8_t>& pattern, size_t 
 std::vector<uint8_t> bytes_of(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
 std::vector<CorpusBlock> corpus_blocks(size_t max_block) {
-    namespace fs = std::filesystem;
-    std::vector<fs::path> files;
-    for (const char* dir : {"calgary", "canterbury"})
-        for (const auto& e : fs::directory_iterator(fs::path(VORB_CORPUS_DIR) / dir))
-            if (e.is_regular_file()) files.push_back(e.path());
-    std::sort(files.begin(), files.end());
     std::vector<CorpusBlock> blocks;
-    for (const auto& f : files) {
-        std::ifstream in(f, std::ios::binary);
-        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const std::string& name : corpus_files()) {
+        const std::vector<uint8_t> bytes = read_corpus_file(name);
         for (size_t at = 0; at < bytes.size(); at += max_block) {
             const size_t len = std::min(max_block, bytes.size() - at);
-            blocks.push_back({f.parent_path().filename().string() + "/" + f.filename().string(),
-                              std::vector<uint8_t>(bytes.begin() + static_cast<ptrdiff_t>(at),
-                                                   bytes.begin() + static_cast<ptrdiff_t>(at + len))});
+            blocks.push_back({name, std::vector<uint8_t>(bytes.begin() + static_cast<ptrdiff_t>(at),
+                                                         bytes.begin() + static_cast<ptrdiff_t>(at + len))});
         }
     }
     return blocks;

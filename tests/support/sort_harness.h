@@ -19,8 +19,7 @@ struct ForwardResult {
     bool ok = false;
     std::vector<uint8_t> transformed;
     int32_t primary = -1;
-    std::string progress;        // the characters sent to the progress sink
-    uint8_t spare_after = 0;     // the byte after the block when it returned
+    std::string progress;  // the characters sent to the progress sink
 };
 
 // n = block.size() >= 1.
@@ -30,8 +29,7 @@ ForwardResult run_forward(Sorter& s, const std::vector<uint8_t>& block);
 // gtest and returns whether they agree.
 bool matches_oracle(Sorter& s, const std::vector<uint8_t>& block);
 
-// Data makers, deterministic per seed.
-std::vector<uint8_t> random_block(uint32_t seed, size_t n, unsigned alphabet);
+// Data makers, deterministic (random bytes: random_bytes in cli_run.h).
 // pattern repeated to n bytes.
 std::vector<uint8_t> repeat_pattern(const std::vector<uint8_t>& pattern, size_t n);
 std::vector<uint8_t> bytes_of(const std::string& text);

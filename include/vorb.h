@@ -1,0 +1,264 @@
+/* vorb: block-sorting compression of files into archives.
+ *
+ * The one public header of libvorb; plain C99, usable from C++.
+ *
+ * Threads: a context (vorb_packer, vorb_unpacker, vorb_writer, vorb_reader)
+ * is used by one thread at a time; different contexts are independent and
+ * may be used at once from different threads. A context created with
+ * threads > 1 runs its own worker threads inside its calls. The bytes a
+ * packer or writer produces never depend on the thread count, nor do the
+ * bytes an unpacker or reader gives back.
+ *
+ * Damaged input: every value read from an archive is checked. A damaged or
+ * cut archive makes the call return a damage status (see vorb_status); no
+ * call crashes, hangs or reads or writes outside its buffers on any input.
+ * Bytes of a member already handed to the write callback before the damage
+ * was found are not taken back: treat them as bad unless the call returns
+ * VORB_OK.
+ *
+ * Buffers: the library never keeps a pointer to a caller's buffer past the
+ * call it was given to; callbacks get buffers owned by the library that are
+ * valid only during the callback.
+ */
+#ifndef VORB_H
+#define VORB_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(VORB_BUILDING_LIBRARY) && defined(__GNUC__)
+#define VORB_API __attribute__((visibility("default")))
+#else
+#define VORB_API
+#endif
+
+#define VORB_VERSION_MAJOR 0
+#define VORB_VERSION_MINOR 30
+#define VORB_VERSION_PATCH 0
+#define VORB_VERSION_STRING "0.30beta"
+#define VORB_VERSION_NUMBER (VORB_VERSION_MAJOR * 10000 + VORB_VERSION_MINOR * 100 + VORB_VERSION_PATCH)
+
+/* The version of the library linked at run time: VORB_VERSION_NUMBER and
+ * VORB_VERSION_STRING as it was built. */
+VORB_API unsigned vorb_version_number(void);
+VORB_API const char *vorb_version_string(void);
+
+/* Every result of the library. VORB_OK and VORB_END are no errors; from
+ * VORB_ERR_LENGTH_CODE to VORB_ERR_TRANSFORM the archive's data is damaged. */
+typedef enum vorb_status {
+    VORB_OK = 0,
+    VORB_END,                /* no more entries (vorb_reader_next) */
+    VORB_ERR_PARAM,          /* a null pointer, a value out of range, or a call out of order */
+    VORB_ERR_MEMORY,         /* buffers or tables could not be allocated */
+    VORB_ERR_READ,           /* the read callback returned a negative count */
+    VORB_ERR_WRITE,          /* the write callback returned non-zero */
+    VORB_ERR_SIGNATURE,      /* the archive does not start with the signature */
+    VORB_ERR_TRUNCATED,      /* the archive ends inside its header, an entry or a member */
+    VORB_ERR_BLOCK_SIZE,     /* the header's block size is 0 or too large */
+    VORB_ERR_LENGTH_CODE,    /* damaged data (number too long) */
+    VORB_ERR_FREQUENCY,      /* damaged data (symbol out of range) */
+    VORB_ERR_BLOCK_LENGTH,   /* damaged data (block longer than the block size) */
+    VORB_ERR_SYMBOL_SET,     /* damaged data (bad symbol set) */
+    VORB_ERR_RUN,            /* damaged data (bad run) */
+    VORB_ERR_PRIMARY_INDEX,  /* damaged data (bad primary index) */
+    VORB_ERR_TRANSFORM,      /* damaged data (block does not invert) */
+    VORB_ERR_TRAILING,       /* bytes follow the last member */
+    VORB_ERR_NAME_TOO_LONG,  /* a member name longer than VORB_MAX_NAME_LENGTH */
+    VORB_ERR_CHECKSUM,       /* unpacked bytes differ from their recorded checksum */
+    VORB_ERR_INDEX           /* the archive's index is damaged */
+} vorb_status;
+
+/* A short English text for a status, e.g. "archive is truncated"; never
+ * NULL, a static string. */
+VORB_API const char *vorb_status_message(vorb_status status);
+
+#define VORB_MAX_NAME_LENGTH 198  /* characters of a stored name */
+#define VORB_MAX_MEMBERS 255      /* entries of an archive */
+#define VORB_MAX_BLOCK_SIZE 134217727u  /* 2^27 - 1 bytes */
+#define VORB_DEFAULT_BLOCK_SIZE 4194304u
+
+/* Reads up to len bytes into buf: returns the count read (fewer than len is
+ * fine), 0 at the end, negative on an error (the call then fails with
+ * VORB_ERR_READ; keep errno or the like in ctx). */
+typedef ptrdiff_t (*vorb_read_fn)(void *ctx, void *buf, size_t len);
+/* Takes all len bytes of buf: returns 0 on success, non-zero on an error
+ * (the call then fails with VORB_ERR_WRITE). */
+typedef int (*vorb_write_fn)(void *ctx, const void *buf, size_t len);
+/* Reads up to len bytes at offset, like vorb_read_fn, without moving the
+ * position of read. */
+typedef ptrdiff_t (*vorb_read_at_fn)(void *ctx, void *buf, size_t len, uint64_t offset);
+
+/* An archive to read: read is required; read_at may be NULL (random access
+ * is used only where an archive carries an index); size is the archive's
+ * length, or UINT64_MAX when unknown. */
+typedef struct vorb_source {
+    vorb_read_fn read;
+    vorb_read_at_fn read_at;
+    void *ctx;
+    uint64_t size;
+} vorb_source;
+
+/* Progress, for a display: called on the thread that made the call. */
+typedef enum vorb_event {
+    VORB_EVENT_SORT_STARTED = 1, /* a block's sort started */
+    VORB_EVENT_SORT_ENDED,       /* that block's sort ended */
+    VORB_EVENT_BLOCK_DECODED     /* a block was decoded */
+} vorb_event;
+typedef void (*vorb_progress_fn)(void *ctx, vorb_event ev);
+
+/* What a member took: its bytes, the bytes of its block stream, and its
+ * blocks with the end marker counted. */
+typedef struct vorb_member_stats {
+    uint64_t unpacked;
+    uint64_t packed;
+    uint32_t blocks;
+} vorb_member_stats;
+
+/* Bytes the library allocates to pack (unpacking = 0) or unpack (non-zero)
+ * with this block size and thread count: block buffers, per-thread sort
+ * tables and the coders. 0 for a block size or thread count out of range. */
+VORB_API uint64_t vorb_memory_usage(uint32_t block_size, int threads, int unpacking);
+
+/* ---- One member's block stream ---------------------------------------- */
+
+typedef struct vorb_packer vorb_packer;
+typedef struct vorb_unpacker vorb_unpacker;
+
+/* A packer for blocks of block_size bytes (1..VORB_MAX_BLOCK_SIZE) sorting
+ * on threads threads (1..256). NULL on failure, with *err (when err is not
+ * NULL) set to VORB_ERR_PARAM or VORB_ERR_MEMORY. */
+VORB_API vorb_packer *vorb_packer_create(uint32_t block_size, int threads, vorb_status *err);
+/* Frees the packer; NULL is ignored. */
+VORB_API void vorb_packer_free(vorb_packer *p);
+
+/* Reads a member from read to its end and writes its block stream (only
+ * that: no header or entry) to write. progress and stats may be NULL. On
+ * failure the bytes written are no valid stream. */
+VORB_API vorb_status vorb_pack_member(vorb_packer *p, vorb_read_fn read, void *read_ctx, vorb_write_fn write,
+                                      void *write_ctx, vorb_progress_fn progress, void *progress_ctx,
+                                      vorb_member_stats *stats);
+
+/* An unpacker for streams of blocks up to block_size bytes. NULL on
+ * failure, with *err set as for vorb_packer_create. */
+VORB_API vorb_unpacker *vorb_unpacker_create(uint32_t block_size, int threads, vorb_status *err);
+VORB_API void vorb_unpacker_free(vorb_unpacker *u);
+
+/* Reads one member's block stream from read and writes the member's bytes
+ * to write. It reads ahead in chunks: the bytes read past the stream's end
+ * are given by vorb_unpacker_unused. stats->packed is the length of the
+ * stream. A stream cut short fails with VORB_ERR_TRUNCATED. */
+VORB_API vorb_status vorb_unpack_member(vorb_unpacker *u, vorb_read_fn read, void *read_ctx, vorb_write_fn write,
+                                        void *write_ctx, vorb_progress_fn progress, void *progress_ctx,
+                                        vorb_member_stats *stats);
+
+/* The bytes the last vorb_unpack_member read past the member's stream: a
+ * buffer owned by the unpacker, valid until its next call. */
+VORB_API vorb_status vorb_unpacker_unused(const vorb_unpacker *u, const void **buf, size_t *len);
+
+/* ---- Archives ---------------------------------------------------------- */
+
+typedef struct vorb_pack_options {
+    uint32_t block_size; /* 0: VORB_DEFAULT_BLOCK_SIZE */
+    int threads;         /* 0 or 1: one thread */
+} vorb_pack_options;
+
+typedef struct vorb_unpack_options {
+    int threads; /* 0 or 1: one thread */
+} vorb_unpack_options;
+
+/* A file's attributes, kept for archives that record them; the plain format
+ * stores none. */
+typedef struct vorb_file_meta {
+    uint32_t mode;
+    int64_t mtime;
+} vorb_file_meta;
+
+typedef struct vorb_writer vorb_writer;
+
+/* A writer sending the archive's bytes to write. options may be NULL
+ * (defaults). NULL on failure with *err set. */
+VORB_API vorb_writer *vorb_writer_create(vorb_write_fn write, void *ctx, const vorb_pack_options *options,
+                                         vorb_status *err);
+/* Writes the header, announcing member_count entries (0..VORB_MAX_MEMBERS).
+ * Once, before any entry. */
+VORB_API vorb_status vorb_writer_begin(vorb_writer *w, unsigned member_count);
+/* Writes a present entry named name (at most VORB_MAX_NAME_LENGTH bytes, no
+ * NUL inside) with the member read from read. meta, progress and stats may
+ * be NULL. VORB_ERR_PARAM when all announced entries are written already or
+ * the name is too long; nothing is written then. */
+VORB_API vorb_status vorb_writer_add_member(vorb_writer *w, const char *name, vorb_read_fn read, void *read_ctx,
+                                            const vorb_file_meta *meta, vorb_progress_fn progress,
+                                            void *progress_ctx, vorb_member_stats *stats);
+/* Writes an absent entry (a file that could not be read); name is not
+ * stored. */
+VORB_API vorb_status vorb_writer_add_absent(vorb_writer *w, const char *name);
+/* Hands every byte to the write callback. VORB_ERR_PARAM when fewer entries
+ * were written than announced. */
+VORB_API vorb_status vorb_writer_finish(vorb_writer *w);
+VORB_API void vorb_writer_free(vorb_writer *w);
+
+typedef struct vorb_reader vorb_reader;
+
+#define VORB_INFO_HAS_INDEX 1u /* reserved: the archive carries an index */
+
+typedef struct vorb_archive_info {
+    uint32_t block_size;
+    unsigned member_count;
+    uint32_t flags;       /* VORB_INFO_* bits; fields below are valid only when their flag is set */
+    uint32_t reserved[7]; /* zero */
+} vorb_archive_info;
+
+#define VORB_ENTRY_HAS_SIZE 1u     /* reserved: unpacked_size is valid */
+#define VORB_ENTRY_HAS_META 2u     /* reserved: meta is valid */
+#define VORB_ENTRY_HAS_CHECKSUM 4u /* reserved: the member's checksum will be verified */
+
+typedef struct vorb_entry {
+    int present;                        /* 0: an absent entry, nothing to unpack */
+    int name_too_long;                  /* the stored name was longer; name holds its start */
+    char name[VORB_MAX_NAME_LENGTH + 1]; /* stored name, NUL-ended */
+    uint32_t flags;                     /* VORB_ENTRY_* bits */
+    uint64_t unpacked_size;             /* valid with VORB_ENTRY_HAS_SIZE */
+    vorb_file_meta meta;                /* valid with VORB_ENTRY_HAS_META */
+    uint64_t reserved[4];               /* zero */
+} vorb_entry;
+
+/* Reads an archive's header from its first len bytes in buf, as
+ * vorb_reader_open would, without a reader: to say what was wrong with a
+ * header vorb_reader_open refused. info->block_size is filled in even when
+ * it is out of range (VORB_ERR_BLOCK_SIZE). */
+VORB_API vorb_status vorb_header_parse(const void *buf, size_t len, vorb_archive_info *info);
+
+/* Opens an archive: reads and checks its header (VORB_ERR_SIGNATURE,
+ * VORB_ERR_TRUNCATED, VORB_ERR_BLOCK_SIZE, VORB_ERR_READ) and allocates the
+ * buffers of its block size (VORB_ERR_MEMORY). source is copied; its ctx
+ * must stay valid until vorb_reader_free. options may be NULL. */
+VORB_API vorb_reader *vorb_reader_open(const vorb_source *source, const vorb_unpack_options *options,
+                                       vorb_status *err);
+VORB_API vorb_status vorb_reader_info(const vorb_reader *r, vorb_archive_info *info);
+/* Steps to the next entry and describes it in *entry; a present member not
+ * unpacked, skipped or tested is skipped first. VORB_END after the last
+ * entry. */
+VORB_API vorb_status vorb_reader_next(vorb_reader *r, vorb_entry *entry);
+/* Unpacks the current present entry to write. Once per entry. */
+VORB_API vorb_status vorb_reader_unpack(vorb_reader *r, vorb_write_fn write, void *write_ctx,
+                                        vorb_progress_fn progress, void *progress_ctx, vorb_member_stats *stats);
+/* Decodes the current entry's sizes only (no inverse transform: fast, but
+ * damage in a block's transform goes unseen). */
+VORB_API vorb_status vorb_reader_skip(vorb_reader *r, vorb_member_stats *stats);
+/* Decodes the current entry fully, writing nothing. */
+VORB_API vorb_status vorb_reader_test(vorb_reader *r, vorb_progress_fn progress, void *progress_ctx,
+                                      vorb_member_stats *stats);
+/* After VORB_END: VORB_OK when the archive ends with its last entry,
+ * VORB_ERR_TRAILING when bytes follow. */
+VORB_API vorb_status vorb_reader_finish(vorb_reader *r);
+VORB_API void vorb_reader_free(vorb_reader *r);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VORB_H */

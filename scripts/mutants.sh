@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# Mutation check: how many plausible small faults the test suite catches.
+#
+# Each mutant below is (file, exact text, replacement); every occurrence of
+# the text in the file is replaced ("\n" in either column stands for a line
+# break). Mutants are applied one at a time to a scratch copy of the tree,
+# rebuilt incrementally in one build folder, and run against the suite, the
+# quick tests first, stopping at the first failure. A mutant whose text is
+# not found or that does not compile is invalid.
+#
+#   scripts/mutants.sh [REGEX]   only the mutants whose table line matches REGEX
+#
+# Needs python3. Environment: MUTANTS_DIR (scratch folder, default a new one under /tmp,
+# removed at the end unless given), MUTANTS_JOBS (build and test jobs, 1),
+# MUTANTS_TIMEOUT (seconds per test run, 900), MUTANTS_REV (a commit whose
+# tree and tests to use instead of the working tree: a before figure).
+# Slow (one to two minutes per surviving mutant): not part of the CI run.
+set -uo pipefail
+# The whole script is read before it runs: editing it during a run is safe.
+main() {
+root="$(cd "$(dirname "$0")/.." && pwd)"
+filter="${1:-.}"
+jobs="${MUTANTS_JOBS:-1}"
+limit="${MUTANTS_TIMEOUT:-900}"
+
+# file ::: text ::: replacement
+mutants=$(cat <<'EOF'
+src/coder/model.cpp ::: f.shared_freq_shift = 12; ::: f.shared_freq_shift = 11;
+src/coder/model.cpp ::: adapt_second(w[k], 8); ::: adapt_second(w[k], 7);
+src/coder/model.cpp ::: if (t[0] >= prob_one) { ::: if (t[0] > prob_one) {
+src/coder/model.cpp ::: (s + len) >> 1 ::: (s + len + 1) >> 1
+src/coder/model.cpp ::: VORB_CHECK(c <= model_length_states - 3, ::: VORB_CHECK(c <= model_length_states - 2,
+src/coder/model.cpp ::: VORB_CHECK(target < total * unit, ::: VORB_CHECK(true,
+src/coder/range_coder.cpp ::: if ((low ^ hi) >= (1u << 24) && range < 0x4000) { ::: if ((low ^ hi) >= (1u << 24) && range < 0x2000) {
+src/coder/range_coder.cpp ::: if (hi - o < o - low) ::: if (hi - o <= o - low)
+src/coder/range_coder.cpp ::: for (int i = 0; i < 4; i++) {\n        rc_put_byte(rc); ::: for (int i = 0; i < 3; i++) {\n        rc_put_byte(rc);
+src/coder/byte_stream.cpp ::: in.consumed += in.len; ::: in.consumed += 0;
+src/coder/byte_stream.cpp ::: in.overread = true; ::: in.overread = false;
+src/coder/byte_stream.cpp ::: o.pos)) o.failed = true; ::: o.pos)) {}
+src/dc/dc_decode.cpp ::: VORB_CHECK(len <= max_n, ::: VORB_CHECK(true,
+src/dc/dc_decode.cpp ::: VORB_CHECK(!seen[x], ::: VORB_CHECK(true,
+src/dc/dc_decode.cpp ::: VORB_CHECK(e > i && e <= n, ::: VORB_CHECK(e > i,
+src/dc/dc_encode.cpp ::: = pos - dc.last_pos[x] - k - 1; ::: = pos - dc.last_pos[x] - k;
+src/dc/block_code.cpp ::: reset_models(nc.models); ::: (void)0;
+src/inverse/decode_block.cpp ::: VORB_CHECK(p < static_cast<uint32_t>(n), ::: VORB_CHECK(p <= static_cast<uint32_t>(n),
+src/inverse/decode_block.cpp ::: if (n >= many_walks_min_block && n < (1 << 24)) { ::: if (n >= many_walks_min_block && n < (1 << 25)) {
+src/inverse/decode_block.cpp ::: VORB_CHECK(p != last && r != p0, ::: VORB_CHECK(p != last,
+src/inverse/decode_block.cpp ::: VORB_CHECK(p == r, ::: VORB_CHECK(true,
+src/inverse/decode_block.cpp ::: for (int32_t i = primary + 1; i < n; i++) links[i] ::: for (int32_t i = primary + 2; i < n; i++) links[i]
+src/inverse/many_walks.cpp ::: if (written != rows) return Status::bad_transform; ::: (void)0;
+src/sort/forward.cpp ::: deep_work_per_byte = 24; ::: deep_work_per_byte = 2;
+src/sort/forward.cpp ::: if (!sorted && !s.over_budget) return false; ::: (void)0;
+src/sort/forward.cpp ::: if (w < n && j < s.group_start[sym]) ::: if (w < n && j <= s.group_start[sym])
+src/sort/forward.cpp ::: if (next <= c) index ::: if (next < c) index
+src/sort/bigram.cpp ::: if (c > data[i + 1] && c >= data[i - 1]) { ::: if (c > data[i + 1] && c > data[i - 1]) {
+src/sort/period_run.cpp ::: const bool upward = context_byte(s, brk) > context_byte(s, brk + q); ::: const bool upward = context_byte(s, brk) < context_byte(s, brk + q);
+src/sort/period_run.cpp ::: s.failed = true; ::: s.failed = false;
+src/sort/context_sort.cpp ::: if (sa[i] > 0 && !m.smaller[j]) ::: if (sa[i] > 1 && !m.smaller[j])
+src/sort/help.cpp ::: return ka > kb ? best->high_greater : 1 - best->high_greater; ::: return ka > kb ? 1 - best->high_greater : best->high_greater;
+src/sort/help.cpp ::: e.high_end - e.length < high ::: e.high_end - e.length <= high
+src/sort/help.cpp ::: const int32_t length = 4 * equal_words - 4; ::: const int32_t length = 4 * equal_words;
+src/sort/period_run.cpp ::: const int32_t agreed = key_depth(key) - 3; ::: const int32_t agreed = key_depth(key) - 2;
+src/sort/help.cpp ::: if (partner < 1 || !is_final(s, partner)) return false; ::: if (partner < 0 || !is_final(s, partner)) return false;
+src/sort/keys.h ::: |= uint64_t{1} << (*p & 63); ::: |= uint64_t{1} << (*p & 31);
+src/app/buffers.h ::: guard_bytes = 4004; ::: guard_bytes = 64;
+src/app/archive_reader.cpp ::: if (h.block_size == 0 || h.block_size > max_block_size) ::: if (h.block_size > max_block_size)
+src/app/archive_reader.cpp ::: if (d.in->overread) return Status::truncated; ::: (void)0;
+src/app/archive_reader.cpp ::: if (out.failed) return Status::write_failed; ::: (void)0;
+src/app/names.cpp ::: if (part == "..") ::: if (part == "../")
+src/app/file_io.cpp ::: ::fchmod(f.fd, default_file_mode()); ::: (void)0;
+src/app/file_io.cpp ::: if (::close(f.fd) != 0 && ok) { ::: if (false && ok) {
+src/app/file_io.cpp ::: if (!ok) ::unlink(f.temp_path.c_str()); ::: (void)0;
+src/app/pack.cpp ::: if (!out_file_create(archive, opt.archive, true)) ::: if (!out_file_create(archive, opt.archive, false))
+src/app/pack.cpp ::: PackSlot* s = pending.front(); ::: PackSlot* s = pending.back();
+src/app/pack.cpp ::: && memory_ok;\n    if (r.status != 0) return r; ::: && memory_ok;
+src/app/parallel_decode.cpp ::: InverseSlot* s = pending.front(); ::: InverseSlot* s = pending.back();
+src/app/parallel_decode.cpp ::: if (d.in->overread) st = Status::truncated; ::: (void)0;
+src/app/worker_pool.cpp ::: lock.unlock();\n        j->run(j->ctx);\n        lock.lock();\n        j->done = true; ::: j->done = true;\n        lock.unlock();\n        j->run(j->ctx);\n        lock.lock();
+src/app/unpack.cpp ::: if (!out_file_commit(file)) return ::: if ((out_file_commit(file), false)) return
+src/app/unpack.cpp ::: if (arc.in.read_error) return ::: if (false) return
+src/app/options.cpp ::: parse_number(value, 1, max_block_mib, n) ::: parse_number(value, 0, max_block_mib, n)
+src/app/verify_list.cpp ::: return get_byte(in) < 0 && !in.read_error; ::: return get_byte(in) < 0 || true;
+EOF
+)
+
+# The slow whole-program suites run last: most mutants die in the quick ones.
+slow='^(Everyday|RoundTrip|HardeningCorruption|Threads)\.'
+
+work="${MUTANTS_DIR:-}"
+keep_work=1
+if [ -z "$work" ]; then
+  work=$(mktemp -d /tmp/vorb-mutants-XXXXXX)
+  keep_work=0
+fi
+tree="$work/tree"
+build="$work/build"
+log="$work/log"
+mkdir -p "$tree" "$log"
+cleanup() { [ "$keep_work" = 1 ] || rm -rf "$work"; }
+trap cleanup EXIT
+
+# The tracked and new files of the working tree, never the tree itself.
+# Staged, then only the files that differ are written into the reused tree,
+# with a new time, so the build folder rebuilds exactly what changed.
+stage="$work/stage"
+rm -rf "$stage" && mkdir -p "$stage"
+if [ -n "${MUTANTS_REV:-}" ]; then
+  git -C "$root" archive "$MUTANTS_REV" | tar -C "$stage" -xf -
+else
+  (cd "$root" && git ls-files -co --exclude-standard -z | tar --null -T - -cf -) | tar -C "$stage" -xf -
+fi
+python3 - "$stage" "$tree" <<'PY'
+import filecmp, os, shutil, sys
+stage, tree = sys.argv[1], sys.argv[2]
+wanted = set()
+for d, _, files in os.walk(stage):
+    for f in files:
+        rel = os.path.relpath(os.path.join(d, f), stage)
+        wanted.add(rel)
+        src, dst = os.path.join(stage, rel), os.path.join(tree, rel)
+        if not os.path.isfile(dst) or not filecmp.cmp(src, dst, shallow=False):
+            os.makedirs(os.path.dirname(dst), exist_ok=True)
+            shutil.copyfile(src, dst)
+            shutil.copymode(src, dst)
+for d, _, files in os.walk(tree):
+    for f in files:
+        if os.path.relpath(os.path.join(d, f), tree) not in wanted:
+            os.remove(os.path.join(d, f))
+PY
+
+cmake -S "$tree" -B "$build" -DCMAKE_BUILD_TYPE=Release >"$log/configure" 2>&1 || {
+  echo "configure failed: $log/configure" >&2; exit 1; }
+build_all() { cmake --build "$build" -j"$jobs" --target vorb vorb_tests >"$1" 2>&1; }
+run_suite() {
+  (cd "$build" && timeout -k 30 "$limit" ctest -j"$jobs" --stop-on-failure -E "$slow" >"$1" 2>&1 &&
+    timeout -k 30 "$limit" ctest -j"$jobs" --stop-on-failure -R "$slow" >>"$1" 2>&1)
+}
+echo "baseline build and suite in $work ..."
+build_all "$log/baseline-build" || { echo "the unmutated tree does not build: $log/baseline-build" >&2; exit 1; }
+run_suite "$log/baseline-test" || { echo "the unmutated tree fails its tests: $log/baseline-test" >&2; exit 1; }
+
+# Replaces every occurrence; exit 3 when the text is absent.
+apply() {
+  python3 - "$1" "$2" "$3" <<'PY'
+import sys
+path, find, repl = sys.argv[1], sys.argv[2].replace("\\n", "\n"), sys.argv[3].replace("\\n", "\n")
+text = open(path, encoding="utf-8").read()
+if find not in text:
+    sys.exit(3)
+open(path, "w", encoding="utf-8").write(text.replace(find, repl))
+PY
+}
+
+killed=0 survived=0 invalid=0 number=0
+survivors=() invalids=()
+while IFS= read -r line; do
+  [ -n "$line" ] || continue
+  file="${line%% ::: *}"
+  rest="${line#* ::: }"
+  find="${rest%% ::: *}"
+  repl="${rest#* ::: }"
+  number=$((number + 1))
+  [[ "$line" =~ $filter ]] || continue
+  label="#$number $file: $find -> $repl"
+  if [ ! -f "$tree/$file" ]; then
+    invalid=$((invalid + 1)); invalids+=("$label (no such file)")
+    echo "invalid   $label (no such file)"
+    continue
+  fi
+  cp "$tree/$file" "$work/original"
+  if ! apply "$tree/$file" "$find" "$repl"; then
+    invalid=$((invalid + 1)); invalids+=("$label (text not found)")
+    echo "invalid   $label (text not found)"
+    continue
+  fi
+  if ! build_all "$log/build-$number"; then
+    verdict=invalid; invalid=$((invalid + 1)); invalids+=("$label (does not compile)")
+  elif run_suite "$log/test-$number"; then
+    verdict=SURVIVED; survived=$((survived + 1)); survivors+=("$label")
+  else
+    verdict=killed; killed=$((killed + 1))
+  fi
+  echo "$verdict   $label"
+  cp "$work/original" "$tree/$file"
+done <<<"$mutants"
+# The last restore must be rebuilt too if the folder is reused.
+build_all "$log/final-build" || true
+
+valid=$((killed + survived))
+echo
+echo "killed:   $killed"
+echo "survived: $survived"
+echo "invalid:  $invalid"
+[ "$valid" -gt 0 ] && awk -v k="$killed" -v v="$valid" 'BEGIN { printf "kill rate: %.1f %% of %d valid mutants\n", 100 * k / v, v }'
+if [ ${#survivors[@]} -gt 0 ]; then
+  echo "survivors:"
+  printf '  %s\n' "${survivors[@]}"
+fi
+if [ ${#invalids[@]} -gt 0 ]; then
+  echo "invalid:"
+  printf '  %s\n' "${invalids[@]}"
+fi
+[ "$keep_work" = 1 ] && echo "logs in $log"
+exit 0
+}
+main "$@"

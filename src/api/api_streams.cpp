@@ -1,0 +1,63 @@
+#include "api/api_streams.h"
+
+namespace {
+
+bool drain_to_callback(void* ctx, const uint8_t* data, size_t len) {
+    const CallbackOut& c = *static_cast<const CallbackOut*>(ctx);
+    return c.write(c.ctx, data, len) == 0;
+}
+
+size_t refill_from_callback(void* ctx, const uint8_t** data) {
+    CallbackIn& c = *static_cast<CallbackIn*>(ctx);
+    const ptrdiff_t got = c.read(c.ctx, c.buffer.data(), c.buffer.size());
+    if (got < 0) {
+        c.in.read_error = true;
+        return 0;
+    }
+    *data = c.buffer.data();
+    // A callback claiming more than it was given room for is held to the room.
+    return static_cast<size_t>(got) < c.buffer.size() ? static_cast<size_t>(got) : c.buffer.size();
+}
+
+void put_event(void* ctx, char c) {
+    const ProgressAdapter& a = *static_cast<const ProgressAdapter*>(ctx);
+    switch (c) {
+    case 'D': a.fn(a.ctx, VORB_EVENT_SORT_STARTED); break;
+    case 'W': a.fn(a.ctx, VORB_EVENT_SORT_ENDED); break;
+    case 'H': a.fn(a.ctx, VORB_EVENT_BLOCK_DECODED); break;
+    default: break;  // '\b' belongs to the sort's end
+    }
+}
+
+}  // namespace
+
+void callback_out_init(CallbackOut& c, vorb_write_fn write, void* ctx) {
+    if (c.buffer.empty()) c.buffer.assign(api_chunk_bytes, 0);
+    c.write = write;
+    c.ctx = ctx;
+    c.out = ByteOut{};
+    c.out.buf = c.buffer.data();
+    c.out.cap = c.buffer.size();
+    c.out.drain = drain_to_callback;
+    c.out.ctx = &c;
+}
+
+void callback_in_init(CallbackIn& c, vorb_read_fn read, void* ctx) {
+    if (c.buffer.empty()) c.buffer.assign(api_chunk_bytes, 0);
+    c.read = read;
+    c.ctx = ctx;
+    c.in = ByteIn{};
+    c.in.refill = refill_from_callback;
+    c.in.ctx = &c;
+}
+
+ProgressSink progress_sink(ProgressAdapter& adapter, vorb_progress_fn fn, void* ctx) {
+    adapter.fn = fn;
+    adapter.ctx = ctx;
+    ProgressSink s;
+    if (fn) {
+        s.put = put_event;
+        s.ctx = &adapter;
+    }
+    return s;
+}

@@ -1,0 +1,43 @@
+// The caller's callbacks behind the library's byte streams and progress sink.
+#pragma once
+
+#include <vector>
+
+#include <vorb.h>
+
+#include "coder/byte_stream.h"
+#include "coder/progress.h"
+#include "coder/status.h"
+
+// Archive bytes pass through buffers of this size on their way to or from a callback.
+constexpr size_t api_chunk_bytes = 256 << 10;
+
+struct CallbackOut {
+    std::vector<uint8_t> buffer;
+    vorb_write_fn write = nullptr;
+    void* ctx = nullptr;
+    ByteOut out;
+};
+// Points out at write; buffer is allocated once (std::bad_alloc is caught by the callers).
+void callback_out_init(CallbackOut& c, vorb_write_fn write, void* ctx);
+
+struct CallbackIn {
+    std::vector<uint8_t> buffer;
+    vorb_read_fn read = nullptr;
+    void* ctx = nullptr;
+    ByteIn in;
+};
+void callback_in_init(CallbackIn& c, vorb_read_fn read, void* ctx);
+
+struct ProgressAdapter {
+    vorb_progress_fn fn = nullptr;
+    void* ctx = nullptr;
+};
+// A sink that turns the coder's progress characters into events; adapter
+// must outlive the sink.
+ProgressSink progress_sink(ProgressAdapter& adapter, vorb_progress_fn fn, void* ctx);
+
+inline vorb_status to_api(Status s) { return static_cast<vorb_status>(s); }
+inline void set_error(vorb_status* err, vorb_status s) {
+    if (err) *err = s;
+}

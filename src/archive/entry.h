@@ -1,0 +1,27 @@
+// An archive's entries: a presence byte (0x00, or 0xFF for a file that could
+// not be read when packing) and, when present, the stored name.
+#pragma once
+
+#include <string>
+
+#include "coder/byte_stream.h"
+#include "coder/status.h"
+
+constexpr uint8_t entry_present = 0x00;
+constexpr uint8_t entry_absent = 0xFF;
+
+struct ArchiveEntry {
+    bool present = false;
+    std::string name;                 // stored name, at most max_name_length characters kept
+    Status name_read = Status::ok;    // ok or name_too_long
+};
+
+void write_entry(ByteOut& out, bool present, const std::string& name);
+
+// Reads one entry's presence byte and name: ok, truncated when the archive
+// ends first, or read_failed.
+[[nodiscard]] Status read_entry(ByteIn& in, ArchiveEntry& e);
+
+// After the last entry an intact archive has no bytes left: ok,
+// trailing_bytes or read_failed.
+[[nodiscard]] Status check_archive_end(ByteIn& in);

@@ -1,0 +1,52 @@
+// Decoding members. The range decoder's state runs on across a member's
+// blocks, so the numbers of each block are decoded here in order, while the
+// inverse transforms run on the ordered pipeline (on worker threads when
+// there are several) and the bytes are written out in block order.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "archive/ordered_pipeline.h"
+#include "coder/byte_stream.h"
+#include "coder/progress.h"
+#include "coder/status.h"
+#include "dc/block_buffers.h"
+#include "dc/block_decode.h"
+
+struct InverseSlot;
+
+struct MemberDecoder {
+    std::vector<std::unique_ptr<InverseSlot>> slots;
+    std::unique_ptr<BlockDecoder> bd = std::make_unique<BlockDecoder>();
+    std::unique_ptr<NumberCoder> nc = std::make_unique<NumberCoder>();
+    ByteIn* in = nullptr;
+    uint32_t block_size = 0;
+    OrderedPipeline pipe;
+    MemberDecoder();
+    MemberDecoder(const MemberDecoder&) = delete;
+    MemberDecoder& operator=(const MemberDecoder&) = delete;
+    ~MemberDecoder();
+};
+
+struct MemberStats {
+    uint64_t unpacked = 0;  // bytes of the member
+    uint64_t packed = 0;    // bytes of its block stream
+    uint32_t blocks = 0;    // blocks, the end marker included
+};
+
+// Buffers for block_size, reading from in; threads >= 2 inverts on that many
+// workers. Fails with out_of_memory.
+[[nodiscard]] Status member_decoder_init(MemberDecoder& d, ByteIn& in, uint32_t block_size, int threads = 1);
+
+// Bytes member_decoder_init allocates for these arguments.
+uint64_t member_decoder_memory(uint32_t block_size, int threads);
+
+// Decodes one member's stream to its end marker, writing its bytes to out.
+// With invert = false the transform is not undone and nothing is written
+// (sizes only). A stream that needs bytes past the end of the archive is
+// reported as truncated; a failed read of the archive as read_failed, a
+// failed write as write_failed. The output does not depend on the threads.
+[[nodiscard]] Status decode_member(MemberDecoder& d, ByteOut& out, ProgressSink progress, bool invert,
+                                   MemberStats& stats);

@@ -1,0 +1,51 @@
+// Packing one member: its bytes, read block by block, become its block
+// stream. Blocks sort on the ordered pipeline (on worker threads when there
+// are several) and are coded here in file order, so the stream is the same
+// for any number of threads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "archive/member_decode.h"
+#include "archive/ordered_pipeline.h"
+#include "coder/byte_stream.h"
+#include "coder/progress.h"
+#include "coder/status.h"
+#include "dc/dc_encode.h"
+
+// Where a member's bytes come from: read returns the bytes read (fewer than
+// len is fine), 0 at the end, negative on an error.
+struct MemberInput {
+    ptrdiff_t (*read)(void* ctx, void* buf, size_t len) = nullptr;
+    void* ctx = nullptr;
+};
+
+struct PackSlot;
+
+struct Packer {
+    std::vector<std::unique_ptr<PackSlot>> slots;
+    std::unique_ptr<DistanceCoder> dc = std::make_unique<DistanceCoder>();
+    std::unique_ptr<NumberCoder> nc = std::make_unique<NumberCoder>();
+    OrderedPipeline pipe;
+    uint32_t block_size = 0;
+    Packer();
+    Packer(const Packer&) = delete;
+    Packer& operator=(const Packer&) = delete;
+    ~Packer();
+};
+
+// Buffers and sorters for block_size (1..max_block_size), one per thread.
+// Fails with bad_parameter or out_of_memory.
+[[nodiscard]] Status packer_init(Packer& p, uint32_t block_size, int threads);
+
+// Bytes packer_init allocates, with the working tables one block sort adds.
+uint64_t packer_memory(uint32_t block_size, int threads);
+
+// Reads the member to its end and writes its block stream to out. Fails with
+// read_failed (nothing more is read), out_of_memory (a sort could not
+// allocate its tables) or write_failed (out failed; the member is coded to
+// its end all the same). stats.packed counts the bytes put to out.
+[[nodiscard]] Status pack_member(Packer& p, MemberInput in, ByteOut& out, ProgressSink progress, MemberStats& stats);

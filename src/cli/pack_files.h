@@ -1,0 +1,18 @@
+// The e command: the named files packed into an archive.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "console.h"
+#include "run_result.h"
+
+struct PackOptions {
+    std::string archive;
+    std::vector<std::string> files;
+    uint32_t block_size = VORB_DEFAULT_BLOCK_SIZE;
+    int threads = 1;  // threads that sort blocks; the archive does not depend on it
+};
+
+RunResult pack_archive(const PackOptions& opt, const Console& con);

@@ -1,0 +1,42 @@
+// The three large working areas of a block: the block buffer (with a zeroed
+// guard in front so the sort can read context bytes before the block start as
+// 0, and a spare byte after it for the sort's sentinel), the index array and
+// the distance array. Allocated once per run and reused by every block.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint32_t default_block_size = 4194304;
+// Zero bytes in front of every block, so that context reads before the block
+// start need no bounds check; the sort reads at most a few hundred there.
+constexpr uint32_t guard_bytes = 4004;
+// Largest block the format's numbers can describe: a block length must stay
+// below 2^27.
+constexpr uint32_t max_block_size = (1u << 27) - 1;
+
+struct BlockBuffers {
+    uint32_t block_size = 0;
+    uint8_t* block_alloc = nullptr;  // guard_bytes + block_size + 1 bytes
+    uint8_t* block_start = nullptr;  // block_alloc + guard_bytes
+    int32_t* index = nullptr;        // block_size + 1 entries
+    int32_t* distance = nullptr;     // block_size + 1 entries: distances, or the backward links of a decode
+};
+
+// Allocates the buffers for block_size (1..max_block_size) and zeroes the
+// guard in front of the block start. The distance array is only allocated
+// when with_distance is set (the sorting slots of a pack have no use for it).
+// Returns false, with nothing allocated, when memory is short.
+[[nodiscard]] bool setup_buffers(BlockBuffers& b, uint32_t block_size, bool with_distance);
+
+// Frees whatever setup_buffers allocated; safe on buffers never set up.
+void release_buffers(BlockBuffers& b);
+
+// Address of the byte just in front of position i of a block starting at start
+// (i may be 0 or negative: the guard area).
+inline const uint8_t* byte_before(const uint8_t* start, int32_t i) { return start + i - 1; }
+
+// How far p lies in front of the block start (positive in front).
+inline intptr_t distance_behind_start(const uint8_t* start, const uint8_t* p) { return start - p; }
+
+// Bytes the buffers of one block size take.
+uint64_t buffer_bytes(uint32_t block_size, bool with_distance);

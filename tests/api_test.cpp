@@ -1,0 +1,208 @@
+// The public API's contracts: refused parameters, damaged archives, failing
+// and short callbacks, the bytes read past a member, thread counts.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <vorb.h>
+
+#include "../fuzz/memory_io.h"
+#include "support/cli_run.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+ptrdiff_t failing_read(void*, void*, size_t) { return -1; }
+
+// An archive of the members through the writer, reading each in pieces of
+// at most piece bytes (0: whole).
+Bytes write_archive(const std::vector<Bytes>& members, uint32_t block_size, int threads, size_t piece = 0) {
+    VectorWriter out;
+    const vorb_pack_options opt{block_size, threads};
+    vorb_writer* w = vorb_writer_create(vector_write, &out, &opt, nullptr);
+    EXPECT_EQ(vorb_writer_begin(w, static_cast<unsigned>(members.size())), VORB_OK);
+    for (size_t i = 0; i < members.size(); i++) {
+        MemoryReader r{members[i].data(), members[i].size(), 0, piece};
+        EXPECT_EQ(vorb_writer_add_member(w, ("m" + std::to_string(i)).c_str(), memory_read, &r, nullptr, nullptr,
+                                         nullptr, nullptr),
+                  VORB_OK);
+    }
+    EXPECT_EQ(vorb_writer_finish(w), VORB_OK);
+    vorb_writer_free(w);
+    return out.bytes;
+}
+
+// Every member of an archive; the first status that is not VORB_OK ends it
+// (VORB_END with a clean ending counts as success: VORB_OK).
+vorb_status read_archive(const Bytes& arch, std::vector<Bytes>& members, int threads = 1, size_t piece = 0,
+                         uint64_t write_limit = UINT64_MAX) {
+    MemoryReader src{arch.data(), arch.size(), 0, piece};
+    const vorb_source source = memory_source(src);
+    const vorb_unpack_options opt{threads};
+    vorb_status st = VORB_OK;
+    vorb_reader* r = vorb_reader_open(&source, &opt, &st);
+    if (!r) return st;
+    vorb_entry e;
+    while ((st = vorb_reader_next(r, &e)) == VORB_OK) {
+        VectorWriter w;
+        w.limit = write_limit;
+        st = vorb_reader_unpack(r, vector_write, &w, nullptr, nullptr, nullptr);
+        if (st != VORB_OK) break;
+        members.push_back(w.bytes);
+    }
+    if (st == VORB_END) st = vorb_reader_finish(r);
+    vorb_reader_free(r);
+    return st;
+}
+
+const std::vector<Bytes>& sample() {
+    static const std::vector<Bytes> m = {text_like(1, 70000), {}, random_bytes(2, 3000, 4)};
+    return m;
+}
+
+TEST(Api, VersionAndMessages) {
+    EXPECT_EQ(vorb_version_number(), 3000u);
+    EXPECT_STREQ(vorb_version_string(), "0.30beta");
+    EXPECT_STREQ(vorb_status_message(VORB_ERR_TRUNCATED), "archive is truncated");
+    EXPECT_STREQ(vorb_status_message(VORB_ERR_RUN), "damaged data (bad run)");
+    EXPECT_STREQ(vorb_status_message(static_cast<vorb_status>(99)), "unknown error");
+    EXPECT_EQ(vorb_memory_usage(0, 1, 0), 0u);
+    EXPECT_LT(vorb_memory_usage(1 << 20, 1, 0), vorb_memory_usage(1 << 20, 2, 0));
+    EXPECT_GT(vorb_memory_usage(1 << 20, 1, 1), 9u << 20);  // about 9 bytes per block byte
+}
+
+TEST(Api, BadParametersAreRefused) {
+    VectorWriter sink;
+    const std::string long_name(199, 'x');
+    MemoryReader empty{nullptr, 0};
+    // Each case: a writer, begun with two entries unless the case says otherwise.
+    struct Case {
+        const char* what;
+        std::function<vorb_status(vorb_writer*)> call;
+    };
+    const Case cases[] = {
+        {"packer block size 0", [](vorb_writer*) { vorb_status e = VORB_OK; return vorb_packer_create(0, 1, &e) ? VORB_OK : e; }},
+        {"packer block too large",
+         [](vorb_writer*) { vorb_status e = VORB_OK; return vorb_packer_create(VORB_MAX_BLOCK_SIZE + 1, 1, &e) ? VORB_OK : e; }},
+        {"unpacker no threads", [](vorb_writer*) { vorb_status e = VORB_OK; return vorb_unpacker_create(100, 0, &e) ? VORB_OK : e; }},
+        {"pack into no packer", [&](vorb_writer*) { return vorb_pack_member(nullptr, memory_read, &empty, vector_write, &sink, nullptr, nullptr, nullptr); }},
+        {"writer without callback", [](vorb_writer*) { vorb_status e = VORB_OK; return vorb_writer_create(nullptr, nullptr, nullptr, &e) ? VORB_OK : e; }},
+        {"reader without source", [](vorb_writer*) { vorb_status e = VORB_OK; return vorb_reader_open(nullptr, nullptr, &e) ? VORB_OK : e; }},
+        {"begun twice", [](vorb_writer* w) { return vorb_writer_begin(w, 1); }},
+        {"null name", [](vorb_writer* w) { return vorb_writer_add_absent(w, nullptr); }},
+        {"name over 198", [&](vorb_writer* w) { return vorb_writer_add_member(w, long_name.c_str(), memory_read, &empty, nullptr, nullptr, nullptr, nullptr); }},
+        {"third entry of two", [](vorb_writer* w) { vorb_writer_add_absent(w, "a"); vorb_writer_add_absent(w, "b"); return vorb_writer_add_absent(w, "c"); }},
+        {"finish one short", [](vorb_writer* w) { vorb_writer_add_absent(w, "a"); return vorb_writer_finish(w); }},
+        {"info of no reader", [](vorb_writer*) { return vorb_reader_info(nullptr, nullptr); }},
+    };
+    for (const Case& c : cases) {
+        vorb_writer* w = vorb_writer_create(vector_write, &sink, nullptr, nullptr);
+        ASSERT_EQ(vorb_writer_begin(w, 2), VORB_OK);
+        EXPECT_EQ(c.call(w), VORB_ERR_PARAM) << c.what;
+        vorb_writer_free(w);
+    }
+    vorb_writer* w = vorb_writer_create(vector_write, &sink, nullptr, nullptr);
+    EXPECT_EQ(vorb_writer_begin(w, VORB_MAX_MEMBERS + 1), VORB_ERR_PARAM);
+    vorb_writer_free(w);
+}
+
+TEST(Api, DamagedArchivesReportTheDamage) {
+    const Bytes good = write_archive(sample(), 1 << 16, 1);
+    struct Case {
+        const char* what;
+        std::function<void(Bytes&)> damage;
+        vorb_status expected;  // VORB_OK: any damage status
+    };
+    const Case cases[] = {
+        {"signature", [](Bytes& a) { a[1] = 'V'; }, VORB_ERR_SIGNATURE},
+        {"cut in the header", [](Bytes& a) { a.resize(7); }, VORB_ERR_TRUNCATED},
+        {"block size 0", [](Bytes& a) { a[5] = a[6] = a[7] = a[8] = 0; }, VORB_ERR_BLOCK_SIZE},
+        {"cut in a member", [](Bytes& a) { a.resize(a.size() / 2); }, VORB_ERR_TRUNCATED},
+        {"last byte cut", [](Bytes& a) { a.resize(a.size() - 1); }, VORB_ERR_TRUNCATED},
+        {"byte after the end", [](Bytes& a) { a.push_back(0); }, VORB_ERR_TRAILING},
+        {"stream bytes flipped", [](Bytes& a) { for (size_t i = 30; i < 60; i++) a[i] ^= 0x5A; }, VORB_OK},
+    };
+    for (const Case& c : cases) {
+        Bytes arch = good;
+        c.damage(arch);
+        std::vector<Bytes> members;
+        const vorb_status st = read_archive(arch, members);
+        if (c.expected != VORB_OK)
+            EXPECT_EQ(st, c.expected) << c.what;
+        else
+            EXPECT_TRUE(st >= VORB_ERR_TRUNCATED && st <= VORB_ERR_TRANSFORM) << c.what << ": " << st;
+    }
+}
+
+TEST(Api, CallbacksThatFailOrReadShort) {
+    const Bytes arch = write_archive(sample(), 1 << 16, 1);
+    // Reads of one byte at a time give the same archive and the same members.
+    EXPECT_EQ(write_archive(sample(), 1 << 16, 1, 1), arch);
+    std::vector<Bytes> members;
+    EXPECT_EQ(read_archive(arch, members, 1, 1), VORB_OK);
+    EXPECT_EQ(members, sample());
+
+    members.clear();
+    EXPECT_EQ(read_archive(arch, members, 1, 0, 1000), VORB_ERR_WRITE);
+    EXPECT_TRUE(members.empty());
+
+    VectorWriter fails;
+    fails.limit = 0;
+    vorb_writer* w = vorb_writer_create(vector_write, &fails, nullptr, nullptr);
+    ASSERT_EQ(vorb_writer_begin(w, 1), VORB_OK);
+    MemoryReader r{sample()[0].data(), sample()[0].size()};
+    const vorb_status add = vorb_writer_add_member(w, "m", memory_read, &r, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(add == VORB_OK ? vorb_writer_finish(w) : add, VORB_ERR_WRITE);
+    vorb_writer_free(w);
+
+    vorb_packer* p = vorb_packer_create(1 << 16, 1, nullptr);
+    VectorWriter sink;
+    EXPECT_EQ(vorb_pack_member(p, failing_read, nullptr, vector_write, &sink, nullptr, nullptr, nullptr), VORB_ERR_READ);
+    vorb_packer_free(p);
+    const vorb_source broken{failing_read, nullptr, nullptr, UINT64_MAX};
+    vorb_status st = VORB_OK;
+    EXPECT_EQ(vorb_reader_open(&broken, nullptr, &st), nullptr);
+    EXPECT_EQ(st, VORB_ERR_READ);
+}
+
+TEST(Api, OneMemberStreamAndTheBytesAfterIt) {
+    const Bytes& data = sample()[0];
+    vorb_packer* p = vorb_packer_create(1 << 15, 1, nullptr);
+    MemoryReader in{data.data(), data.size()};
+    VectorWriter stream;
+    vorb_member_stats packed;
+    ASSERT_EQ(vorb_pack_member(p, memory_read, &in, vector_write, &stream, nullptr, nullptr, &packed), VORB_OK);
+    vorb_packer_free(p);
+    EXPECT_EQ(packed.packed, stream.bytes.size());
+    EXPECT_EQ(packed.blocks, 4u);  // three blocks and the end marker
+
+    const Bytes tail = {'t', 'a', 'i', 'l'};
+    Bytes both = stream.bytes;
+    both.insert(both.end(), tail.begin(), tail.end());
+    vorb_unpacker* u = vorb_unpacker_create(1 << 15, 1, nullptr);
+    MemoryReader src{both.data(), both.size()};
+    VectorWriter out;
+    vorb_member_stats got;
+    ASSERT_EQ(vorb_unpack_member(u, memory_read, &src, vector_write, &out, nullptr, nullptr, &got), VORB_OK);
+    EXPECT_EQ(out.bytes, data);
+    EXPECT_EQ(got.packed, stream.bytes.size());
+    EXPECT_EQ(got.unpacked, data.size());
+    const void* rest = nullptr;
+    size_t rest_len = 0;
+    ASSERT_EQ(vorb_unpacker_unused(u, &rest, &rest_len), VORB_OK);
+    EXPECT_EQ(Bytes(static_cast<const uint8_t*>(rest), static_cast<const uint8_t*>(rest) + rest_len), tail);
+    vorb_unpacker_free(u);
+}
+
+TEST(Api, ThreadCountsGiveTheSameBytes) {
+    const Bytes one = write_archive(sample(), 5000, 1);
+    EXPECT_EQ(write_archive(sample(), 5000, 3), one);
+    std::vector<Bytes> members;
+    EXPECT_EQ(read_archive(one, members, 3), VORB_OK);
+    EXPECT_EQ(members, sample());
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+// The forward sort and the whole-block sort against the oracle: hand-checked
+// blocks, random blocks over several alphabets and sizes, the corpus, and
+// two sorters on two threads.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "sort/context_sort.h"
+#include "support/cli_run.h"
+#include "support/oracle.h"
+#include "support/sort_harness.h"
+
+namespace {
+
+TEST(SortOracle, HandCheckedBlocks) {
+    struct Example {
+        const char* block;
+        std::vector<int32_t> rows;
+        const char* transformed;
+        int32_t primary;
+    };
+    const Example examples[] = {
+        {"banana", {1, 3, 5, 0, 2, 4}, "nnbaaa", 2},
+        {"mississippi", {1, 10, 4, 7, 0, 8, 9, 2, 5, 3, 6}, "smspipissii", 1},
+        {"xxxx", {0, 1, 2, 3}, "xxxx", 3},
+        {"ba", {1, 0}, "ba", 0},
+        {"q", {0}, "q", 0},
+    };
+    auto s = make_sorter();
+    ASSERT_TRUE(s);
+    for (const Example& e : examples) {
+        SCOPED_TRACE(e.block);
+        const auto block = bytes_of(e.block);
+        const OracleTransform o = oracle_transform(block);
+        EXPECT_EQ(o.rows, e.rows);
+        EXPECT_EQ(o.transformed, bytes_of(e.transformed));
+        EXPECT_EQ(o.primary, e.primary);
+        matches_oracle(*s, block);
+    }
+}
+
+TEST(SortOracle, RandomBlocksOverEveryAlphabetSize) {
+    SorterPtr s = make_sorter();
+    ASSERT_TRUE(s);
+    std::vector<size_t> lengths;
+    for (size_t n = 1; n <= 300; ++n) lengths.push_back(n);
+    for (size_t n : {511, 512, 1000, 2047, 4096, 5000}) lengths.push_back(n);
+    for (unsigned alphabet : {1u, 2u, 3u, 4u, 26u, 256u})
+        for (size_t n : lengths)
+            for (uint32_t seed = 1; seed <= (n <= 300 ? 1u : 6u); ++seed) {
+                SCOPED_TRACE(::testing::Message() << "alphabet " << alphabet << " n " << n << " seed " << seed);
+                if (!matches_oracle(*s, random_bytes(seed * 7919 + static_cast<uint32_t>(n), n, alphabet))) return;
+            }
+    for (unsigned alphabet : {2u, 4u, 256u}) {
+        SCOPED_TRACE(::testing::Message() << "1 MiB, alphabet " << alphabet);
+        matches_oracle(*s, random_bytes(alphabet, 1 << 20, alphabet));
+    }
+}
+
+TEST(SortOracle, CorpusFilesInPackerSizedBlocks) {
+    SorterPtr s = make_sorter();
+    ASSERT_TRUE(s);
+    for (const CorpusBlock& b : corpus_blocks(1 << 22)) {
+        SCOPED_TRACE(b.name);
+        matches_oracle(*s, b.bytes);
+    }
+}
+
+// Sorters share nothing: two threads sorting different blocks at once get the
+// oracle's answers.
+TEST(SortOracle, SortersOnTwoThreadsAtOnce) {
+    SorterPtr sorters[2] = {make_sorter(), make_sorter()};
+    ASSERT_TRUE(sorters[0] && sorters[1]);
+    std::vector<uint8_t> blocks[2][6];
+    ForwardResult got[2][6];
+    for (uint32_t i = 0; i < 6; ++i) {
+        blocks[0][i] = random_bytes(100 + i, 50000, 4);
+        blocks[1][i] = repeat_pattern(random_bytes(200 + i, 37), 60000);
+    }
+    auto sort_all = [&](int t) {
+        for (int i = 0; i < 6; ++i) got[t][i] = run_forward(*sorters[t], blocks[t][i]);
+    };
+    std::thread a(sort_all, 0), b(sort_all, 1);
+    a.join();
+    b.join();
+    for (int t = 0; t < 2; ++t)
+        for (int i = 0; i < 6; ++i) {
+            const OracleTransform o = oracle_transform(blocks[t][i]);
+            EXPECT_EQ(got[t][i].primary, o.primary);
+            EXPECT_TRUE(got[t][i].transformed == o.transformed) << "thread " << t << ", block " << i;
+        }
+}
+
+// The whole-block sort the forward sort falls back on: every row, since the
+// transformed bytes alone could hide swapped rows that carry the same byte.
+TEST(SortOracle, WholeBlockSortRows) {
+    auto expect_rows = [](const std::vector<uint8_t>& block) {
+        std::vector<int32_t> rows(block.size());
+        ASSERT_TRUE(sort_all_contexts(block.data(), static_cast<int32_t>(block.size()), rows.data()));
+        EXPECT_TRUE(rows == oracle_transform(block).rows);
+    };
+    for (size_t n : {1, 2, 3, 5, 17, 100, 1000, 30000})
+        for (unsigned alphabet : {1u, 2u, 3u, 256u}) {
+            SCOPED_TRACE(::testing::Message() << "n " << n << " alphabet " << alphabet);
+            expect_rows(random_bytes(static_cast<uint32_t>(n + alphabet), n, alphabet));
+            expect_rows(repeat_pattern(random_bytes(static_cast<uint32_t>(n), 1 + n % 7, alphabet), n));
+        }
+    for (size_t n : {1000, 1 << 18}) {
+        SCOPED_TRACE(n);
+        expect_rows(fibonacci_word(n));
+        expect_rows(thue_morse_word(n));
+        std::vector<uint8_t> zeros_first(n, 0);
+        zeros_first.back() = 1;
+        expect_rows(zeros_first);
+    }
+}
+
+}  // namespace
