@@ -4,7 +4,9 @@
 
 #include <cstring>
 
+#include "archive/header.h"
 #include "archive/names.h"
+#include "dc/block_buffers.h"
 
 namespace {
 
@@ -49,6 +51,7 @@ Status parse_member(ArchiveIndex& index, const uint8_t* p, uint64_t archive_pos,
     e.stream_offset = get_le(p + 24, 8);
     e.stream_length = get_le(p + 32, 8);
     e.checksum = get_le(p + 40, 8);
+    e.entry_checksum = get_le(p + 48, 8);
     VORB_CHECK((e.flags & ~index_flag_attributes) == 0, fail(index, "unknown member flags"));
     VORB_CHECK((e.mode & ~index_mode_mask) == 0, fail(index, "mode beyond the permission bits"));
     VORB_CHECK(e.mtime_nsec < nanoseconds_per_second, fail(index, "nanoseconds of a second out of range"));
@@ -88,6 +91,13 @@ Status parse_member(ArchiveIndex& index, const uint8_t* p, uint64_t archive_pos,
 
 }  // namespace
 
+uint64_t index_entry_checksum(uint8_t presence, const std::string& name) {
+    std::string bytes(1, static_cast<char>(presence));
+    bytes += name;
+    bytes += '\0';
+    return XXH3_64bits(bytes.data(), bytes.size());
+}
+
 void index_build(const ArchiveIndex& index, std::vector<uint8_t>& out) {
     const size_t begin = out.size();
     put_le(out, index.block_size, 4);
@@ -109,6 +119,7 @@ void index_build(const ArchiveIndex& index, std::vector<uint8_t>& out) {
         put_le(out, e.stream_offset, 8);
         put_le(out, e.stream_length, 8);
         put_le(out, e.checksum, 8);
+        put_le(out, e.entry_checksum, 8);
         put_le(out, e.block_count, 4);
         for (uint32_t k = 0; k < e.block_count; k++) {
             const IndexBlock& b = index.blocks[e.first_block + k];
@@ -163,7 +174,7 @@ Status index_parse(const uint8_t* bytes, size_t len, uint64_t archive_size, Arch
 
     index.block_size = static_cast<uint32_t>(get_le(bytes, 4));
     const size_t count = get_le(bytes + 4, 2);
-    VORB_CHECK(index.block_size > 0, fail(index, "block size 0"));
+    VORB_CHECK(index.block_size > 0 && index.block_size <= max_block_size, fail(index, "block size out of range"));
     VORB_CHECK(count <= max_entries, fail(index, "more entries than an archive holds"));
     VORB_CHECK(get_le(bytes + 6, 2) == 0, fail(index, "reserved index bits set"));
 
@@ -185,7 +196,7 @@ Status index_parse(const uint8_t* bytes, size_t len, uint64_t archive_size, Arch
         }
         VORB_CHECK(p[0] == index_kind_present, fail(index, "unknown entry kind"));
         VORB_CHECK(end - pos >= index_member_record_size, fail(index, "index ends inside a member record"));
-        e.block_count = static_cast<uint32_t>(get_le(p + 48, 4));
+        e.block_count = static_cast<uint32_t>(get_le(p + 56, 4));
         // Bounded by the bytes present before anything is sized by it.
         VORB_CHECK(e.block_count >= 1, fail(index, "member without blocks"));
         VORB_CHECK(e.block_count <= (end - pos - index_member_record_size) / index_block_record_size,

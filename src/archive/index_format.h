@@ -16,7 +16,7 @@
 constexpr uint8_t index_signature[8] = {'!', 'v', 'o', 'r', 'b', 'i', 'd', 'x'};
 constexpr uint32_t index_version = 1;  // readers refuse other versions
 constexpr size_t index_head_size = 8;
-constexpr size_t index_member_record_size = 52;
+constexpr size_t index_member_record_size = 60;
 constexpr size_t index_block_record_size = 20;
 constexpr size_t index_footer_size = 40;
 constexpr size_t index_min_size = index_head_size + index_footer_size;
@@ -40,7 +40,8 @@ struct IndexEntry {
     uint64_t size = 0;           // unpacked bytes
     uint64_t stream_offset = 0;  // archive offset of the first byte of the block stream
     uint64_t stream_length = 0;
-    uint64_t checksum = 0;     // XXH3-64 of the unpacked bytes
+    uint64_t checksum = 0;        // XXH3-64 of the unpacked bytes
+    uint64_t entry_checksum = 0;  // XXH3-64 of the entry in front of the stream: presence byte, name, NUL
     uint32_t first_block = 0;  // this member's records in ArchiveIndex::blocks
     uint32_t block_count = 0;  // the end marker's record included
 };
@@ -53,6 +54,9 @@ struct ArchiveIndex {
     uint64_t start = 0;             // archive offset of the index (set by index_parse)
     const char* fault = nullptr;    // after a failed parse: which check failed
 };
+
+// The entry checksum of a present member: its presence byte, name and NUL.
+uint64_t index_entry_checksum(uint8_t presence, const std::string& name);
 
 // Appends the index bytes for `index` to out; checksums of the index itself
 // are computed here. The records must be what the packer wrote.
