@@ -19,9 +19,9 @@ const char* const help_text =
     "\n"
     "Commands (only the first letter counts):\n"
     "  e ARCHIVE FILE...  pack the files into ARCHIVE (an existing one is replaced)\n"
-    "  d ARCHIVE          unpack every member as \"_\" + its stored name\n"
-    "  t ARCHIVE          test: decode every member, write nothing\n"
-    "  l ARCHIVE          list members with unpacked and packed sizes\n"
+    "  d ARCHIVE [NAME...]  unpack every member (or those named) as \"_\" + its stored name\n"
+    "  t ARCHIVE [NAME...]  test: decode every member (or those named), write nothing\n"
+    "  l ARCHIVE [NAME...]  list members with unpacked and packed sizes\n"
     "\n"
     "Options (before the command):\n"
     "  -t N, --threads=N     worker threads; 0 (the default) uses every core.\n"
@@ -29,6 +29,10 @@ const char* const help_text =
     "  -b N, --block-size=N  block size in MiB for packing, 1 to 127 (default 4)\n"
     "  -C DIR, --directory=DIR  unpack into DIR (which must exist)\n"
     "  -q, --quiet           no banner, progress or times; errors are still shown\n"
+    "  -i, --index           packing: write an index after the last entry, with\n"
+    "                        checksums, sizes, file modes and times, so d and t\n"
+    "                        check every member, d decodes one member on every\n"
+    "                        thread and l reads no member\n"
     "  -h, --help            show this help\n"
     "  -V, --version         show the version\n"
     "  --                    end of options\n"
@@ -69,15 +73,18 @@ int vorb_main(int argc, char** argv) {
     if (args < 2) fatal_error(usage_text, status_usage);
     const char* command = argv[opt.first_arg];
     const std::string archive = argv[opt.first_arg + 1];
+    // After the archive: files to pack, or the members to unpack, test or list.
+    const std::vector<std::string> names(argv + opt.first_arg + 2, argv + argc);
 
     RunResult r;
     switch (command[0]) {
     case 'e': {
         PackOptions p;
         p.archive = archive;
-        p.files.assign(argv + opt.first_arg + 2, argv + argc);
+        p.files = names;
         p.block_size = opt.block_mib << 20;
         p.threads = resolve_threads(opt.threads);
+        p.index = opt.index;
         r = pack_archive(p, con);
         break;
     }
@@ -86,6 +93,7 @@ int vorb_main(int argc, char** argv) {
         u.archive = archive;
         u.directory = opt.directory;
         u.threads = resolve_threads(opt.threads);
+        u.names = names;
         if (!u.directory.empty() && !is_directory(u.directory))
             r = run_failed("\nNot a directory: " + printable_name(u.directory));
         else
@@ -93,10 +101,10 @@ int vorb_main(int argc, char** argv) {
         break;
     }
     case 't':
-        r = test_archive(archive, con);
+        r = test_archive(archive, names, resolve_threads(opt.threads), con);
         break;
     case 'l':
-        r = list_archive(archive, con);
+        r = list_archive(archive, names, con);
         break;
     default:
         break;  // any other command does nothing

@@ -29,6 +29,10 @@ int out_file_write(void* ctx, const void* data, size_t len);
 [[nodiscard]] bool out_file_commit(OutFile& f);
 // Removes the temporary; the file at final_path is left untouched.
 void out_file_discard(OutFile& f);
+// Gives a file about to be committed the permission bits (set-user-ID,
+// set-group-ID and sticky bits never) and modification time stored for it.
+// A failure makes the commit fail. Devices and pipes are left as they are.
+void out_file_set_attributes(OutFile& f, unsigned mode, int64_t mtime, uint32_t mtime_nsec);
 
 // How many of a file's first bytes are kept: enough for an archive's header,
 // which error messages about the header need after the library refused it.
@@ -49,6 +53,11 @@ void in_file_close(InFile& f);
 // The library's read callback (ctx: an InFile): up to len bytes, 0 at the
 // end of the file, -1 on a read error (errno in f.error).
 ptrdiff_t in_file_read(void* ctx, void* dst, size_t len);
+// The same at a given offset, leaving the file position alone.
+ptrdiff_t in_file_read_at(void* ctx, void* dst, size_t len, uint64_t offset);
+// The size of a regular file; UINT64_MAX for anything else (a pipe), which
+// is then read front to back only.
+uint64_t in_file_size(const InFile& f);
 
 // Device and inode of a path, to tell whether two names are the same file.
 struct FileId {

@@ -44,6 +44,10 @@ Options parse_options(int argc, const char* const* argv) {
             o.quiet = true;
             continue;
         }
+        if (a == "-i" || a == "--index") {
+            o.index = true;
+            continue;
+        }
         // Options with a value: "-t4", "-t 4", "--threads=4", "--threads 4".
         struct ValueOption {
             char letter;

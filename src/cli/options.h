@@ -11,6 +11,7 @@ struct Options {
     bool help = false;
     bool version = false;
     bool quiet = false;
+    bool index = false;       // -i: packing writes an index after the last entry
     int threads = 0;          // 0: every core
     uint32_t block_mib = 4;   // packing block size in MiB
     std::string directory;    // -C: where d puts the members

@@ -13,6 +13,7 @@ struct PackOptions {
     std::vector<std::string> files;
     uint32_t block_size = VORB_DEFAULT_BLOCK_SIZE;
     int threads = 1;  // threads that sort blocks; the archive does not depend on it
+    bool index = false;  // write an index after the last entry
 };
 
 RunResult pack_archive(const PackOptions& opt, const Console& con);

@@ -3,9 +3,13 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "console.h"
 #include "run_result.h"
 
-RunResult test_archive(const std::string& archive, const Console& con);
-RunResult list_archive(const std::string& archive, const Console& con);
+// names: the members to look at; empty: every one. With an index, t checks
+// every member's and the archive's checksums and l decodes nothing.
+RunResult test_archive(const std::string& archive, const std::vector<std::string>& names, int threads,
+                       const Console& con);
+RunResult list_archive(const std::string& archive, const std::vector<std::string>& names, const Console& con);
