@@ -10,6 +10,7 @@
 #include "archive/names.h"
 #include "dc/block_buffers.h"
 #include "inverse/decode_block.h"
+#include "../fuzz/index_target.h"
 #include "archive/index_format.h"
 #include "sort/encode_block.h"
 #include "sort/sorter.h"
@@ -86,6 +87,7 @@ Indexed build_indexed(const std::vector<std::pair<std::string, const CodedMember
         e.stream_offset = x.archive.size();
         e.stream_length = m->stream.size();
         e.checksum = XXH3_64bits(m->data.data(), m->data.size());
+        e.entry_checksum = index_entry_checksum(0, name);
         e.first_block = static_cast<uint32_t>(x.index.blocks.size());
         e.block_count = static_cast<uint32_t>(m->blocks.size());
         x.index.blocks.insert(x.index.blocks.end(), m->blocks.begin(), m->blocks.end());
@@ -133,8 +135,8 @@ TEST(IndexFormat, ParsesBackWhatWasBuilt) {
         const IndexEntry& b = x.index.entries[i];
         EXPECT_EQ(std::tie(a.present, a.absent_name, a.flags, a.mode, a.mtime_sec, a.mtime_nsec, a.size),
                   std::tie(b.present, b.absent_name, b.flags, b.mode, b.mtime_sec, b.mtime_nsec, b.size));
-        EXPECT_EQ(std::tie(a.stream_offset, a.stream_length, a.checksum, a.first_block, a.block_count),
-                  std::tie(b.stream_offset, b.stream_length, b.checksum, b.first_block, b.block_count));
+        EXPECT_EQ(std::tie(a.stream_offset, a.stream_length, a.checksum, a.entry_checksum, a.first_block, a.block_count),
+                  std::tie(b.stream_offset, b.stream_length, b.checksum, b.entry_checksum, b.first_block, b.block_count));
     }
     ASSERT_EQ(got.blocks.size(), x.index.blocks.size());
     for (size_t k = 0; k < got.blocks.size(); k++) {
@@ -185,7 +187,7 @@ TEST(IndexFormat, ForgedValuesAreRefusedBeforeUse) {
         int width;
         const char* fault;
     } cases[] = {
-        {0, 0, 4, "block size 0"},
+        {0, 0, 4, "block size out of range"},
         {4, 256, 2, "more entries than an archive holds"},
         {6, 1, 2, "reserved index bits set"},
         {m, 7, 1, "unknown entry kind"},
@@ -196,8 +198,8 @@ TEST(IndexFormat, ForgedValuesAreRefusedBeforeUse) {
         {m + 16, 3499, 8, "blocks hold more bytes than the member"},
         {m + 24, 11, 8, "member stream overlaps the entry before it"},
         {m + 32, uint64_t{1} << 40, 8, "member stream runs into the index"},
-        {m + 48, 0xFFFFFFFF, 4, "more blocks than the index holds"},
-        {m + 48, 0, 4, "member without blocks"},
+        {m + 56, 0xFFFFFFFF, 4, "more blocks than the index holds"},
+        {m + 56, 0, 4, "member without blocks"},
         {b, 1, 8, "first block does not start the coder afresh"},
         {b2 + index_block_record_size, 0, 8, "block starts before the block in front of it"},
         {b2, uint64_t{1} << 50, 8, "block starts past its member's stream"},
@@ -301,6 +303,48 @@ TEST(BlockResume, AWrongStateIsCaughtOrChangesNothing) {
                     << lie.what << ", block " << k;
             }
         }
+}
+
+// What t and d make of an archive in memory: whether every check passes,
+// and (in wrong) whether any member unpacked without an error to other
+// bytes or under another name than it was packed with.
+bool reads_clean(const Bytes& archive, int threads, bool& wrong) {
+    const fuzz_index::Sample& s = fuzz_index::sample();
+    const char* names[] = {"text", "binary", "empty"};
+    MemoryReader mem{archive.data(), archive.size()};
+    const vorb_source src{memory_read, fuzz_index::memory_read_at, &mem, archive.size()};
+    const vorb_unpack_options uo{threads};
+    vorb_reader* r = vorb_reader_open(&src, &uo, nullptr);
+    if (!r) return false;
+    vorb_archive_info info;
+    bool clean = vorb_reader_info(r, &info) == VORB_OK && (info.flags & VORB_INFO_HAS_INDEX) &&
+                 vorb_reader_check_archive(r) == VORB_OK;
+    size_t m = 0;
+    vorb_entry e;
+    vorb_status st;
+    while ((st = vorb_reader_next(r, &e)) == VORB_OK) {
+        if (!e.present) continue;
+        VectorWriter out;
+        const vorb_status u = vorb_reader_unpack(r, vector_write, &out, nullptr, nullptr, nullptr);
+        if (u == VORB_OK) wrong |= m >= 3 || out.bytes != s.members[m] || std::string(e.name) != names[m];
+        clean &= u == VORB_OK;
+        m++;
+    }
+    clean &= st == VORB_END && vorb_reader_finish(r) == VORB_OK;
+    vorb_reader_free(r);
+    return clean;
+}
+
+TEST(IndexedArchive, EveryBitFlipIsCaughtAndNoMemberComesBackWrong) {
+    const Bytes& archive = fuzz_index::sample().archive;
+    bool wrong = false;
+    ASSERT_TRUE(reads_clean(archive, 1, wrong));
+    for (size_t bit = 0; bit < archive.size() * 8; bit++) {
+        Bytes a = archive;
+        a[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+        EXPECT_FALSE(reads_clean(a, 1 + bit % 2, wrong)) << "bit " << bit;
+        ASSERT_FALSE(wrong) << "bit " << bit;
+    }
 }
 
 }  // namespace
