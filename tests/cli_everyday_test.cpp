@@ -241,6 +241,7 @@ TEST(Threads, SmallBlocksThroughThePipelines) {
     ScratchDir dir;
     write_file(dir / "f", text_like(8, 2 * 1048576 + 17));
     write_file(dir / "g", random_bytes(8, 1048576 + 1));
+    ASSERT_EQ(run_vorb(dir, {"-q", "-t2", "-b1", "-i", "e", "indexed", "f", "g"}).status, 0);
     Bytes first;
     for (const char* threads : {"-t1", "-t2", "-t4"}) {
         SCOPED_TRACE(threads);
@@ -252,6 +253,11 @@ TEST(Threads, SmallBlocksThroughThePipelines) {
         else
             EXPECT_TRUE(arch == first);
         ASSERT_EQ(run_vorb(out, {"-q", threads, "d", "arch"}).status, 0);
+        EXPECT_TRUE(read_file(out / "_f") == read_file(dir / "f"));
+        EXPECT_TRUE(read_file(out / "_g") == read_file(dir / "g"));
+        // With an index the blocks of one member decode on the workers.
+        std::filesystem::copy_file(dir / "indexed", out / "indexed");
+        ASSERT_EQ(run_vorb(out, {"-q", threads, "d", "indexed"}).status, 0);
         EXPECT_TRUE(read_file(out / "_f") == read_file(dir / "f"));
         EXPECT_TRUE(read_file(out / "_g") == read_file(dir / "g"));
         // A damaged copy fails the same way on every thread count.

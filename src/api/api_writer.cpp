@@ -30,8 +30,6 @@ struct vorb_writer {
 
 namespace {
 
-constexpr uint32_t nanoseconds_per_second = 1000000000;
-
 bool hash_and_drain(void* ctx, const uint8_t* data, size_t len) {
     vorb_writer& w = *static_cast<vorb_writer*>(ctx);
     checksum_add(w.archive_sum, data, len);

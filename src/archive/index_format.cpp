@@ -10,10 +10,7 @@
 
 namespace {
 
-constexpr uint64_t archive_head_size = 10;  // signature, block size, member count
-constexpr size_t max_entries = 255;         // the member count is one byte
 constexpr uint32_t coder_min_range = 0x4000;
-constexpr uint32_t nanoseconds_per_second = 1000000000;
 // The footer's index checksum covers every index byte in front of it.
 constexpr size_t footer_checksum_at = 24;
 constexpr size_t footer_signature_at = 32;
@@ -61,7 +58,7 @@ Status parse_member(ArchiveIndex& index, const uint8_t* p, uint64_t archive_pos,
     VORB_CHECK(e.stream_offset >= archive_pos + 2, fail(index, "member stream overlaps the entry before it"));
     VORB_CHECK(e.stream_offset <= index.start && e.stream_length <= index.start - e.stream_offset,
                fail(index, "member stream runs into the index"));
-    VORB_CHECK(e.stream_length >= 4, fail(index, "member stream shorter than the coder's last bytes"));
+    VORB_CHECK(e.stream_length >= coder_lookahead, fail(index, "member stream shorter than the coder's last bytes"));
 
     uint64_t bytes = 0;
     CoderState prev;
@@ -76,7 +73,7 @@ Status parse_member(ArchiveIndex& index, const uint8_t* p, uint64_t archive_pos,
         VORB_CHECK(k > 0 || b.start == CoderState{}, fail(index, "first block does not start the coder afresh"));
         VORB_CHECK(b.start.written >= prev.written, fail(index, "block starts before the block in front of it"));
         // The four bytes the decoder loads there must be inside the stream.
-        VORB_CHECK(b.start.written <= e.stream_length - 4, fail(index, "block starts past its member's stream"));
+        VORB_CHECK(b.start.written <= e.stream_length - coder_lookahead, fail(index, "block starts past its member's stream"));
         VORB_CHECK(coder_state_possible(b.start), fail(index, "impossible coder state"));
         VORB_CHECK(b.length <= index.block_size, fail(index, "block longer than the block size"));
         VORB_CHECK(last == (b.length == 0), fail(index, "end marker missing or misplaced"));
@@ -153,7 +150,7 @@ Status index_footer_parse(const uint8_t* footer, uint64_t archive_size, uint64_t
     VORB_CHECK(get_le(footer + 20, 4) == 0, failed("reserved footer bits set"));
     index_length = get_le(footer + 8, 8);
     VORB_CHECK(index_length >= index_min_size, failed("index length too small"));
-    VORB_CHECK(archive_size >= archive_head_size && index_length <= archive_size - archive_head_size,
+    VORB_CHECK(archive_size >= header_size && index_length <= archive_size - header_size,
                failed("index longer than the archive"));
     return Status::ok;
 }
@@ -175,12 +172,12 @@ Status index_parse(const uint8_t* bytes, size_t len, uint64_t archive_size, Arch
     index.block_size = static_cast<uint32_t>(get_le(bytes, 4));
     const size_t count = get_le(bytes + 4, 2);
     VORB_CHECK(index.block_size > 0 && index.block_size <= max_block_size, fail(index, "block size out of range"));
-    VORB_CHECK(count <= max_entries, fail(index, "more entries than an archive holds"));
+    VORB_CHECK(count <= max_members, fail(index, "more entries than an archive holds"));
     VORB_CHECK(get_le(bytes + 6, 2) == 0, fail(index, "reserved index bits set"));
 
     const size_t end = len - index_footer_size;
     size_t pos = index_head_size;
-    uint64_t archive_pos = archive_head_size;  // where the next entry can start at the earliest
+    uint64_t archive_pos = header_size;  // where the next entry can start at the earliest
     index.entries.resize(count);
     for (IndexEntry& e : index.entries) {
         VORB_CHECK(pos < end, fail(index, "index ends inside its entries"));

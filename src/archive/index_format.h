@@ -24,6 +24,7 @@ constexpr uint8_t index_kind_present = 0x00;  // the entry's presence byte, as i
 constexpr uint8_t index_kind_absent = 0xFF;
 constexpr uint8_t index_flag_attributes = 0x01;  // mode and mtime were recorded
 constexpr uint16_t index_mode_mask = 07777;      // what the mode field may hold
+constexpr uint32_t nanoseconds_per_second = 1000000000;
 
 struct IndexBlock {
     CoderState start;     // the coder before the block

@@ -154,7 +154,7 @@ Status finish_indexed_block(MemberDecoder& d, const IndexBlock* rec, const Index
     VORB_TRY(s.status);
     VORB_CHECK(static_cast<uint32_t>(s.n) == rec->length, Status::bad_block_end);
     // After the end marker only the coder's four last bytes remain.
-    VORB_CHECK(next ? s.end == next->start : s.end.written + 4 == e.stream_length, Status::bad_block_end);
+    VORB_CHECK(next ? s.end == next->start : s.end.written + coder_lookahead == e.stream_length, Status::bad_block_end);
     if (s.n == 0) return Status::ok;
     progress_put(progress, 'H');
     checksum_add(sum, s.buffers.block_start, static_cast<size_t>(s.n));
@@ -171,7 +171,7 @@ Status decode_member_indexed(MemberDecoder& d, const ArchiveIndex& index, const 
     const IndexBlock* blocks = index.blocks.data() + e.first_block;
     Checksum sum;
     uint64_t have = 0;  // stream bytes read so far
-    uint8_t carry[4];   // the last four of them: the next block's first
+    uint8_t carry[coder_lookahead];  // the last of them: the next block's first
     Status st = Status::ok;
     uint32_t retired = 0;
     for (uint32_t k = 0; k < e.block_count && st == Status::ok; k++) {
@@ -186,16 +186,16 @@ Status decode_member_indexed(MemberDecoder& d, const ArchiveIndex& index, const 
         // bytes inside the stream, so each block needs the four bytes read
         // last and the ones up to four past the next block's start.
         s.start = blocks[k].start;
-        const uint64_t stop = k + 1 < e.block_count ? blocks[k + 1].start.written + 4 : e.stream_length;
+        const uint64_t stop = k + 1 < e.block_count ? blocks[k + 1].start.written + coder_lookahead : e.stream_length;
         const uint64_t reuse = have - s.start.written;
         s.packed.resize(stop - s.start.written);
-        std::memcpy(s.packed.data(), carry + 4 - reuse, reuse);
+        std::memcpy(s.packed.data(), carry + coder_lookahead - reuse, reuse);
         if (!take_bytes(*d.in, s.packed.data() + reuse, s.packed.size() - reuse)) {
             st = d.in->read_error ? Status::read_failed : Status::truncated;
             break;
         }
         have = stop;
-        std::memcpy(carry, s.packed.data() + s.packed.size() - 4, 4);
+        std::memcpy(carry, s.packed.data() + s.packed.size() - coder_lookahead, coder_lookahead);
         pipeline_submit(d.pipe);
     }
     // Every job in flight must end before its slot is reused or freed.

@@ -2,10 +2,6 @@
 
 #include <cassert>
 
-namespace {
-constexpr uint64_t lookahead = 4;  // bytes rc_load takes before the first step
-}
-
 CoderState coder_state(const RangeCoder& rc, uint64_t stream_start) {
     return CoderState{bytes_out(*rc.out) - stream_start, rc.low, rc.range};
 }
@@ -27,6 +23,6 @@ Status decode_block_resumed(BlockDecoder& bd, NumberCoder& nc, const uint8_t* by
     nc.rc.in = nullptr;
     VORB_CHECK(!in.overread, Status::truncated);
     VORB_TRY(st);
-    end = CoderState{start.written + bytes_in(in) - lookahead, nc.rc.low, nc.rc.range};
+    end = CoderState{start.written + bytes_in(in) - coder_lookahead, nc.rc.low, nc.rc.range};
     return Status::ok;
 }

@@ -11,6 +11,10 @@
 #include "coder/status.h"
 #include "dc/block_decode.h"
 
+// Bytes rc_load takes before the first step: a decoder reads this far ahead
+// of what the coder had written, and rc_flush ends a stream with as many.
+constexpr uint64_t coder_lookahead = 4;
+
 // Where the coder stands between two blocks: how many bytes of the member's
 // stream it had written, and its interval. rc_start's state at written 0.
 struct CoderState {
