@@ -19,13 +19,13 @@ class Source(C.Structure):
 
 
 class Meta(C.Structure):
-    _fields_ = [("mode", C.c_uint32), ("mtime", C.c_int64)]
+    _fields_ = [("mode", C.c_uint32), ("mtime_nsec", C.c_uint32), ("mtime", C.c_int64)]
 
 
 class Entry(C.Structure):
     _fields_ = [("present", C.c_int), ("name_too_long", C.c_int), ("name", C.c_char * (MAX_NAME + 1)),
                 ("flags", C.c_uint32), ("unpacked_size", C.c_uint64), ("meta", Meta),
-                ("reserved", C.c_uint64 * 4)]
+                ("packed_size", C.c_uint64), ("reserved", C.c_uint64 * 3)]
 
 
 class Stats(C.Structure):

@@ -66,7 +66,7 @@ static int read_whole_file(const char *path, buffer *b) {
 
 static int pack(int count, char **paths, buffer *archive) {
     vorb_status st = VORB_OK;
-    vorb_pack_options options = {1 << 20, 2};
+    vorb_pack_options options = {1 << 20, 2, 0};
     vorb_writer *w = vorb_writer_create(buffer_write, archive, &options, &st);
     if (!w) return fprintf(stderr, "writer: %s\n", vorb_status_message(st)), 0;
     st = vorb_writer_begin(w, (unsigned)count);

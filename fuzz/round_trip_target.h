@@ -32,7 +32,7 @@ inline Layout layout_of(uint8_t b, size_t body_size) {
 
 inline std::vector<uint8_t> pack(const std::vector<std::vector<uint8_t>>& members, uint32_t block_size) {
     VectorWriter arc;
-    const vorb_pack_options opt{block_size, 1};
+    const vorb_pack_options opt{block_size, 1, 0};
     vorb_writer* w = vorb_writer_create(vector_write, &arc, &opt, nullptr);
     FUZZ_REQUIRE(w != nullptr);
     FUZZ_REQUIRE(vorb_writer_begin(w, static_cast<unsigned>(members.size())) == VORB_OK);

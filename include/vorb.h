@@ -48,7 +48,8 @@ VORB_API unsigned vorb_version_number(void);
 VORB_API const char *vorb_version_string(void);
 
 /* Every result of the library. VORB_OK and VORB_END are no errors; from
- * VORB_ERR_LENGTH_CODE to VORB_ERR_TRANSFORM the archive's data is damaged. */
+ * VORB_ERR_LENGTH_CODE to VORB_ERR_TRANSFORM, and from VORB_ERR_CHECKSUM on,
+ * the archive's data is damaged. */
 typedef enum vorb_status {
     VORB_OK = 0,
     VORB_END,                /* no more entries (vorb_reader_next) */
@@ -69,7 +70,8 @@ typedef enum vorb_status {
     VORB_ERR_TRAILING,       /* bytes follow the last member */
     VORB_ERR_NAME_TOO_LONG,  /* a member name longer than VORB_MAX_NAME_LENGTH */
     VORB_ERR_CHECKSUM,       /* unpacked bytes differ from their recorded checksum */
-    VORB_ERR_INDEX           /* the archive's index is damaged */
+    VORB_ERR_INDEX,          /* the archive's index is damaged */
+    VORB_ERR_BLOCK_END       /* damaged data (a block does not end where the index says the next starts) */
 } vorb_status;
 
 /* A short English text for a status, e.g. "archive is truncated"; never
@@ -164,6 +166,8 @@ VORB_API vorb_status vorb_unpacker_unused(const vorb_unpacker *u, const void **b
 typedef struct vorb_pack_options {
     uint32_t block_size; /* 0: VORB_DEFAULT_BLOCK_SIZE */
     int threads;         /* 0 or 1: one thread */
+    int index;           /* non-zero: write an index after the last entry (the
+                            bytes in front of it are the plain archive's) */
 } vorb_pack_options;
 
 typedef struct vorb_unpack_options {
@@ -176,11 +180,12 @@ typedef struct vorb_unpack_options {
                             * bytes given back are the same for every limit. */
 } vorb_unpack_options;
 
-/* A file's attributes, kept for archives that record them; the plain format
- * stores none. */
+/* A file's attributes, kept in an archive's index; the plain format stores
+ * none. */
 typedef struct vorb_file_meta {
-    uint32_t mode;
-    int64_t mtime;
+    uint32_t mode;       /* permission bits; only the low 12 are kept */
+    uint32_t mtime_nsec; /* nanoseconds of the modification time, 0 to 999999999 */
+    int64_t mtime;       /* modification time, seconds since 1970 */
 } vorb_file_meta;
 
 typedef struct vorb_writer vorb_writer;
@@ -199,17 +204,23 @@ VORB_API vorb_status vorb_writer_begin(vorb_writer *w, unsigned member_count);
 VORB_API vorb_status vorb_writer_add_member(vorb_writer *w, const char *name, vorb_read_fn read, void *read_ctx,
                                             const vorb_file_meta *meta, vorb_progress_fn progress,
                                             void *progress_ctx, vorb_member_stats *stats);
-/* Writes an absent entry (a file that could not be read); name is not
- * stored. */
+/* Writes an absent entry (a file that could not be read); the plain format
+ * does not store name, an index does (at most VORB_MAX_NAME_LENGTH bytes). */
 VORB_API vorb_status vorb_writer_add_absent(vorb_writer *w, const char *name);
-/* Hands every byte to the write callback. VORB_ERR_PARAM when fewer entries
- * were written than announced. */
+/* Writes the index when asked for, and hands every byte to the write
+ * callback. VORB_ERR_PARAM when fewer entries were written than announced. */
 VORB_API vorb_status vorb_writer_finish(vorb_writer *w);
 VORB_API void vorb_writer_free(vorb_writer *w);
 
 typedef struct vorb_reader vorb_reader;
 
-#define VORB_INFO_HAS_INDEX 1u /* reserved: the archive carries an index */
+/* The archive carries an index that passed every check: sizes, attributes
+ * and checksums of the entries come from it, and unpacking decodes several
+ * blocks of a member at once. */
+#define VORB_INFO_HAS_INDEX 1u
+/* The bytes after the last entry end like an index but fail its checks: the
+ * archive is read as a plain one and vorb_reader_finish says VORB_ERR_INDEX. */
+#define VORB_INFO_INDEX_DAMAGED 2u
 
 typedef struct vorb_archive_info {
     uint32_t block_size;
@@ -218,9 +229,10 @@ typedef struct vorb_archive_info {
     uint32_t reserved[7]; /* zero */
 } vorb_archive_info;
 
-#define VORB_ENTRY_HAS_SIZE 1u     /* reserved: unpacked_size is valid */
-#define VORB_ENTRY_HAS_META 2u     /* reserved: meta is valid */
-#define VORB_ENTRY_HAS_CHECKSUM 4u /* reserved: the member's checksum will be verified */
+#define VORB_ENTRY_HAS_SIZE 1u        /* unpacked_size and packed_size are valid */
+#define VORB_ENTRY_HAS_META 2u        /* meta is valid */
+#define VORB_ENTRY_HAS_CHECKSUM 4u    /* unpacking and testing check the member's bytes */
+#define VORB_ENTRY_HAS_ABSENT_NAME 8u /* an absent entry: name holds the file that could not be packed */
 
 typedef struct vorb_entry {
     int present;                        /* 0: an absent entry, nothing to unpack */
@@ -229,7 +241,8 @@ typedef struct vorb_entry {
     uint32_t flags;                     /* VORB_ENTRY_* bits */
     uint64_t unpacked_size;             /* valid with VORB_ENTRY_HAS_SIZE */
     vorb_file_meta meta;                /* valid with VORB_ENTRY_HAS_META */
-    uint64_t reserved[4];               /* zero */
+    uint64_t packed_size;               /* bytes of the block stream, valid with VORB_ENTRY_HAS_SIZE */
+    uint64_t reserved[3];               /* zero */
 } vorb_entry;
 
 /* Reads an archive's header from its first len bytes in buf, as
@@ -245,21 +258,37 @@ VORB_API vorb_status vorb_header_parse(const void *buf, size_t len, vorb_archive
 VORB_API vorb_reader *vorb_reader_open(const vorb_source *source, const vorb_unpack_options *options,
                                        vorb_status *err);
 VORB_API vorb_status vorb_reader_info(const vorb_reader *r, vorb_archive_info *info);
+/* Why the index is damaged (VORB_INFO_INDEX_DAMAGED), e.g. "index checksum
+ * mismatch"; NULL when it is not. A static string. */
+VORB_API const char *vorb_reader_index_fault(const vorb_reader *r);
+/* Reads every archive byte in front of the index again and compares them
+ * with the index's checksum of them: VORB_OK, VORB_ERR_CHECKSUM when they
+ * differ (a header, name or presence byte may be wrong), VORB_ERR_READ, or
+ * VORB_ERR_PARAM for an archive without a valid index. Call it before the
+ * first entry to know the names can be trusted. */
+VORB_API vorb_status vorb_reader_check_archive(vorb_reader *r);
 /* Steps to the next entry and describes it in *entry; a present member not
- * unpacked, skipped or tested is skipped first. VORB_END after the last
- * entry. */
+ * unpacked, skipped or tested is skipped first (with an index without
+ * decoding it). VORB_END after the last entry. */
 VORB_API vorb_status vorb_reader_next(vorb_reader *r, vorb_entry *entry);
-/* Unpacks the current present entry to write. Once per entry. */
+/* Unpacks the current present entry to write. Once per entry. With
+ * VORB_ENTRY_HAS_CHECKSUM the bytes are checked: VORB_ERR_CHECKSUM when they
+ * differ (the bytes went to write all the same: discard them). With an
+ * index a damaged member leaves the reader on the next entry; without one
+ * the reader stops. */
 VORB_API vorb_status vorb_reader_unpack(vorb_reader *r, vorb_write_fn write, void *write_ctx,
                                         vorb_progress_fn progress, void *progress_ctx, vorb_member_stats *stats);
 /* Decodes the current entry's sizes only (no inverse transform: fast, but
- * damage in a block's transform goes unseen). */
+ * damage in a block's transform goes unseen); with an index it decodes
+ * nothing and gives the index's sizes. */
 VORB_API vorb_status vorb_reader_skip(vorb_reader *r, vorb_member_stats *stats);
-/* Decodes the current entry fully, writing nothing. */
+/* Decodes the current entry fully, writing nothing; checks its checksum as
+ * vorb_reader_unpack does. */
 VORB_API vorb_status vorb_reader_test(vorb_reader *r, vorb_progress_fn progress, void *progress_ctx,
                                       vorb_member_stats *stats);
-/* After VORB_END: VORB_OK when the archive ends with its last entry,
- * VORB_ERR_TRAILING when bytes follow. */
+/* After VORB_END: VORB_OK when the archive ends with its last entry or its
+ * valid index, VORB_ERR_INDEX when a damaged index follows it,
+ * VORB_ERR_TRAILING when other bytes follow. */
 VORB_API vorb_status vorb_reader_finish(vorb_reader *r);
 VORB_API void vorb_reader_free(vorb_reader *r);
 

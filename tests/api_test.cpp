@@ -21,7 +21,7 @@ ptrdiff_t failing_read(void*, void*, size_t) { return -1; }
 // at most piece bytes (0: whole).
 Bytes write_archive(const std::vector<Bytes>& members, uint32_t block_size, int threads, size_t piece = 0) {
     VectorWriter out;
-    const vorb_pack_options opt{block_size, threads};
+    const vorb_pack_options opt{block_size, threads, 0};
     vorb_writer* w = vorb_writer_create(vector_write, &out, &opt, nullptr);
     EXPECT_EQ(vorb_writer_begin(w, static_cast<unsigned>(members.size())), VORB_OK);
     for (size_t i = 0; i < members.size(); i++) {

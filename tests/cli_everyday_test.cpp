@@ -5,6 +5,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -153,6 +155,7 @@ TEST(Everyday, ThreadCountsGiveIdenticalArchivesAndOutputs) {
     write_file(dir / "r", random_bytes(6, 4194304 + 9));
     write_file(dir / "s", text_like(7, 100));
     const std::vector<std::string> files = {"t", "s", "r"};
+    ASSERT_EQ(run_vorb(dir, {"-q", "-t2", "-i", "e", "indexed", "t", "s", "r"}).status, 0);
     Bytes first;
     for (const char* threads : {"-t1", "-t2", "-t3", "-t0"}) {
         SCOPED_TRACE(threads);
@@ -168,6 +171,68 @@ TEST(Everyday, ThreadCountsGiveIdenticalArchivesAndOutputs) {
         std::filesystem::copy_file(dir / (std::string("a") + threads), out / "arch");
         ASSERT_EQ(run_vorb(out, {"-q", threads, "d", "arch"}).status, 0);
         for (const std::string& f : files) EXPECT_TRUE(read_file(out / ("_" + f)) == read_file(dir / f)) << f;
+        // The indexed archive decodes blocks of a member side by side.
+        ScratchDir iout;
+        std::filesystem::copy_file(dir / "indexed", iout / "arch");
+        ASSERT_EQ(run_vorb(iout, {"-q", threads, "d", "arch"}).status, 0);
+        for (const std::string& f : files) EXPECT_TRUE(read_file(iout / ("_" + f)) == read_file(dir / f)) << f;
+    }
+    // In front of its index an indexed archive is the plain one, byte for byte.
+    const Bytes indexed = read_file(dir / "indexed");
+    ASSERT_GT(indexed.size(), first.size());
+    EXPECT_TRUE(std::equal(first.begin(), first.end(), indexed.begin()));
+}
+
+TEST(Everyday, IndexedArchivesCheckRestoreAndSelect) {
+    ScratchDir dir;
+    write_file(dir / "a", text_like(9, 300000));
+    write_file(dir / "b", Bytes{});
+    ::chmod((dir / "a").c_str(), 06751);  // set-user-ID and sticky bits never come back
+    const struct timespec when[2] = {{1000000000, 0}, {1000000000, 123456789}};
+    ::utimensat(AT_FDCWD, (dir / "a").c_str(), when, 0);
+    // a is stored twice; a name given to d matches both.
+    ASSERT_EQ(run_vorb(dir, {"-q", "-i", "e", "arch", "a", "missing", "b", "a"}).status, 0);
+    ASSERT_EQ(run_vorb(dir, {"-q", "e", "plain", "a", "missing", "b", "a"}).status, 0);
+
+    CliResult r = run_vorb(dir, {"-q", "l", "arch", "a", "missing"});
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("  300000 "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("(absent: missing)"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("2 of 4 entries present, block size 4194304, indexed"), std::string::npos) << r.output;
+    r = run_vorb(dir, {"t", "arch"});
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find(">_a: H\t300000 bytes OK, checksum OK"), std::string::npos) << r.output;
+
+    ScratchDir out;
+    std::filesystem::copy_file(dir / "arch", out / "arch");
+    r = run_vorb(out, {"-q", "d", "arch", "nothere", "a", "b"});
+    EXPECT_EQ(r.status, 254);
+    EXPECT_TRUE(r.output.ends_with("\nNo member named nothere")) << r.output;
+    EXPECT_EQ(read_file(out / "_a"), read_file(dir / "a"));
+    EXPECT_TRUE(file_exists(out / "_b"));
+    struct stat st;
+    ASSERT_EQ(::stat((out / "_a").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0751u);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
+
+    // A damaged index changes nothing d writes; a plain archive with bytes
+    // after its last entry is unpacked and then refused.
+    Bytes damaged = read_file(dir / "arch");
+    damaged[damaged.size() - 50] ^= 4;
+    Bytes extra = read_file(dir / "plain");
+    extra.push_back(7);
+    for (const auto& [arch, message] : {std::pair{damaged, "\nDamaged index (index checksum mismatch)"},
+                                       std::pair{extra, "\nDamaged archive: bytes follow the last member"}}) {
+        ScratchDir o;
+        write_file(o / "arch", arch);
+        for (const char* cmd : {"t", "d"}) {
+            r = run_vorb(o, {"-q", cmd, "arch"});
+            EXPECT_EQ(r.status, 254) << cmd;
+            EXPECT_NE(r.output.find(message), std::string::npos) << cmd << r.output;
+        }
+        EXPECT_EQ(read_file(o / "_a"), read_file(dir / "a"));
+        EXPECT_EQ(list_dir(o.path), (std::vector<std::string>{"_a", "_b", "arch"}));
     }
 }
 
@@ -321,6 +386,7 @@ TEST(Threads, SmallBlocksThroughThePipelines) {
     ScratchDir dir;
     write_file(dir / "f", text_like(8, 2 * 1048576 + 17));
     write_file(dir / "g", random_bytes(8, 1048576 + 1));
+    ASSERT_EQ(run_vorb(dir, {"-q", "-t2", "-b1", "-i", "e", "indexed", "f", "g"}).status, 0);
     Bytes first;
     for (const char* threads : {"-t1", "-t2", "-t4"}) {
         SCOPED_TRACE(threads);
@@ -332,6 +398,11 @@ TEST(Threads, SmallBlocksThroughThePipelines) {
         else
             EXPECT_TRUE(arch == first);
         ASSERT_EQ(run_vorb(out, {"-q", threads, "d", "arch"}).status, 0);
+        EXPECT_TRUE(read_file(out / "_f") == read_file(dir / "f"));
+        EXPECT_TRUE(read_file(out / "_g") == read_file(dir / "g"));
+        // With an index the blocks of one member decode on the workers.
+        std::filesystem::copy_file(dir / "indexed", out / "indexed");
+        ASSERT_EQ(run_vorb(out, {"-q", threads, "d", "indexed"}).status, 0);
         EXPECT_TRUE(read_file(out / "_f") == read_file(dir / "f"));
         EXPECT_TRUE(read_file(out / "_g") == read_file(dir / "g"));
         // A damaged copy fails the same way on every thread count.

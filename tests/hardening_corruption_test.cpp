@@ -174,6 +174,8 @@ Expected expected_unpack(const Bytes& archive) {
         }
         x.files["_" + e.name] = bytes;
     }
+    // Bytes after the last counted entry fail the run once the members are out.
+    if (get_byte(in) >= 0) x.ok = false;
     return x;
 }
 

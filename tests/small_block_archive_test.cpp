@@ -21,7 +21,7 @@ struct Reading {
 // An archive of the given members with blocks of block_size bytes.
 Bytes build_archive(uint32_t block_size, const std::vector<std::pair<std::string, Bytes>>& members) {
     Bytes arch;
-    const vorb_pack_options opt{block_size, 1};
+    const vorb_pack_options opt{block_size, 1, 0};
     vorb_writer* w = vorb_writer_create(
         [](void* ctx, const void* d, size_t n) {
             static_cast<Bytes*>(ctx)->insert(static_cast<Bytes*>(ctx)->end(), static_cast<const uint8_t*>(d),

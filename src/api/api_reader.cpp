@@ -1,17 +1,26 @@
-// Reading an archive entry by entry.
+// Reading an archive entry by entry; with an index, sizes, attributes and
+// checksums come from it and members are stepped over without decoding.
+#include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "api/api_streams.h"
+#include "archive/checksum.h"
 #include "archive/entry.h"
 #include "archive/header.h"
+#include "archive/index_load.h"
 #include "archive/member_decode.h"
 
 struct vorb_reader {
     vorb_source source{};
-    CallbackIn in;
+    CallbackIn in;                // a source without read_at
+    AtIn at;                      // a source with read_at and a size
+    ByteIn* input = nullptr;      // whichever of the two is read
     ArchiveHeader header;
     MemberDecoder decoder;
+    ArchiveIndex index;
+    IndexLookup index_found = IndexLookup::none;
+    const IndexEntry* current = nullptr;  // the current member's index record
     int entries_read = 0;
     bool member_pending = false;  // the current entry is present and not yet decoded
     bool ended = false;           // vorb_reader_next returned VORB_END
@@ -20,21 +29,58 @@ struct vorb_reader {
 
 namespace {
 
+bool indexed(const vorb_reader* r) { return r->index_found == IndexLookup::valid; }
+
 void put_stats(vorb_member_stats* out, const MemberStats& s) {
     if (out) *out = vorb_member_stats{s.unpacked, s.packed, s.blocks};
 }
 
-// Decodes the current member to out; after a failure the reader stops.
+// Decodes the current member to out. With an index a failure leaves the
+// reader on the next entry; without one the reader stops.
 vorb_status decode_current(vorb_reader* r, ByteOut& out, ProgressSink progress, bool invert,
                            vorb_member_stats* stats) {
     if (!r || !r->member_pending || r->failed != Status::ok) return VORB_ERR_PARAM;
     r->member_pending = false;
     MemberStats s;
-    Status st = decode_member(r->decoder, out, progress, invert, s);
-    if (!flush_out(out) && st == Status::ok) st = Status::write_failed;
-    r->failed = st;
+    Status st;
+    if (r->current) {
+        const IndexEntry& e = *r->current;
+        // Sizes need no decoding: the index has them.
+        s = MemberStats{e.size, e.stream_length, e.block_count};
+        st = invert ? decode_member_indexed(r->decoder, r->index, e, out, progress, s) : Status::ok;
+        at_in_seek(r->at, e.stream_offset + e.stream_length);
+        if (st == Status::ok && !flush_out(out)) st = Status::write_failed;
+    } else {
+        st = decode_member(r->decoder, out, progress, invert, s);
+        if (!flush_out(out) && st == Status::ok) st = Status::write_failed;
+        r->failed = st;
+    }
     put_stats(stats, s);
     return to_api(st);
+}
+
+Status open_input(vorb_reader* r, int threads, uint64_t memory_limit) {
+    const vorb_source& src = r->source;
+    const bool random_access = src.read_at && src.size != UINT64_MAX;
+    if (random_access) {
+        at_in_init(r->at, src.read_at, src.ctx);
+        r->input = &r->at.in;
+    } else {
+        callback_in_init(r->in, src.read, src.ctx);
+        r->input = &r->in.in;
+    }
+    const Status header = read_header(*r->input, r->header);
+    VORB_CHECK(header == Status::ok || header == Status::bad_block_size, header);
+    if (random_access) VORB_TRY(index_load(IndexSource{src.read_at, src.ctx, src.size}, r->index, r->index_found));
+    if (indexed(r)) {
+        // The index's checksum covers its copy of the header: where the two
+        // differ the header is damaged, which the archive checksum reports.
+        r->header.block_size = r->index.block_size;
+        r->header.member_count = static_cast<int>(r->index.entries.size());
+    } else {
+        VORB_TRY(header);
+    }
+    return member_decoder_init(r->decoder, *r->input, r->header.block_size, threads, memory_limit);
 }
 
 }  // namespace
@@ -51,14 +97,11 @@ vorb_reader* vorb_reader_open(const vorb_source* source, const vorb_unpack_optio
     if (r) {
         try {
             r->source = *source;
-            callback_in_init(r->in, source->read, source->ctx);
-            st = read_header(r->in.in, r->header);
             // The limit covers the chunk buffers too, as vorb_memory_usage does.
             const uint64_t chunks = 2 * api_chunk_bytes;
             const uint64_t asked = options ? options->memory_limit : 0;
             const uint64_t limit = asked == 0 ? 0 : asked > chunks ? asked - chunks : 1;
-            if (st == Status::ok)
-                st = member_decoder_init(r->decoder, r->in.in, r->header.block_size, threads, limit);
+            st = open_input(r, threads, limit);
         } catch (const std::bad_alloc&) {
             st = Status::out_of_memory;
         }
@@ -89,7 +132,33 @@ vorb_status vorb_reader_info(const vorb_reader* r, vorb_archive_info* info) {
     *info = vorb_archive_info{};
     info->block_size = r->header.block_size;
     info->member_count = static_cast<unsigned>(r->header.member_count);
+    if (r->index_found == IndexLookup::valid) info->flags |= VORB_INFO_HAS_INDEX;
+    if (r->index_found == IndexLookup::damaged) info->flags |= VORB_INFO_INDEX_DAMAGED;
     return VORB_OK;
+}
+
+const char* vorb_reader_index_fault(const vorb_reader* r) {
+    return r && r->index_found == IndexLookup::damaged ? r->index.fault : nullptr;
+}
+
+vorb_status vorb_reader_check_archive(vorb_reader* r) {
+    if (!r || !indexed(r)) return VORB_ERR_PARAM;
+    try {
+        std::vector<uint8_t> buf(api_chunk_bytes);
+        Checksum sum;
+        for (uint64_t at = 0; at < r->index.start;) {
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), r->index.start - at));
+            const ptrdiff_t got = r->source.read_at(r->source.ctx, buf.data(), want, at);
+            if (got < 0) return VORB_ERR_READ;
+            if (got == 0) return VORB_ERR_TRUNCATED;
+            const size_t n = std::min(static_cast<size_t>(got), want);
+            checksum_add(sum, buf.data(), n);
+            at += n;
+        }
+        return checksum_value(sum) == r->index.archive_checksum ? VORB_OK : VORB_ERR_CHECKSUM;
+    } catch (const std::bad_alloc&) {
+        return VORB_ERR_MEMORY;
+    }
 }
 
 vorb_status vorb_reader_next(vorb_reader* r, vorb_entry* entry) {
@@ -104,10 +173,20 @@ vorb_status vorb_reader_next(vorb_reader* r, vorb_entry* entry) {
         return VORB_END;
     }
     ArchiveEntry e;
-    const Status st = read_entry(r->in.in, e);
+    const Status st = read_entry(*r->input, e);
     if (st != Status::ok) {
         r->failed = st;
         return to_api(st);
+    }
+    r->current = nullptr;
+    const IndexEntry* x = indexed(r) ? &r->index.entries[static_cast<size_t>(r->entries_read)] : nullptr;
+    // A verified index and an entry that disagree: the entry is damaged,
+    // and its name cannot be trusted.
+    if (x && (x->present != e.present ||
+              (e.present && (x->stream_offset != bytes_in(*r->input) ||
+                             x->entry_checksum != index_entry_checksum(e.presence, e.name))))) {
+        r->failed = Status::checksum_mismatch;
+        return to_api(r->failed);
     }
     r->entries_read++;
     *entry = vorb_entry{};
@@ -115,6 +194,21 @@ vorb_status vorb_reader_next(vorb_reader* r, vorb_entry* entry) {
     entry->name_too_long = e.name_read == Status::name_too_long;
     std::memcpy(entry->name, e.name.data(), e.name.size());  // at most max_name_length bytes
     entry->name[e.name.size()] = '\0';
+    if (x && !x->present) {
+        std::memcpy(entry->name, x->absent_name.data(), x->absent_name.size());  // checked by the index parse
+        entry->name[x->absent_name.size()] = '\0';
+        entry->flags |= VORB_ENTRY_HAS_ABSENT_NAME;
+    }
+    if (x && x->present) {
+        r->current = x;
+        entry->flags |= VORB_ENTRY_HAS_SIZE | VORB_ENTRY_HAS_CHECKSUM;
+        entry->unpacked_size = x->size;
+        entry->packed_size = x->stream_length;
+        if (x->flags & index_flag_attributes) {
+            entry->flags |= VORB_ENTRY_HAS_META;
+            entry->meta = vorb_file_meta{x->mode, x->mtime_nsec, x->mtime_sec};
+        }
+    }
     r->member_pending = e.present;
     return VORB_OK;
 }
@@ -160,7 +254,10 @@ vorb_status vorb_reader_test(vorb_reader* r, vorb_progress_fn progress, void* pr
 
 vorb_status vorb_reader_finish(vorb_reader* r) {
     if (!r || !r->ended) return VORB_ERR_PARAM;
-    return to_api(check_archive_end(r->in.in));
+    // A valid index was matched entry by entry: the last one ends where it starts.
+    if (r->index_found == IndexLookup::valid) return VORB_OK;
+    if (r->index_found == IndexLookup::damaged) return VORB_ERR_INDEX;
+    return to_api(check_archive_end(*r->input));
 }
 
 void vorb_reader_free(vorb_reader* r) { delete r; }

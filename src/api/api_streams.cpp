@@ -19,6 +19,19 @@ size_t refill_from_callback(void* ctx, const uint8_t** data) {
     return static_cast<size_t>(got) < c.buffer.size() ? static_cast<size_t>(got) : c.buffer.size();
 }
 
+size_t refill_at(void* ctx, const uint8_t** data) {
+    AtIn& a = *static_cast<AtIn*>(ctx);
+    const ptrdiff_t got = a.read_at(a.ctx, a.buffer.data(), a.buffer.size(), a.next);
+    if (got < 0) {
+        a.in.read_error = true;
+        return 0;
+    }
+    const size_t n = static_cast<size_t>(got) < a.buffer.size() ? static_cast<size_t>(got) : a.buffer.size();
+    a.next += n;
+    *data = a.buffer.data();
+    return n;
+}
+
 void put_event(void* ctx, char c) {
     const ProgressAdapter& a = *static_cast<const ProgressAdapter*>(ctx);
     switch (c) {
@@ -49,6 +62,21 @@ void callback_in_init(CallbackIn& c, vorb_read_fn read, void* ctx) {
     c.in = ByteIn{};
     c.in.refill = refill_from_callback;
     c.in.ctx = &c;
+}
+
+void at_in_init(AtIn& a, vorb_read_at_fn read_at, void* ctx) {
+    if (a.buffer.empty()) a.buffer.assign(api_chunk_bytes, 0);
+    a.read_at = read_at;
+    a.ctx = ctx;
+    at_in_seek(a, 0);
+}
+
+void at_in_seek(AtIn& a, uint64_t offset) {
+    a.next = offset;
+    a.in = ByteIn{};
+    a.in.consumed = offset;
+    a.in.refill = refill_at;
+    a.in.ctx = &a;
 }
 
 ProgressSink progress_sink(ProgressAdapter& adapter, vorb_progress_fn fn, void* ctx) {

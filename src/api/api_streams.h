@@ -29,6 +29,19 @@ struct CallbackIn {
 };
 void callback_in_init(CallbackIn& c, vorb_read_fn read, void* ctx);
 
+// An archive read through read_at from a position of its own, so a member
+// an index describes can be stepped over without reading it.
+struct AtIn {
+    std::vector<uint8_t> buffer;
+    vorb_read_at_fn read_at = nullptr;
+    void* ctx = nullptr;
+    uint64_t next = 0;  // archive offset of the next refill
+    ByteIn in;
+};
+void at_in_init(AtIn& a, vorb_read_at_fn read_at, void* ctx);
+// The stream goes on from archive offset `offset`.
+void at_in_seek(AtIn& a, uint64_t offset);
+
 struct ProgressAdapter {
     vorb_progress_fn fn = nullptr;
     void* ctx = nullptr;

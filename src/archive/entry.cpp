@@ -11,6 +11,7 @@ Status read_entry(ByteIn& in, ArchiveEntry& e) {
     const int presence = get_byte(in);
     VORB_CHECK(!in.read_error, Status::read_failed);
     VORB_CHECK(presence >= 0, Status::truncated);
+    e.presence = static_cast<uint8_t>(presence);
     e.present = presence != entry_absent;
     e.name.clear();
     e.name_read = Status::ok;

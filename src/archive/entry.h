@@ -12,6 +12,7 @@ constexpr uint8_t entry_absent = 0xFF;
 
 struct ArchiveEntry {
     bool present = false;
+    uint8_t presence = entry_absent;  // the byte as read: any value but entry_absent is present
     std::string name;                 // stored name, at most max_name_length characters kept
     Status name_read = Status::ok;    // ok or name_too_long
 };

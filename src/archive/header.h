@@ -9,6 +9,7 @@
 #include "coder/status.h"
 
 constexpr size_t max_members = 255;  // the member count is one byte
+constexpr size_t header_size = 10;   // signature, block size, member count
 
 struct ArchiveHeader {
     uint32_t block_size = 0;

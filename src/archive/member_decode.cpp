@@ -1,5 +1,10 @@
 #include "archive/member_decode.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "archive/checksum.h"
+#include "dc/block_resume.h"
 #include "inverse/decode_block.h"
 
 struct InverseSlot {
@@ -9,6 +14,12 @@ struct InverseSlot {
     int32_t primary = 0;
     Status status = Status::ok;
     Job job;
+    // A block of an indexed member, decoded from its recorded state on a worker.
+    std::unique_ptr<BlockDecoder> bd;
+    std::unique_ptr<NumberCoder> nc;
+    std::vector<uint8_t> packed;  // its stream bytes, four past the next block's start
+    CoderState start;
+    CoderState end;
     ~InverseSlot() { release_buffers(buffers); }
 };
 
@@ -21,6 +32,15 @@ void invert_slot(void* ctx) {
     InverseSlot& s = *static_cast<InverseSlot*>(ctx);
     s.status = invert_block(s.bucket_start, s.buffers.block_start, s.n, s.primary, s.buffers.index,
                             s.buffers.distance);
+}
+
+void decode_and_invert_slot(void* ctx) {
+    InverseSlot& s = *static_cast<InverseSlot*>(ctx);
+    s.status = decode_block_resumed(*s.bd, *s.nc, s.packed.data(), s.packed.size(), s.start, s.buffers.block_start,
+                                    s.buffers.block_size, s.n, s.primary, s.end);
+    if (s.status == Status::ok && s.n > 0)
+        s.status = invert_block(s.bucket_start, s.buffers.block_start, s.n, s.primary, s.buffers.index,
+                                s.buffers.distance);
 }
 
 // Writes the oldest block in flight once its inverse is done.
@@ -57,6 +77,8 @@ Status member_decoder_init(MemberDecoder& d, ByteIn& in, uint32_t block_size, in
         if (!setup_buffers(s->buffers, block_size, true)) return Status::out_of_memory;
         s->job.run = invert_slot;
         s->job.ctx = s.get();
+        s->bd = std::make_unique<BlockDecoder>();
+        s->nc = std::make_unique<NumberCoder>();
         jobs.push_back(&s->job);
         d.slots.push_back(std::move(s));
     }
@@ -66,11 +88,13 @@ Status member_decoder_init(MemberDecoder& d, ByteIn& in, uint32_t block_size, in
 
 uint64_t member_decoder_memory(uint32_t block_size, int threads) {
     const uint64_t slots = static_cast<uint64_t>(slot_count(threads));
-    return slots * (buffer_bytes(block_size, true) + sizeof(InverseSlot)) + sizeof(BlockDecoder) +
+    return slots * (buffer_bytes(block_size, true) + sizeof(InverseSlot) + sizeof(BlockDecoder) + sizeof(NumberCoder)) +
+           sizeof(BlockDecoder) +
            sizeof(NumberCoder) + sizeof(MemberDecoder);
 }
 
 Status decode_member(MemberDecoder& d, ByteOut& out, ProgressSink progress, bool invert, MemberStats& stats) {
+    for (auto& s : d.slots) s->job.run = invert_slot;
     const uint64_t start = bytes_in(*d.in);
     stats = MemberStats{};
     rc_start(d.nc->rc);
@@ -102,5 +126,93 @@ Status decode_member(MemberDecoder& d, ByteOut& out, ProgressSink progress, bool
     }
     VORB_TRY(st);
     stats.packed = bytes_in(*d.in) - start;
+    return Status::ok;
+}
+
+namespace {
+
+// Takes len bytes from in; false when the archive ends first.
+bool take_bytes(ByteIn& in, uint8_t* dst, size_t len) {
+    while (len > 0) {
+        if (in.pos == in.len) {
+            const int c = refill_in(in);
+            if (c < 0) return false;
+            *dst++ = static_cast<uint8_t>(c);
+            len--;
+            continue;
+        }
+        const size_t n = std::min(len, in.len - in.pos);
+        std::memcpy(dst, in.buf + in.pos, n);
+        in.pos += n;
+        dst += n;
+        len -= n;
+    }
+    return true;
+}
+
+// Checks the oldest block against its record and the next block's start,
+// then writes it and adds it to the member's checksum.
+Status finish_indexed_block(MemberDecoder& d, const IndexBlock* rec, const IndexBlock* next, const IndexEntry& e,
+                            ByteOut& out, ProgressSink progress, Checksum& sum) {
+    const InverseSlot& s = *static_cast<const InverseSlot*>(pipeline_retire_oldest(d.pipe)->ctx);
+    VORB_TRY(s.status);
+    VORB_CHECK(static_cast<uint32_t>(s.n) == rec->length, Status::bad_block_end);
+    // After the end marker only the coder's four last bytes remain.
+    VORB_CHECK(next ? s.end == next->start : s.end.written + coder_lookahead == e.stream_length, Status::bad_block_end);
+    if (s.n == 0) return Status::ok;
+    progress_put(progress, 'H');
+    checksum_add(sum, s.buffers.block_start, static_cast<size_t>(s.n));
+    put_bytes(out, s.buffers.block_start, static_cast<size_t>(s.n));
+    return out.failed ? Status::write_failed : Status::ok;
+}
+
+}  // namespace
+
+Status decode_member_indexed(MemberDecoder& d, const ArchiveIndex& index, const IndexEntry& e, ByteOut& out,
+                             ProgressSink progress, MemberStats& stats) {
+    stats = MemberStats{};
+    for (auto& s : d.slots) s->job.run = decode_and_invert_slot;
+    const IndexBlock* blocks = index.blocks.data() + e.first_block;
+    Checksum sum;
+    uint64_t have = 0;  // stream bytes read so far
+    uint8_t carry[coder_lookahead];  // the last of them: the next block's first
+    Status st = Status::ok;
+    uint32_t retired = 0;
+    for (uint32_t k = 0; k < e.block_count && st == Status::ok; k++) {
+        if (!pipeline_free(d.pipe)) {
+            st = finish_indexed_block(d, blocks + retired, retired + 1 < e.block_count ? blocks + retired + 1 : nullptr,
+                                      e, out, progress, sum);
+            retired++;
+            if (st != Status::ok) break;
+        }
+        InverseSlot& s = *static_cast<InverseSlot*>(pipeline_free(d.pipe)->ctx);
+        // The index guarantees written counts that never fall and stay four
+        // bytes inside the stream, so each block needs the four bytes read
+        // last and the ones up to four past the next block's start.
+        s.start = blocks[k].start;
+        const uint64_t stop = k + 1 < e.block_count ? blocks[k + 1].start.written + coder_lookahead : e.stream_length;
+        const uint64_t reuse = have - s.start.written;
+        s.packed.resize(stop - s.start.written);
+        std::memcpy(s.packed.data(), carry + coder_lookahead - reuse, reuse);
+        if (!take_bytes(*d.in, s.packed.data() + reuse, s.packed.size() - reuse)) {
+            st = d.in->read_error ? Status::read_failed : Status::truncated;
+            break;
+        }
+        have = stop;
+        std::memcpy(carry, s.packed.data() + s.packed.size() - coder_lookahead, coder_lookahead);
+        pipeline_submit(d.pipe);
+    }
+    // Every job in flight must end before its slot is reused or freed.
+    while (!d.pipe.pending.empty()) {
+        if (st == Status::ok)
+            st = finish_indexed_block(d, blocks + retired, retired + 1 < e.block_count ? blocks + retired + 1 : nullptr,
+                                      e, out, progress, sum);
+        else
+            pipeline_retire_oldest(d.pipe);
+        retired++;
+    }
+    VORB_TRY(st);
+    VORB_CHECK(checksum_value(sum) == e.checksum, Status::checksum_mismatch);
+    stats = MemberStats{e.size, e.stream_length, e.block_count};
     return Status::ok;
 }

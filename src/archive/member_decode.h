@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/member_stats.h"
+#include "archive/index_format.h"
 #include "archive/ordered_pipeline.h"
 #include "coder/byte_stream.h"
 #include "coder/progress.h"
@@ -48,3 +49,13 @@ uint64_t member_decoder_memory(uint32_t block_size, int threads);
 // failed write as write_failed. The output does not depend on the threads.
 [[nodiscard]] Status decode_member(MemberDecoder& d, ByteOut& out, ProgressSink progress, bool invert,
                                    MemberStats& stats);
+
+// Decodes the member an index describes: block k from its recorded coder
+// state, on the workers when there are several, each block's end checked
+// against the next block's recorded start, the blocks written in order and
+// their bytes checked against the member's checksum. d.in must stand on the
+// member's first stream byte; it is left on the byte after the stream.
+// Fails with bad_block_end, checksum_mismatch, a damage status of the block,
+// truncated, read_failed or write_failed.
+[[nodiscard]] Status decode_member_indexed(MemberDecoder& d, const ArchiveIndex& index, const IndexEntry& e,
+                                           ByteOut& out, ProgressSink progress, MemberStats& stats);

@@ -30,9 +30,14 @@ void sort_slot(void* ctx) {
     s.sorted = forward_transform(*s.sorter, s.buffers.block_start, s.n, s.buffers.index, s.progress, s.primary);
 }
 
+// The coder's state before the next block, for the index.
+void note_block(const Packer& p, MemberRecord* record, uint64_t stream_start, int32_t n) {
+    if (record) record->blocks.push_back(IndexBlock{coder_state(p.nc->rc, stream_start), static_cast<uint32_t>(n)});
+}
+
 // Codes the oldest block in flight, in file order, once its sort is done.
 // This is where each block's place in the stream is known.
-Status code_oldest(Packer& p, ProgressSink progress, MemberStats& stats) {
+Status code_oldest(Packer& p, ProgressSink progress, MemberStats& stats, MemberRecord* record, uint64_t stream_start) {
     const PackSlot& s = *static_cast<const PackSlot*>(pipeline_retire_oldest(p.pipe)->ctx);
     VORB_CHECK(s.sorted, Status::out_of_memory);
     if (pool_is_threaded(p.pipe.pool)) {
@@ -41,6 +46,7 @@ Status code_oldest(Packer& p, ProgressSink progress, MemberStats& stats) {
         progress_put(progress, '\b');
         progress_put(progress, 'W');
     }
+    note_block(p, record, stream_start, s.n);
     code_block(*p.dc, *p.nc, reinterpret_cast<const uint8_t*>(s.buffers.index), s.n, s.primary);
     stats.blocks++;
     stats.unpacked += static_cast<uint64_t>(s.n);
@@ -90,7 +96,8 @@ uint64_t packer_memory(uint32_t block_size, int threads) {
            sizeof(DistanceCoder) + sizeof(NumberCoder) + sizeof(Packer);
 }
 
-Status pack_member(Packer& p, MemberInput in, ByteOut& out, ProgressSink progress, MemberStats& stats) {
+Status pack_member(Packer& p, MemberInput in, ByteOut& out, ProgressSink progress, MemberStats& stats,
+                   MemberRecord* record) {
     stats = MemberStats{};
     const uint64_t start = bytes_out(out);
     const bool threaded = pool_is_threaded(p.pipe.pool);
@@ -100,7 +107,7 @@ Status pack_member(Packer& p, MemberInput in, ByteOut& out, ProgressSink progres
     Status st = Status::ok;
     for (;;) {
         if (!pipeline_free(p.pipe)) {
-            st = code_oldest(p, progress, stats);
+            st = code_oldest(p, progress, stats, record, start);
             if (st != Status::ok) break;
         }
         PackSlot& s = *static_cast<PackSlot*>(pipeline_free(p.pipe)->ctx);
@@ -110,6 +117,8 @@ Status pack_member(Packer& p, MemberInput in, ByteOut& out, ProgressSink progres
             break;
         }
         if (got == 0) break;
+        // Hashed before the sort, which may touch the byte after the block.
+        if (record) checksum_add(record->checksum, s.buffers.block_start, static_cast<size_t>(got));
         s.n = static_cast<int32_t>(got);
         pipeline_submit(p.pipe);
     }
@@ -117,11 +126,12 @@ Status pack_member(Packer& p, MemberInput in, ByteOut& out, ProgressSink progres
     // nothing more is coded.
     while (!p.pipe.pending.empty()) {
         if (st == Status::ok)
-            st = code_oldest(p, progress, stats);
+            st = code_oldest(p, progress, stats, record, start);
         else
             pipeline_retire_oldest(p.pipe);
     }
     VORB_TRY(st);
+    note_block(p, record, start, 0);
     code_block(*p.dc, *p.nc, nullptr, 0, 0);  // end marker
     stats.blocks++;
     stats.packed = bytes_out(out) - start;

@@ -9,7 +9,10 @@
 #include <memory>
 #include <vector>
 
+#include "archive/checksum.h"
+#include "archive/index_format.h"
 #include "archive/member_stats.h"
+#include "archive/member_decode.h"
 #include "archive/ordered_pipeline.h"
 #include "coder/byte_stream.h"
 #include "coder/progress.h"
@@ -24,6 +27,12 @@ struct MemberInput {
 };
 
 struct PackSlot;
+
+// What an index keeps of a member, gathered while it is packed.
+struct MemberRecord {
+    std::vector<IndexBlock> blocks;  // the coder before every block, the end marker's included
+    Checksum checksum;               // of the member's bytes
+};
 
 struct Packer {
     std::vector<std::unique_ptr<PackSlot>> slots;
@@ -47,5 +56,7 @@ uint64_t packer_memory(uint32_t block_size, int threads);
 // Reads the member to its end and writes its block stream to out. Fails with
 // read_failed (nothing more is read), out_of_memory (a sort could not
 // allocate its tables) or write_failed (out failed; the member is coded to
-// its end all the same). stats.packed counts the bytes put to out.
-[[nodiscard]] Status pack_member(Packer& p, MemberInput in, ByteOut& out, ProgressSink progress, MemberStats& stats);
+// its end all the same). stats.packed counts the bytes put to out. record,
+// when given, gets the member's block records and checksum.
+[[nodiscard]] Status pack_member(Packer& p, MemberInput in, ByteOut& out, ProgressSink progress, MemberStats& stats,
+                                 MemberRecord* record = nullptr);

@@ -21,9 +21,9 @@ const char* const help_text =
     "\n"
     "Commands (only the first letter counts):\n"
     "  e ARCHIVE FILE...  pack the files into ARCHIVE (an existing archive is replaced)\n"
-    "  d ARCHIVE          unpack every member as \"_\" + its stored name\n"
-    "  t ARCHIVE          test: decode every member, write nothing\n"
-    "  l ARCHIVE          list members with unpacked and packed sizes\n"
+    "  d ARCHIVE [NAME...]  unpack every member (or those named) as \"_\" + its stored name\n"
+    "  t ARCHIVE [NAME...]  test: decode every member (or those named), write nothing\n"
+    "  l ARCHIVE [NAME...]  list members with unpacked and packed sizes\n"
     "ARCHIVE \"-\" is standard output for e (the console text then goes to\n"
     "standard error) and standard input for d, t and l.\n"
     "\n"
@@ -39,6 +39,10 @@ const char* const help_text =
     "                        machine's); fewer blocks are decoded at once to stay\n"
     "                        within it\n"
     "  -q, --quiet           no banner, progress or times; errors are still shown\n"
+    "  -i, --index           packing: write an index after the last entry, with\n"
+    "                        checksums, sizes, file modes and times, so d and t\n"
+    "                        check every member, d decodes one member on every\n"
+    "                        thread and l reads no member\n"
     "  -h, --help            show this help\n"
     "  -V, --version         show the version\n"
     "  --                    end of options\n"
@@ -101,7 +105,9 @@ int vorb_main(int argc, char** argv) {
 
     ReadOptions read;
     read.archive = archive;
-    read.threads = 1;
+    read.threads = resolve_threads(opt.threads);
+    // After the archive: files to pack, or the members to unpack, test or list.
+    read.names.assign(argv + opt.first_arg + 2, argv + argc);
     read.memory_limit = opt.memory != 0 ? opt.memory : default_memory_limit();
     RunResult r;
     switch (command) {
@@ -112,6 +118,7 @@ int vorb_main(int argc, char** argv) {
         p.block_size = opt.block_mib << 20;
         p.threads = resolve_threads(opt.threads);
         p.force = opt.force;
+        p.index = opt.index;
         if (archive == "-" && ::isatty(STDOUT_FILENO) && !opt.force)
             r = RunResult{status_usage, "\nWon't write an archive to a terminal (use -f to force it)"};
         else
@@ -121,7 +128,6 @@ int vorb_main(int argc, char** argv) {
     case 'd': {
         UnpackOptions u;
         u.read = read;
-        u.read.threads = resolve_threads(opt.threads);
         u.directory = opt.directory;
         u.to_stdout = opt.to_stdout;
         if (!u.directory.empty() && !is_directory(u.directory))

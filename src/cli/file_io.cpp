@@ -56,6 +56,31 @@ void in_file_close(InFile& f) {
     f.fd = -1;
 }
 
+ptrdiff_t in_file_read_at(void* ctx, void* dst, size_t len, uint64_t offset) {
+    InFile& f = *static_cast<InFile*>(ctx);
+    for (;;) {
+        const ssize_t r = ::pread(f.fd, dst, len, static_cast<off_t>(offset));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) {
+            f.error = errno;
+            return -1;
+        }
+        // The header's bytes, for messages about a header the library refused.
+        if (offset < kept_head_bytes && offset == f.head_len) {
+            const size_t keep = std::min(static_cast<size_t>(r), kept_head_bytes - f.head_len);
+            std::memcpy(f.head + f.head_len, dst, keep);
+            f.head_len += keep;
+        }
+        return r;
+    }
+}
+
+uint64_t in_file_size(const InFile& f) {
+    struct stat st;
+    if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return UINT64_MAX;
+    return static_cast<uint64_t>(st.st_size);
+}
+
 ptrdiff_t in_file_read(void* ctx, void* dst, size_t len) {
     InFile& f = *static_cast<InFile*>(ctx);
     for (;;) {

@@ -38,6 +38,11 @@ void in_file_close(InFile& f);
 // The library's read callback (ctx: an InFile): up to len bytes, 0 at the
 // end of the file, -1 on a read error (errno in f.error).
 ptrdiff_t in_file_read(void* ctx, void* dst, size_t len);
+// The same at a given offset, leaving the file position alone.
+ptrdiff_t in_file_read_at(void* ctx, void* dst, size_t len, uint64_t offset);
+// The size of a regular file; UINT64_MAX for anything else (a pipe), which
+// is then read front to back only.
+uint64_t in_file_size(const InFile& f);
 
 // Device and inode of a path, to tell whether two names are the same file.
 struct FileId {

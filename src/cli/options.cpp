@@ -17,8 +17,9 @@ struct KnownOption {
 
 const KnownOption known_options[] = {
     {'h', "help", false},      {'V', "version", false},      {'q', "quiet", false},
-    {'f', "force", false},     {'c', "stdout", false},       {'t', "threads", true},
-    {'b', "block-size", true}, {'C', "directory", true},     {0, "memory", true},
+    {'f', "force", false},     {'c', "stdout", false},       {'i', "index", false},
+    {'t', "threads", true},    {'b', "block-size", true},    {'C', "directory", true},
+    {0, "memory", true},
 };
 
 // Whole decimal number in [lo, hi]; false for anything else.
@@ -63,6 +64,7 @@ void set_flag(Options& o, char letter) {
     case 'q': o.quiet = true; break;
     case 'f': o.force = true; break;
     case 'c': o.to_stdout = true; break;
+    case 'i': o.index = true; break;
     }
 }
 

@@ -66,6 +66,14 @@ RunResult check_replace(const PackOptions& opt) {
                                        " (use -f to replace it)"};
 }
 
+// The attributes an index keeps: permission bits and modification time.
+vorb_file_meta file_meta(const InFile& in) {
+    struct stat st;
+    if (::fstat(in.fd, &st) != 0) return vorb_file_meta{default_file_mode(), 0, 0};
+    return vorb_file_meta{static_cast<uint32_t>(st.st_mode & 07777), static_cast<uint32_t>(st.st_mtim.tv_nsec),
+                          static_cast<int64_t>(st.st_mtim.tv_sec)};
+}
+
 // Packs every file; VORB_ERR_WRITE leaves the message to the caller, which
 // knows the archive's errno. missing counts the files that could not be opened.
 RunResult pack_files(vorb_writer* w, const PackOptions& opt, const Console& con, vorb_status& st, int& missing) {
@@ -82,7 +90,8 @@ RunResult pack_files(vorb_writer* w, const PackOptions& opt, const Console& con,
         }
         const uint64_t start = clock_ms();
         say_member(con, name);
-        st = vorb_writer_add_member(w, name.c_str(), in_file_read, &in, nullptr, console_progress(con),
+        const vorb_file_meta meta = file_meta(in);
+        st = vorb_writer_add_member(w, name.c_str(), in_file_read, &in, &meta, console_progress(con),
                                     progress_context(con), nullptr);
         in_file_close(in);
         if (st == VORB_ERR_READ)
@@ -114,7 +123,7 @@ RunResult pack_archive(const PackOptions& opt, const Console& con) {
                           (target.refusal ? target.refusal : std::strerror(target.error)));
     }
 
-    const vorb_pack_options po{opt.block_size, opt.threads};
+    const vorb_pack_options po{opt.block_size, opt.threads, opt.index};
     vorb_status st = VORB_OK;
     vorb_writer* w = vorb_writer_create(fd_out_write, &out, &po, &st);
     if (!w) {

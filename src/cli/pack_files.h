@@ -14,6 +14,7 @@ struct PackOptions {
     uint32_t block_size = VORB_DEFAULT_BLOCK_SIZE;
     int threads = 1;      // threads that sort blocks; the archive does not depend on it
     bool force = false;   // replace an existing file that is not an archive
+    bool index = false;   // write an index after the last entry
 };
 
 // A file that cannot be opened still gets its (absent) entry: the run goes

@@ -184,8 +184,14 @@ bool replacement_begin_path(Replacement& r, const std::string& path, TargetUse u
     return ok;
 }
 
+void replacement_set_attributes(Replacement& r, unsigned mode, int64_t mtime, uint32_t mtime_nsec) {
+    if (r.temp_name.empty() || r.fd < 0) return;
+    const struct timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(mtime), static_cast<long>(mtime_nsec)}};
+    if ((::fchmod(r.fd, mode & 0777) != 0 || ::futimens(r.fd, times) != 0) && !r.error) r.error = errno;
+}
+
 bool replacement_commit(Replacement& r) {
-    bool ok = true;
+    bool ok = r.error == 0;  // a failed attribute change counts as a failed write
     if (r.fd >= 0 && ::close(r.fd) != 0) {
         ok = false;
         if (!r.error) r.error = errno;

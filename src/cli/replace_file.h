@@ -5,6 +5,7 @@
 // permission bits (and, as root, the owner and group) of the file it replaces.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Who chose the target decides what may stand in its place.
@@ -34,6 +35,10 @@ struct Replacement {
 [[nodiscard]] bool replacement_commit(Replacement& r);
 // Removes the temporary; the target is left as it was.
 void replacement_discard(Replacement& r);
+// Gives a file about to be committed the permission bits (set-user-ID,
+// set-group-ID and sticky bits never) and modification time stored for it.
+// A failure makes the commit fail. Devices and pipes are left as they are.
+void replacement_set_attributes(Replacement& r, unsigned mode, int64_t mtime, uint32_t mtime_nsec);
 
 // The permission bits a plain create would give (0666 less the umask).
 unsigned default_file_mode();

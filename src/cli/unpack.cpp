@@ -37,7 +37,10 @@ struct ArchiveSource {
     explicit ArchiveSource(InFile& arc) {
         source.read = in_file_read;
         source.ctx = &arc;
-        source.size = UINT64_MAX;
+        // Standard input cannot be read at an offset: its index is not used.
+        const bool seekable = arc.fd != STDIN_FILENO;
+        source.read_at = seekable ? in_file_read_at : nullptr;
+        source.size = seekable ? in_file_size(arc) : UINT64_MAX;
     }
 };
 
@@ -58,17 +61,19 @@ RunResult unpack_members(vorb_reader* r, const InFile& arc, const UnpackOptions&
     const int base_fd = opt.to_stdout ? -1 : ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (!opt.to_stdout && base_fd < 0)
         return run_failed("\nCan't open output: " + printable_name(folder) + ": " + std::strerror(errno));
+    Selection sel = make_selection(opt.read.names);
+    bool archive_mismatch = false;
+    RunResult res = check_archive_bytes(r, arc, archive_mismatch);
     int skipped = 0;
-    RunResult res;
     vorb_entry e;
-    for (;;) {
+    while (res.status == 0) {
         const vorb_status next = vorb_reader_next(r, &e);
         if (next == VORB_END) break;
         if (next != VORB_OK) {
             res = run_failed(archive_error(next, arc));
             break;
         }
-        if (!e.present) continue;
+        if (!e.present || !selected(sel, e.name)) continue;
         const std::string shown = std::string("_") + e.name;
 
         // A member that cannot be written is still decoded, to nowhere, to
@@ -92,20 +97,21 @@ RunResult unpack_members(vorb_reader* r, const InFile& arc, const UnpackOptions&
                             : vorb_reader_test(r, console_progress(con), progress_context(con), nullptr);
         if (st != VORB_OK) {
             replacement_discard(target);
-            res = run_failed(member_error(st, e.name, arc, opt.to_stdout ? "standard output" : shown, out.error));
-            break;
+            if (!member_damage_is_local(st, r)) {
+                res = run_failed(member_error(st, e.name, arc, opt.to_stdout ? "standard output" : shown, out.error));
+                break;
+            }
+            skipped++;
+            say_member_failure(con, shown, std::string("not unpacked, damaged: ") + vorb_status_message(st));
+            continue;
         }
         if (!refusal.empty()) {
             skipped++;
-            std::string line;
-            if (con.quiet)
-                line.append("\n").append(printable_name(shown)).append(": ");
-            else
-                line.append("\t");
-            line.append("skipped, ").append(refusal);
-            say_error(con, line);
+            say_member_failure(con, shown, "skipped, " + refusal);
             continue;
         }
+        if (!opt.to_stdout && (e.flags & VORB_ENTRY_HAS_META))
+            replacement_set_attributes(target, e.meta.mode, e.meta.mtime, e.meta.mtime_nsec);
         if (!opt.to_stdout && !replacement_commit(target)) {
             res = run_failed(member_error(VORB_ERR_WRITE, e.name, arc, shown, target.error));
             break;
@@ -113,10 +119,12 @@ RunResult unpack_members(vorb_reader* r, const InFile& arc, const UnpackOptions&
         say_time(con, clock_ms() - start);
     }
     if (base_fd >= 0) ::close(base_fd);
-    if (res.status == 0 && skipped > 0)
-        res = run_failed("\n" + std::to_string(skipped) + (skipped == 1 ? " member was" : " members were") +
-                         " not unpacked");
-    return res;
+    if (res.status != 0) return res;
+    RunResult end = archive_end_error(r, arc, archive_mismatch, sel);
+    if (skipped > 0)
+        return run_failed(end.message + "\n" + std::to_string(skipped) +
+                          (skipped == 1 ? " member was" : " members were") + " not unpacked");
+    return end;
 }
 
 }  // namespace
@@ -124,7 +132,52 @@ RunResult unpack_members(vorb_reader* r, const InFile& arc, const UnpackOptions&
 std::string archive_error(vorb_status st, const InFile& arc) {
     if (st == VORB_ERR_READ) return "\nRead error in the archive: " + std::string(std::strerror(arc.error));
     if (st == VORB_ERR_TRUNCATED) return truncated_archive_message;
+    // Only an index's check of an entry fails this way outside a member.
+    if (st == VORB_ERR_CHECKSUM) return "\nDamaged archive: an entry (presence byte or name) does not match the index";
     return std::string("\nDamaged archive: ") + vorb_status_message(st);
+}
+
+bool member_damage_is_local(vorb_status st, const vorb_reader* r) {
+    vorb_archive_info info;
+    (void)vorb_reader_info(r, &info);
+    return (info.flags & VORB_INFO_HAS_INDEX) && st != VORB_ERR_READ && st != VORB_ERR_WRITE && st != VORB_ERR_MEMORY;
+}
+
+void say_member_failure(const Console& con, const std::string& shown, const std::string& why) {
+    std::string line;
+    if (con.quiet)
+        line.append("\n").append(printable_name(shown)).append(": ");
+    else
+        line.append("\t");
+    line.append(why);
+    say_error(con, line);
+}
+
+RunResult check_archive_bytes(vorb_reader* r, const InFile& arc, bool& mismatch) {
+    mismatch = false;
+    vorb_archive_info info;
+    (void)vorb_reader_info(r, &info);
+    if (!(info.flags & VORB_INFO_HAS_INDEX)) return {};
+    const vorb_status st = vorb_reader_check_archive(r);
+    mismatch = st == VORB_ERR_CHECKSUM;
+    if (st != VORB_OK && !mismatch) return run_failed(archive_error(st, arc));
+    return {};
+}
+
+RunResult archive_end_error(vorb_reader* r, const InFile& arc, bool archive_mismatch, const Selection& sel) {
+    if (archive_mismatch)
+        return run_failed("\nDamaged archive: its bytes do not match the checksum in its index");
+    RunResult res = unmatched_names(sel);
+    if (res.status != 0) return res;
+    const vorb_status st = vorb_reader_finish(r);
+    if (st == VORB_ERR_TRAILING) return run_failed("\nDamaged archive: bytes follow the last member");
+    if (st == VORB_ERR_INDEX) {
+        const char* why = vorb_reader_index_fault(r);
+        return run_failed(std::string("\nDamaged index (") + (why ? why : "damaged") +
+                          "): the archive was read without it");
+    }
+    if (st != VORB_OK) return run_failed(archive_error(st, arc));
+    return {};
 }
 
 std::string member_error(vorb_status st, const std::string& stored_name, const InFile& arc,

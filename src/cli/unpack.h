@@ -4,15 +4,18 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "console.h"
 #include "file_io.h"
 #include "run_result.h"
+#include "selection.h"
 
 struct ReadOptions {
     std::string archive;       // "-": standard input
     int threads = 1;
     uint64_t memory_limit = 0;  // bytes the blocks in flight may take; 0: no limit
+    std::vector<std::string> names;  // members to look at; empty: every one
 };
 
 struct UnpackOptions {
@@ -36,3 +39,20 @@ std::string archive_error(vorb_status st, const InFile& arc);
 // the file shown as written_to.
 std::string member_error(vorb_status st, const std::string& stored_name, const InFile& arc,
                          const std::string& written_to, int write_errno);
+
+// With an index a damaged member is reported on its line and the run goes on
+// to the next; only a failure to read or write, or damage without an index,
+// ends it.
+bool member_damage_is_local(vorb_status st, const vorb_reader* r);
+
+// The errors found after the last entry, in the order they are reported:
+// an archive whose bytes did not match the index's checksum, names that
+// matched no member, bytes after the last entry, a damaged index.
+RunResult archive_end_error(vorb_reader* r, const InFile& arc, bool archive_mismatch, const Selection& sel);
+
+// With an index, compares every archive byte in front of it with its
+// checksum; mismatch is set when they differ. Fails on a read error.
+RunResult check_archive_bytes(vorb_reader* r, const InFile& arc, bool& mismatch);
+
+// The line that says a member was not unpacked or failed its test.
+void say_member_failure(const Console& con, const std::string& shown, const std::string& why);

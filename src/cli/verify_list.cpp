@@ -16,33 +16,41 @@ std::string ratio_text(uint64_t packed, uint64_t unpacked) {
     return buf;
 }
 
-// After the last entry an intact archive has no bytes left.
-RunResult finish(vorb_reader* r, const InFile& arc) {
-    const vorb_status st = vorb_reader_finish(r);
-    if (st == VORB_ERR_TRAILING) return run_failed("\nDamaged archive: bytes follow the last member");
-    if (st != VORB_OK) return run_failed(archive_error(st, arc));
-    return {};
-}
-
-RunResult test_members(vorb_reader* r, const InFile& arc, const Console& con) {
+RunResult test_members(vorb_reader* r, const InFile& arc, Selection& sel, const Console& con) {
+    bool archive_mismatch = false;
+    RunResult checked = check_archive_bytes(r, arc, archive_mismatch);
+    if (checked.status != 0) return checked;
+    int damaged = 0;
     vorb_entry e;
     for (;;) {
         const vorb_status next = vorb_reader_next(r, &e);
         if (next == VORB_END) break;
         if (next != VORB_OK) return run_failed(archive_error(next, arc));
-        if (!e.present) continue;
+        if (!e.present || !selected(sel, e.name)) continue;
+        const std::string shown = std::string("_") + e.name;
         const uint64_t start = clock_ms();
-        say_member(con, std::string("_") + e.name);
+        say_member(con, shown);
         vorb_member_stats stats;
         const vorb_status st = vorb_reader_test(r, console_progress(con), progress_context(con), &stats);
-        if (st != VORB_OK) return run_failed(member_error(st, e.name, arc, "", 0));
-        if (!con.quiet) std::fprintf(con.out, "\t%" PRIu64 " bytes OK", stats.unpacked);
+        if (st != VORB_OK && !member_damage_is_local(st, r)) return run_failed(member_error(st, e.name, arc, "", 0));
+        if (st != VORB_OK) {
+            damaged++;
+            say_member_failure(con, shown, std::string("damaged: ") + vorb_status_message(st));
+            continue;
+        }
+        if (!con.quiet)
+            std::fprintf(con.out, "\t%" PRIu64 " bytes OK%s", stats.unpacked,
+                         (e.flags & VORB_ENTRY_HAS_CHECKSUM) ? ", checksum OK" : "");
         say_time(con, clock_ms() - start);
     }
-    return finish(r, arc);
+    RunResult end = archive_end_error(r, arc, archive_mismatch, sel);
+    if (damaged > 0)
+        return run_failed(end.message + "\nDamaged archive: " + std::to_string(damaged) +
+                          (damaged == 1 ? " member is" : " members are") + " damaged");
+    return end;
 }
 
-RunResult list_members(vorb_reader* r, const InFile& arc, const Console& con) {
+RunResult list_members(vorb_reader* r, const InFile& arc, Selection& sel, const Console& con) {
     vorb_archive_info info;
     (void)vorb_reader_info(r, &info);
     // Quiet, nothing comes before the table: its first line starts the output.
@@ -54,23 +62,33 @@ RunResult list_members(vorb_reader* r, const InFile& arc, const Console& con) {
         const vorb_status next = vorb_reader_next(r, &e);
         if (next == VORB_END) break;
         if (next != VORB_OK) return run_failed(archive_error(next, arc));
+        if (!selected(sel, e.name)) continue;
         if (!e.present) {
-            std::fprintf(con.out, "\n%12s %12s %6s  (absent entry)", "-", "-", "-");
+            if (e.flags & VORB_ENTRY_HAS_ABSENT_NAME)
+                std::fprintf(con.out, "\n%12s %12s %6s  (absent: %s)", "-", "-", "-", printable_name(e.name).c_str());
+            else
+                std::fprintf(con.out, "\n%12s %12s %6s  (absent entry)", "-", "-", "-");
             continue;
         }
-        vorb_member_stats stats;
-        const vorb_status st = vorb_reader_skip(r, &stats);
-        if (st != VORB_OK) return run_failed(member_error(st, e.name, arc, "", 0));
+        // With an index the sizes are in the entry and nothing is decoded.
+        vorb_member_stats stats{e.unpacked_size, e.packed_size, 0};
+        if (!(e.flags & VORB_ENTRY_HAS_SIZE)) {
+            const vorb_status st = vorb_reader_skip(r, &stats);
+            if (st != VORB_OK) return run_failed(member_error(st, e.name, arc, "", 0));
+        }
         std::fprintf(con.out, "\n%12" PRIu64 " %12" PRIu64 " %s  %s", stats.unpacked, stats.packed,
                     ratio_text(stats.packed, stats.unpacked).c_str(), printable_name(e.name).c_str());
         total_unpacked += stats.unpacked;
         total_packed += stats.packed;
         present++;
     }
-    std::fprintf(con.out, "\n%12" PRIu64 " %12" PRIu64 " %s  %d of %u entries present, block size %u", total_unpacked,
-                total_packed, ratio_text(total_packed, total_unpacked).c_str(), present, info.member_count,
-                info.block_size);
-    return finish(r, arc);
+    std::fprintf(con.out, "\n%12" PRIu64 " %12" PRIu64 " %s  %d of %u entries present, block size %u, %s",
+                 total_unpacked, total_packed, ratio_text(total_packed, total_unpacked).c_str(), present,
+                 info.member_count, info.block_size,
+                 (info.flags & VORB_INFO_HAS_INDEX)       ? "indexed (index checksum OK)"
+                 : (info.flags & VORB_INFO_INDEX_DAMAGED) ? "index damaged"
+                                                          : "not indexed");
+    return archive_end_error(r, arc, false, sel);
 }
 
 }  // namespace
@@ -78,8 +96,9 @@ RunResult list_members(vorb_reader* r, const InFile& arc, const Console& con) {
 RunResult test_archive(const ReadOptions& opt, const Console& con) {
     InFile arc;
     vorb_reader* r = nullptr;
+    Selection sel = make_selection(opt.names);
     RunResult res = open_archive(arc, opt, r);
-    if (res.status == 0) res = test_members(r, arc, con);
+    if (res.status == 0) res = test_members(r, arc, sel, con);
     vorb_reader_free(r);
     in_file_close(arc);
     return res;
@@ -88,8 +107,11 @@ RunResult test_archive(const ReadOptions& opt, const Console& con) {
 RunResult list_archive(const ReadOptions& opt, const Console& con) {
     InFile arc;
     vorb_reader* r = nullptr;
-    RunResult res = open_archive(arc, opt, r);
-    if (res.status == 0) res = list_members(r, arc, con);
+    Selection sel = make_selection(opt.names);
+    ReadOptions one = opt;
+    one.threads = 1;  // only numbers are decoded: no blocks to share out
+    RunResult res = open_archive(arc, one, r);
+    if (res.status == 0) res = list_members(r, arc, sel, con);
     vorb_reader_free(r);
     in_file_close(arc);
     return res;

@@ -1,5 +1,7 @@
 // Looking into an archive without unpacking it: t decodes every member to
-// nowhere, l decodes only the numbers to report sizes.
+// nowhere, l decodes only the numbers to report sizes. opt.names: the members
+// to look at; empty: every one. With an index, t checks every member's and
+// the archive's checksums and l decodes nothing.
 #pragma once
 
 #include <string>

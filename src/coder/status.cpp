@@ -22,6 +22,7 @@ const char* status_message(Status s) {
     case Status::name_too_long: return "name longer than 198 characters";
     case Status::checksum_mismatch: return "checksum mismatch";
     case Status::damaged_index: return "damaged index";
+    case Status::bad_block_end: return "damaged data (a block does not end where the next one starts)";
     }
     return "unknown error";
 }

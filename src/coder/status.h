@@ -27,8 +27,9 @@ enum class Status : uint8_t {
     name_too_long,      // a member name longer than max_name_length
     checksum_mismatch,  // unpacked bytes differ from their recorded checksum
     damaged_index,      // the archive's index contradicts itself or the data
+    bad_block_end,      // a block did not end where the index says the next one starts
 };
-constexpr int status_count = static_cast<int>(Status::damaged_index) + 1;
+constexpr int status_count = static_cast<int>(Status::bad_block_end) + 1;
 
 const char* status_message(Status s);
 
