@@ -74,7 +74,7 @@ inline bool read_all(const Bytes& archive, int threads, bool plain_intact) {
     const Sample& s = sample();
     MemoryReader mem{archive.data(), archive.size()};
     const vorb_source src{memory_read, memory_read_at, &mem, archive.size()};
-    const vorb_unpack_options uo{threads};
+    const vorb_unpack_options uo{threads, 0};
     vorb_reader* r = vorb_reader_open(&src, &uo, nullptr);
     if (!r) {
         FUZZ_REQUIRE(!plain_intact);

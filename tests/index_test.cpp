@@ -313,7 +313,7 @@ bool reads_clean(const Bytes& archive, int threads, bool& wrong) {
     const char* names[] = {"text", "binary", "empty"};
     MemoryReader mem{archive.data(), archive.size()};
     const vorb_source src{memory_read, fuzz_index::memory_read_at, &mem, archive.size()};
-    const vorb_unpack_options uo{threads};
+    const vorb_unpack_options uo{threads, 0};
     vorb_reader* r = vorb_reader_open(&src, &uo, nullptr);
     if (!r) return false;
     vorb_archive_info info;
