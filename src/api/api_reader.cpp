@@ -257,6 +257,8 @@ vorb_status vorb_reader_finish(vorb_reader* r) {
     // A valid index was matched entry by entry: the last one ends where it starts.
     if (r->index_found == IndexLookup::valid) return VORB_OK;
     if (r->index_found == IndexLookup::damaged) return VORB_ERR_INDEX;
+    // A stream's index comes after its members: it can only be recognised.
+    if (r->input == &r->in.in) return to_api(check_streamed_index(*r->input, static_cast<uint32_t>(r->header.member_count)));
     return to_api(check_archive_end(*r->input));
 }
 

@@ -1,5 +1,8 @@
 #include "archive/entry.h"
 
+#include <vector>
+
+#include "archive/index_format.h"
 #include "archive/names.h"
 
 void write_entry(ByteOut& out, bool present, const std::string& name) {
@@ -28,5 +31,23 @@ Status check_archive_end(ByteIn& in) {
     const int c = get_byte(in);
     VORB_CHECK(!in.read_error, Status::read_failed);
     VORB_CHECK(c < 0, Status::trailing_bytes);
+    return Status::ok;
+}
+
+Status check_streamed_index(ByteIn& in, uint32_t member_count) {
+    const uint64_t start = bytes_in(in);
+    std::vector<uint8_t> rest;
+    for (int c; (c = get_byte(in)) >= 0;) {
+        // An index is a few dozen bytes per block: far more is no index.
+        VORB_CHECK(rest.size() < max_streamed_index_bytes, Status::trailing_bytes);
+        rest.push_back(static_cast<uint8_t>(c));
+    }
+    VORB_CHECK(!in.read_error, Status::read_failed);
+    if (rest.empty()) return Status::ok;
+    VORB_CHECK(rest.size() >= index_footer_size && index_footer_found(rest.data() + rest.size() - index_footer_size),
+               Status::trailing_bytes);
+    ArchiveIndex index;
+    VORB_CHECK(index_parse(rest.data(), rest.size(), start + rest.size(), index) == Status::ok, Status::trailing_bytes);
+    VORB_CHECK(index.start == start && index.entries.size() == member_count, Status::trailing_bytes);
     return Status::ok;
 }

@@ -26,3 +26,14 @@ void write_entry(ByteOut& out, bool present, const std::string& name);
 // After the last entry an intact archive has no bytes left: ok,
 // trailing_bytes or read_failed.
 [[nodiscard]] Status check_archive_end(ByteIn& in);
+
+// Largest run of bytes after the last entry that is read as a possible index
+// when the archive comes through a stream (a pipe) and cannot be read at an
+// offset.
+constexpr size_t max_streamed_index_bytes = size_t{64} << 20;
+
+// The end of an archive read as a stream: nothing, or an index that is whole
+// (its footer, checksum and records check out), starts right after the last
+// entry and has one record per entry. Such an index is only skipped: the
+// members were already decoded without it. Anything else is trailing_bytes.
+[[nodiscard]] Status check_streamed_index(ByteIn& in, uint32_t member_count);
