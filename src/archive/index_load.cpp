@@ -1,5 +1,6 @@
 #include "archive/index_load.h"
 
+#include <new>
 #include <vector>
 
 namespace {
@@ -34,8 +35,15 @@ Status index_load(const IndexSource& src, ArchiveIndex& index, IndexLookup& foun
     found = IndexLookup::damaged;
     uint64_t length = 0;
     if (index_footer_parse(footer, src.size, length, index.fault) != Status::ok) return Status::ok;
-    // The footer's length is at most the archive's size, checked above.
-    std::vector<uint8_t> bytes(length);
+    // The footer's length is at most the archive's size, checked above; a
+    // forged one that cannot be held is a damaged index, not a failed run.
+    std::vector<uint8_t> bytes;
+    try {
+        bytes.resize(length);
+    } catch (const std::bad_alloc&) {
+        index.fault = "index too large to load";
+        return Status::ok;
+    }
     VORB_TRY(read_exact_at(src, bytes.data(), bytes.size(), src.size - length, complete));
     if (!complete) {
         index.fault = "archive shorter than its size";
