@@ -44,7 +44,7 @@ src/dc/dc_encode.cpp ::: = pos - dc.last_pos[x] - k - 1; ::: = pos - dc.last_pos
 src/dc/block_code.cpp ::: reset_models(nc.models); ::: (void)0;
 src/dc/block_decode.cpp ::: VORB_CHECK(p < static_cast<uint32_t>(n), ::: VORB_CHECK(p <= static_cast<uint32_t>(n),
 src/inverse/decode_block.cpp ::: if (n >= many_walks_min_block && n < (1 << 24)) { ::: if (n >= many_walks_min_block && n < (1 << 25)) {
-src/inverse/decode_block.cpp ::: VORB_CHECK(p != last && r != p0, ::: VORB_CHECK(p != last,
+src/inverse/decode_block.cpp ::: VORB_CHECK(p != last && r != p0, ::: VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: VORB_CHECK(p == r, ::: VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: if (m > h) {\n        VORB_CHECK(r != p0, ::: if (m > h) {\n        VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: for (int32_t i = primary + 1; i < n; i++) links[i] ::: for (int32_t i = primary + 2; i < n; i++) links[i]
