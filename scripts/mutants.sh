@@ -86,7 +86,7 @@ src/cli/safe_names.cpp ::: if (part == "..") ::: if (part == "../")
 src/cli/file_io.cpp ::: ::fchmod(f.fd, default_file_mode()); ::: (void)0;
 src/cli/file_io.cpp ::: if (::close(f.fd) != 0 && ok) { ::: if (false && ok) {
 src/cli/file_io.cpp ::: if (!ok) ::unlink(f.temp_path.c_str()); ::: (void)0;
-src/cli/file_io.cpp ::: const int found = follow_link ? ::stat( ::: const int found = false ? ::stat(
+src/cli/file_io.cpp ::: if (follow_link && ::lstat( ::: if (false && ::lstat(
 src/cli/pack_files.cpp ::: if (!out_file_create(archive, opt.archive, true)) ::: if (!out_file_create(archive, opt.archive, false))
 src/cli/unpack.cpp ::: if (!out_file_commit(file)) return ::: if ((out_file_commit(file), false)) return
 src/cli/unpack.cpp ::: if (st == VORB_ERR_READ) return archive_error(st, arc); ::: (void)0;
