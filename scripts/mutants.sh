@@ -42,10 +42,11 @@ src/dc/dc_decode.cpp ::: VORB_CHECK(!seen[x], ::: VORB_CHECK(true,
 src/dc/dc_decode.cpp ::: VORB_CHECK(e > i && e <= n, ::: VORB_CHECK(e > i,
 src/dc/dc_encode.cpp ::: = pos - dc.last_pos[x] - k - 1; ::: = pos - dc.last_pos[x] - k;
 src/dc/block_code.cpp ::: reset_models(nc.models); ::: (void)0;
-src/inverse/decode_block.cpp ::: VORB_CHECK(p < static_cast<uint32_t>(n), ::: VORB_CHECK(p <= static_cast<uint32_t>(n),
+src/dc/block_decode.cpp ::: VORB_CHECK(p < static_cast<uint32_t>(n), ::: VORB_CHECK(p <= static_cast<uint32_t>(n),
 src/inverse/decode_block.cpp ::: if (n >= many_walks_min_block && n < (1 << 24)) { ::: if (n >= many_walks_min_block && n < (1 << 25)) {
-src/inverse/decode_block.cpp ::: VORB_CHECK(p != last && r != p0, ::: VORB_CHECK(p != last,
+src/inverse/decode_block.cpp ::: VORB_CHECK(p != last && r != p0, ::: VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: VORB_CHECK(p == r, ::: VORB_CHECK(true,
+src/inverse/decode_block.cpp ::: if (m > h) {\n        VORB_CHECK(r != p0, ::: if (m > h) {\n        VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: for (int32_t i = primary + 1; i < n; i++) links[i] ::: for (int32_t i = primary + 2; i < n; i++) links[i]
 src/inverse/many_walks.cpp ::: if (written != rows) return Status::bad_transform; ::: (void)0;
 src/sort/forward.cpp ::: deep_work_per_byte = 24; ::: deep_work_per_byte = 2;
@@ -62,24 +63,35 @@ src/sort/help.cpp ::: const int32_t length = 4 * equal_words - 4; ::: const int3
 src/sort/period_run.cpp ::: const int32_t agreed = key_depth(key) - 3; ::: const int32_t agreed = key_depth(key) - 2;
 src/sort/help.cpp ::: if (partner < 1 || !is_final(s, partner)) return false; ::: if (partner < 0 || !is_final(s, partner)) return false;
 src/sort/keys.h ::: |= uint64_t{1} << (*p & 63); ::: |= uint64_t{1} << (*p & 31);
-src/app/buffers.h ::: guard_bytes = 4004; ::: guard_bytes = 64;
-src/app/archive_reader.cpp ::: if (h.block_size == 0 || h.block_size > max_block_size) ::: if (h.block_size > max_block_size)
-src/app/archive_reader.cpp ::: if (d.in->overread) return Status::truncated; ::: (void)0;
-src/app/archive_reader.cpp ::: if (out.failed) return Status::write_failed; ::: (void)0;
-src/app/names.cpp ::: if (part == "..") ::: if (part == "../")
-src/app/file_io.cpp ::: ::fchmod(f.fd, default_file_mode()); ::: (void)0;
-src/app/file_io.cpp ::: if (::close(f.fd) != 0 && ok) { ::: if (false && ok) {
-src/app/file_io.cpp ::: if (!ok) ::unlink(f.temp_path.c_str()); ::: (void)0;
-src/app/pack.cpp ::: if (!out_file_create(archive, opt.archive, true)) ::: if (!out_file_create(archive, opt.archive, false))
-src/app/pack.cpp ::: PackSlot* s = pending.front(); ::: PackSlot* s = pending.back();
-src/app/pack.cpp ::: && memory_ok;\n    if (r.status != 0) return r; ::: && memory_ok;
-src/app/parallel_decode.cpp ::: InverseSlot* s = pending.front(); ::: InverseSlot* s = pending.back();
-src/app/parallel_decode.cpp ::: if (d.in->overread) st = Status::truncated; ::: (void)0;
-src/app/worker_pool.cpp ::: lock.unlock();\n        j->run(j->ctx);\n        lock.lock();\n        j->done = true; ::: j->done = true;\n        lock.unlock();\n        j->run(j->ctx);\n        lock.lock();
-src/app/unpack.cpp ::: if (!out_file_commit(file)) return ::: if ((out_file_commit(file), false)) return
-src/app/unpack.cpp ::: if (arc.in.read_error) return ::: if (false) return
-src/app/options.cpp ::: parse_number(value, 1, max_block_mib, n) ::: parse_number(value, 0, max_block_mib, n)
-src/app/verify_list.cpp ::: return get_byte(in) < 0 && !in.read_error; ::: return get_byte(in) < 0 || true;
+src/dc/block_buffers.h ::: guard_bytes = 4004; ::: guard_bytes = 64;
+src/archive/header.cpp ::: VORB_CHECK(h.block_size != 0 && h.block_size <= max_block_size, ::: VORB_CHECK(h.block_size <= max_block_size,
+src/archive/header.cpp ::: VORB_CHECK(c == ch, Status::bad_signature); ::: VORB_CHECK(true, Status::bad_signature);
+src/archive/names.cpp ::: if (name.size() < max_name_length) ::: if (name.size() <= max_name_length)
+src/archive/entry.cpp ::: VORB_CHECK(c < 0, Status::trailing_bytes); ::: VORB_CHECK(true, Status::trailing_bytes);
+src/archive/member_decode.cpp ::: else if (d.in->overread)\n            st = Status::truncated; ::: else if (false)\n            st = Status::truncated;
+src/archive/member_decode.cpp ::: if (d.in->read_error)\n            st = Status::read_failed; ::: if (false)\n            st = Status::read_failed;
+src/archive/member_decode.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
+src/archive/pack.cpp ::: VORB_CHECK(s.sorted, Status::out_of_memory); ::: (void)0;
+src/archive/pack.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
+src/archive/ordered_pipeline.cpp ::: Job* j = p.pending.front();\n    p.pending.pop_front(); ::: Job* j = p.pending.back();\n    p.pending.pop_back();
+src/archive/worker_pool.cpp ::: lock.unlock();\n        j->run(j->ctx);\n        lock.lock();\n        j->done = true; ::: j->done = true;\n        lock.unlock();\n        j->run(j->ctx);\n        lock.lock();
+src/api/api_reader.cpp ::: if (r->failed != Status::ok) return to_api(r->failed); ::: (void)0;
+src/api/api_reader.cpp ::: if (r->entries_read == r->header.member_count) { ::: if (r->entries_read > r->header.member_count) {
+src/api/api_reader.cpp ::: if (!r || !r->ended) return VORB_ERR_PARAM; ::: if (!r) return VORB_ERR_PARAM;
+src/api/api_reader.cpp ::: if (!flush_out(out) && st == Status::ok) st = Status::write_failed; ::: (void)flush_out(out);
+src/api/api_writer.cpp ::: std::strlen(name) > max_name_length) ::: std::strlen(name) > max_name_length + 1)
+src/api/api_writer.cpp ::: if (!w || !w->begun || w->entries_written != w->member_count) return VORB_ERR_PARAM; ::: if (!w || !w->begun) return VORB_ERR_PARAM;
+src/api/api_streams.cpp ::: c.in.read_error = true; ::: c.in.read_error = false;
+src/cli/safe_names.cpp ::: if (part == "..") ::: if (part == "../")
+src/cli/file_io.cpp ::: ::fchmod(f.fd, default_file_mode()); ::: (void)0;
+src/cli/file_io.cpp ::: if (::close(f.fd) != 0 && ok) { ::: if (false && ok) {
+src/cli/file_io.cpp ::: if (!ok) ::unlink(f.temp_path.c_str()); ::: (void)0;
+src/cli/file_io.cpp ::: if (follow_link && ::lstat( ::: if (false && ::lstat(
+src/cli/pack_files.cpp ::: if (!out_file_create(archive, opt.archive, true)) ::: if (!out_file_create(archive, opt.archive, false))
+src/cli/unpack.cpp ::: if (!out_file_commit(file)) return ::: if ((out_file_commit(file), false)) return
+src/cli/unpack.cpp ::: if (st == VORB_ERR_READ) return archive_error(st, arc); ::: (void)0;
+src/cli/unpack.cpp ::: if (refusal.empty() && !out_file_create(file, prefix + name, false)) ::: if (refusal.empty() && !out_file_create(file, prefix + name, true))
+src/cli/options.cpp ::: parse_number(value, 1, max_block_mib, n) ::: parse_number(value, 0, max_block_mib, n)
 EOF
 )
 

@@ -51,26 +51,16 @@ struct Golden {
 };
 
 const Golden kGolden[] = {
-    {"text", {}, {"text"},
-     "5b736583f7066656b5c375a32f7ce59d31e6ad237294c7b9c791d090e114dfc8"},
-    {"binary", {}, {"binary"},
-     "a1e908d22195a658897856cdf9e442fd2bbf9583a82008883fc7591c7df8d070"},
-    {"random", {}, {"random"},
-     "061fd65d62cd3b6ee5b3a6af2b51fcb39b2860c0a4aff80b9c6ba6efaf92c847"},
-    {"runs", {}, {"runs"},
-     "bf53320e9a197ae6e6af522a46888bfde17e946ade6c22f4efb65b9900e4f05b"},
-    {"period2", {}, {"period2"},
-     "f703c2505888109b0e7931c6d71d0ccf9f3adb397477c83301c7e129413b9461"},
-    {"empty", {}, {"empty"},
-     "596ad11e3c1c6f626a761e528f073b100160b539aa46b4f648bd5f5bc564af24"},
-    {"members", {}, {"text", "absent", "empty", "binary", "runs"},
-     "be4c728a99a6f5f8e85b405076bbc538e9cc5a3fd73b27ed23c84a4b7f23848d"},
-    {"small_b1", {"-b1"}, {"text"},
-     "493a2d7281f56ce9d69469df493abe72109d08436bdc3bf08632c218d98e9841"},
-    {"crossing_b1", {"-b1"}, {"mixed"},
-     "44407a481e0eb1e45591d3060043d6369e2183dfcccd601ad5baba1b2d417ec9"},
-    {"crossing_default", {}, {"big"},
-     "0995224ea62a9f9925661b8e1dce0a51a55d42a680990e6c91a98cb31cabbf9c"},
+    {"text", {}, {"text"}, "5b736583f7066656b5c375a32f7ce59d31e6ad237294c7b9c791d090e114dfc8"},
+    {"binary", {}, {"binary"}, "a1e908d22195a658897856cdf9e442fd2bbf9583a82008883fc7591c7df8d070"},
+    {"random", {}, {"random"}, "061fd65d62cd3b6ee5b3a6af2b51fcb39b2860c0a4aff80b9c6ba6efaf92c847"},
+    {"runs", {}, {"runs"}, "bf53320e9a197ae6e6af522a46888bfde17e946ade6c22f4efb65b9900e4f05b"},
+    {"period2", {}, {"period2"}, "f703c2505888109b0e7931c6d71d0ccf9f3adb397477c83301c7e129413b9461"},
+    {"empty", {}, {"empty"}, "596ad11e3c1c6f626a761e528f073b100160b539aa46b4f648bd5f5bc564af24"},
+    {"members", {}, {"text", "absent", "empty", "binary", "runs"}, "be4c728a99a6f5f8e85b405076bbc538e9cc5a3fd73b27ed23c84a4b7f23848d"},
+    {"small_b1", {"-b1"}, {"text"}, "493a2d7281f56ce9d69469df493abe72109d08436bdc3bf08632c218d98e9841"},
+    {"crossing_b1", {"-b1"}, {"mixed"}, "44407a481e0eb1e45591d3060043d6369e2183dfcccd601ad5baba1b2d417ec9"},
+    {"crossing_default", {}, {"big"}, "0995224ea62a9f9925661b8e1dce0a51a55d42a680990e6c91a98cb31cabbf9c"},
 };
 
 std::string sha256_of(const ScratchDir& dir, const std::string& name) {

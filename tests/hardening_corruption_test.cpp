@@ -12,62 +12,26 @@
 #include <sys/wait.h>
 #include <vector>
 
-#include "archive/entry.h"
-#include "archive/header.h"
-#include "archive/member_decode.h"
+#include "../fuzz/memory_io.h"
+#include "support/archive_bytes.h"
 #include "support/cli_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
-
-struct Member {
-    std::string name;
-    Bytes content;
-    size_t stream_start = 0;  // offset of its block stream
-    size_t stream_end = 0;
-};
-
-struct Sample {
-    Bytes archive;
-    std::vector<Member> members;  // present members in archive order
-};
+using Files = std::map<std::string, Bytes>;
 
 // m1, an absent entry, m2, m3; about a hundred bytes each, one block each.
-const Sample& sample() {
-    static const Sample s = [] {
-        Sample out;
-        ScratchDir dir;
+const Bytes& sample() {
+    static const Bytes archive = [] {
         Bytes binary;
         for (int i = 0; i < 120; i++) binary.push_back(static_cast<uint8_t>(i * 37 + (i >> 3)));
-        out.members = {{"m1", text_like(11, 150)}, {"m2", binary}, {"m3", text_like(12, 100)}};
-        for (const Member& m : out.members) write_file(dir / m.name, m.content);
-        if (run_vorb(dir, {"e", "arch", "m1", "absent", "m2", "m3"}).status != 254)  // "absent" is missing
-            throw std::runtime_error("packing the sample failed");
-        out.archive = read_file(dir / "arch");
-        // Entries are back to back; each stream is what packing it alone gives.
-        size_t at = 10;
-        for (Member& m : out.members) {
-            if (m.name == "m2") at++;  // the absent entry's single byte
-            ScratchDir alone;
-            write_file(alone / m.name, m.content);
-            run_vorb(alone, {"e", "one", m.name});
-            const Bytes one = read_file(alone / "one");
-            m.stream_start = at + 1 + m.name.size() + 1;
-            m.stream_end = m.stream_start + (one.size() - (10 + 1 + m.name.size() + 1));
-            at = m.stream_end;
-        }
-        if (at != out.archive.size()) throw std::runtime_error("the sample's layout is not as expected");
-        return out;
+        return archive_of({{"m1", member_stream(text_like(11, 150))},
+                           {"absent", {}, false},
+                           {"m2", member_stream(binary)},
+                           {"m3", member_stream(text_like(12, 100))}});
     }();
-    return s;
-}
-
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
+    return archive;
 }
 
 // Unpacks each archive in its own directory under root, from two shells
@@ -81,12 +45,12 @@ std::vector<CliResult> unpack_each(const ScratchDir& root, const std::vector<Byt
         fs::create_directory(root / c);
         write_file(root / (c + "/arch"), archives[i]);
         // timeout turns a hang into status 124, which no case expects.
-        script[i % 2] += "(cd " + c + " && exec timeout 60 " + quote(VORB_BIN) + " d arch) </dev/null >" + c +
+        script[i % 2] += "(cd " + c + " && exec timeout 60 " + shell_quote(VORB_BIN) + " d arch) </dev/null >" + c +
                          ".out 2>&1; echo $? >" + c + ".status\n";
     }
     write_file(root / "run0.sh", script[0]);
     write_file(root / "run1.sh", script[1]);
-    const int raw = std::system(("cd " + quote(root.path) + " && { sh run0.sh & sh run1.sh; wait; }").c_str());
+    const int raw = std::system(("cd " + shell_quote(root.path) + " && { sh run0.sh & sh run1.sh; wait; }").c_str());
     if (raw == -1 || !WIFEXITED(raw)) throw std::runtime_error("the batch did not run");
     std::vector<CliResult> results;
     for (size_t i = 0; i < archives.size(); i++) {
@@ -99,8 +63,8 @@ std::vector<CliResult> unpack_each(const ScratchDir& root, const std::vector<Byt
 }
 
 // Every file a case left beside its archive, with its bytes.
-std::map<std::string, Bytes> outputs_of(const std::string& dir) {
-    std::map<std::string, Bytes> files;
+Files outputs_of(const std::string& dir) {
+    Files files;
     for (const auto& e : fs::recursive_directory_iterator(dir)) {
         const std::string rel = fs::relative(e.path(), dir).string();
         if (rel != "arch") files[rel] = e.is_regular_file() ? read_file(e.path().string()) : Bytes{};
@@ -108,103 +72,81 @@ std::map<std::string, Bytes> outputs_of(const std::string& dir) {
     return files;
 }
 
-TEST(HardeningCorruption, TruncatedAtEveryOffset) {
-    const Sample& s = sample();
-    std::vector<Bytes> archives;
-    for (size_t cut = 0; cut < s.archive.size(); cut++)
-        archives.emplace_back(s.archive.begin(), s.archive.begin() + static_cast<long>(cut));
-    ScratchDir root;
-    const std::vector<CliResult> results = unpack_each(root, archives);
-
-    for (size_t cut = 0; cut < s.archive.size(); cut++) {
-        SCOPED_TRACE("archive cut to " + std::to_string(cut) + " bytes");
-        const CliResult& r = results[cut];
-        EXPECT_EQ(r.status, 254);
-        std::string message = "\nDamaged archive: it ends too early";
-        std::map<std::string, Bytes> want;
-        if (cut < 5) message = "\nInvalid signature: arch: not an archive";
-        for (const Member& m : s.members) {
-            if (m.stream_end <= cut) want["_" + m.name] = m.content;
-            if (cut >= m.stream_start && cut < m.stream_end)
-                message = "\nDamaged archive: member " + m.name + ": archive is truncated";
-        }
-        EXPECT_TRUE(r.output.ends_with(message)) << r.output;
-        EXPECT_TRUE(outputs_of(root / ("c" + std::to_string(cut))) == want);
-        if (HasFailure()) break;  // one cut's report is enough to go on
-    }
-}
-
 struct Expected {
-    bool ok = true;
-    std::map<std::string, Bytes> files;
+    vorb_status status = VORB_OK;  // the first failure
+    std::string failed;            // the member it came in, if any
+    bool refused = false;          // a name that cannot become a file
+    Files files;
 };
 
-// What unpacking an archive must leave, worked out with the archive reader
+// What unpacking an archive must leave, worked out with the library's reader
 // in memory: every member that decodes and whose name can become a file in
 // an otherwise empty directory, up to the first member that fails.
 Expected expected_unpack(const Bytes& archive) {
     Expected x;
-    ByteIn in;
-    byte_in_from_memory(in, archive.data(), archive.size());
-    ArchiveHeader h;
-    MemberDecoder dec;
-    if (read_header(in, h) != Status::ok || member_decoder_init(dec, in, h.block_size) != Status::ok) return {false, {}};
-    for (int member = 0; member < h.member_count; member++) {
-        ArchiveEntry e;
-        if (read_entry(in, e) != Status::ok) return {false, x.files};
+    MemoryReader src{archive.data(), archive.size()};
+    const vorb_source source = memory_source(src);
+    vorb_reader* r = vorb_reader_open(&source, nullptr, &x.status);
+    vorb_entry e;
+    while (r && (x.status = vorb_reader_next(r, &e)) == VORB_OK) {
         if (!e.present) continue;
-        Bytes bytes;
-        uint8_t buf[256];
-        ByteOut out;
-        out.buf = buf;
-        out.cap = sizeof buf;
-        out.ctx = &bytes;
-        out.drain = [](void* ctx, const uint8_t* d, size_t n) {
-            static_cast<Bytes*>(ctx)->insert(static_cast<Bytes*>(ctx)->end(), d, d + n);
-            return true;
-        };
-        MemberStats stats;
-        if (decode_member(dec, out, ProgressSink{}, true, stats) != Status::ok) return {false, x.files};
-        flush_out(out);
-        // No directories exist beside the archive, so a name with a '/' can
-        // never be created; too long and climbing names are refused.
-        if (e.name_read != Status::ok || e.name.find('/') != std::string::npos) {
-            x.ok = false;
-            continue;
+        VectorWriter w;
+        x.status = vorb_reader_unpack(r, vector_write, &w, nullptr, nullptr, nullptr);
+        const std::string name = e.name;
+        if (x.status != VORB_OK) {
+            x.failed = name;
+            break;
         }
-        x.files["_" + e.name] = bytes;
+        // No directories exist beside the archive, so a name with a '/' can
+        // never be created; too long names are refused.
+        if (e.name_too_long || name.find('/') != std::string::npos)
+            x.refused = true;
+        else
+            x.files["_" + name] = w.bytes;
     }
-    // Bytes after the last counted entry fail the run once the members are out.
-    if (get_byte(in) >= 0) x.ok = false;
+    if (x.status == VORB_END) x.status = vorb_reader_finish(r);  // bytes after the last entry fail too
+    vorb_reader_free(r);
     return x;
 }
 
-TEST(HardeningCorruption, SingleBitFlips) {
-    const Sample& s = sample();
-    // Every bit of the header, the first entry and the start of the second;
-    // past that every eleventh bit.
-    std::vector<size_t> bits;
-    for (size_t bit = 0; bit < s.archive.size() * 8; bit += bit < 150 * 8 ? 1 : 11) bits.push_back(bit);
+// One batch: the archive cut at every offset, then single bits flipped in
+// every bit of the header, the first entry and the start of the second, and
+// past that every eleventh bit. Status and files must match the reader's.
+TEST(HardeningCorruption, CutAtEveryOffsetAndSingleBitFlips) {
+    const Bytes& s = sample();
     std::vector<Bytes> archives;
-    for (const size_t bit : bits) {
-        archives.push_back(s.archive);
+    for (size_t cut = 0; cut < s.size(); cut++) archives.emplace_back(s.begin(), s.begin() + static_cast<long>(cut));
+    std::vector<size_t> bits;
+    for (size_t bit = 0; bit < s.size() * 8; bit += bit < 150 * 8 ? 1 : 11) {
+        bits.push_back(bit);
+        archives.push_back(s);
         archives.back()[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
     }
     ScratchDir root;
     const auto start = std::chrono::steady_clock::now();
     const std::vector<CliResult> results = unpack_each(root, archives);
     const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(seconds / static_cast<double>(bits.size()), 0.5);  // no case spins
+    EXPECT_LT(seconds / static_cast<double>(archives.size()), 0.5);  // no case spins
 
     int damaged = 0;
-    for (size_t i = 0; i < bits.size(); i++) {
-        SCOPED_TRACE("bit " + std::to_string(bits[i] % 8) + " of byte " + std::to_string(bits[i] / 8));
+    for (size_t i = 0; i < archives.size(); i++) {
+        const bool cut = i < s.size();
+        SCOPED_TRACE(cut ? "cut to " + std::to_string(i) + " bytes" : "bit " + std::to_string(bits[i - s.size()]) + " flipped");
         const CliResult& r = results[i];
         const Expected want = expected_unpack(archives[i]);
-        EXPECT_EQ(r.status, want.ok ? 0 : 254) << r.output;
+        EXPECT_EQ(r.status, want.status == VORB_OK && !want.refused ? 0 : 254) << r.output;
         EXPECT_TRUE(outputs_of(root / ("c" + std::to_string(i))) == want.files) << r.output;
-        damaged += r.status != 0;
-        if (HasFailure()) break;
+        if (cut) {
+            // Cuts in the header, a presence byte or a name end too early.
+            EXPECT_EQ(want.status, i < 5 ? VORB_ERR_SIGNATURE : VORB_ERR_TRUNCATED);
+            const std::string message = i < 5                ? "\nInvalid signature: arch: not an archive"
+                                        : want.failed.empty() ? "\nDamaged archive: it ends too early"
+                                                              : "\nDamaged archive: member " + want.failed +
+                                                                    ": archive is truncated";
+            EXPECT_TRUE(r.output.ends_with(message)) << r.output;
+        }
+        damaged += !cut && r.status != 0;
+        if (HasFailure()) return;  // one case's report is enough to go on
     }
     // Without a checksum some flips decode to other bytes, but the stream's
     // own checks catch nearly all (over 95% of these); far fewer would mean
