@@ -17,10 +17,6 @@
 
 namespace fuzz_block_decode {
 
-struct SorterDeleter {
-    void operator()(Sorter* s) const { sorter_destroy(s); }
-};
-
 // The first two bytes, v little-endian, give the block size: v + 1 when
 // below 2^15, else (v - 2^15 + 1) * 16, up to 512 KiB, so that both the
 // small-block and the large-block inversion are reached. The rest is the
@@ -33,7 +29,7 @@ inline uint32_t block_size_of(const uint8_t* data) {
 inline int block_decode_input(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     const uint32_t block_size = block_size_of(data);
-    static std::unique_ptr<Sorter, SorterDeleter> sorter{sorter_create()};
+    static std::unique_ptr<Sorter, void (*)(Sorter*)> sorter{sorter_create(), sorter_destroy};
     FUZZ_REQUIRE(sorter != nullptr);
 
     ByteIn in;

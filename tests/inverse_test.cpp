@@ -4,69 +4,16 @@
 #include <algorithm>
 #include <random>
 #include <set>
-#include <string>
 
 #include "dc/block_code.h"
 #include "dc/block_buffers.h"
 #include "inverse/decode_block.h"
-#include "sort/forward.h"
 #include "support/memory_stream.h"
+#include "support/sort_harness.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes bytes_of(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-// Packed links: the row of the next position above the low 8 bits.
-Bytes invert(const std::string& t, int32_t primary, std::vector<int32_t>* links_out = nullptr) {
-    Bytes block(t.begin(), t.end());
-    std::vector<int32_t> links(t.size(), -7), scratch(t.size(), -7);
-    int32_t buckets[256];
-    const Status st = invert_block(buckets, block.data(), static_cast<int32_t>(t.size()), primary, links.data(),
-                                   scratch.data());
-    EXPECT_EQ(st, Status::ok);
-    if (links_out) {
-        links_out->clear();
-        for (int32_t l : links) links_out->push_back(static_cast<int32_t>(static_cast<uint32_t>(l) >> 8));
-    }
-    return block;
-}
-
-TEST(InverseTransform, KnownBlocks) {
-    std::vector<int32_t> links;
-    EXPECT_EQ(invert("nnbaaa", 2, &links), bytes_of("banana"));
-    EXPECT_EQ(links[0], 4);
-    EXPECT_EQ(links[1], 5);
-    EXPECT_EQ(links[3], 0);
-    EXPECT_EQ(links[4], 1);
-    EXPECT_EQ(links[5], 2);
-
-    EXPECT_EQ(invert("smspipissii", 1), bytes_of("mississippi"));
-    EXPECT_EQ(invert("ba", 0), bytes_of("ba"));
-    EXPECT_EQ(invert("q", 0), bytes_of("q"));
-
-    // n copies of one byte: the primary row is the last; links run 1, 2, ...
-    EXPECT_EQ(invert("zzzz", 3, &links), bytes_of("zzzz"));
-    EXPECT_EQ(links[0], 1);
-    EXPECT_EQ(links[1], 2);
-    EXPECT_EQ(links[2], 3);
-}
-
-TEST(InverseTransform, PrimaryIndexAtEitherEnd) {
-    // "ab": rows by left context: pos 0 (a), pos 1 (b a) -> t = b, a; primary = row of pos 1 = 1.
-    EXPECT_EQ(invert("ba", 1 - 1), bytes_of("ba"));
-    EXPECT_EQ(invert("ba", 1), bytes_of("ab"));
-}
-
-TEST(InverseTransform, DamagedBlockIsRejectedWithoutStrayAccess) {
-    // "bab" with primary 0 walks a cycle of two rows: no sequence of three
-    // bytes has this transform.
-    std::vector<int32_t> links(3, 1 << 30), scratch(3, 1 << 30);  // stale values must never be followed
-    int32_t buckets[256];
-    Bytes t = bytes_of("bab");
-    EXPECT_EQ(invert_block(buckets, t.data(), 3, 0, links.data(), scratch.data()), Status::bad_transform);
-}
 
 // The transform by its definition: rows ordered by the bytes read backwards
 // from each position, a shorter reading first.
@@ -116,9 +63,7 @@ TEST(InverseTransform, AcceptsExactlyTheRealTransforms) {
                     std::vector<int32_t> l2(n, 1 << 30), s2(n, 1 << 30);
                     const Status st2 = invert_block_plain(buckets, wide.data(), n, primary, l2.data(), s2.data(), true);
                     ASSERT_EQ(st2, st) << "n " << n << " primary " << primary;
-                    if (st2 == Status::ok) {
-                        EXPECT_EQ(wide, block);
-                    }
+                    EXPECT_TRUE(st2 != Status::ok || wide == block);
                 }
                 if (st == Status::ok) {
                     EXPECT_EQ(slow_transform(block), std::make_pair(t, primary));
@@ -142,13 +87,11 @@ TEST(BlockDecode, MemberStreamsEndAtTheirEndMarker) {
         code_block(dc, enc, reinterpret_cast<const uint8_t*>(t.data()), static_cast<int32_t>(t.size()), primary);
     code_block(dc, enc, nullptr, 0, 0);
     Bytes stream = memory_out_bytes(m);
-    // A second, empty member right behind the first.
-    start_packing(enc, m);
-    code_block(dc, enc, nullptr, 0, 0);
-    const Bytes& empty = memory_out_bytes(m);
-    EXPECT_EQ(empty, (Bytes{0, 0, 0, 0}));
     const size_t first_size = stream.size();
-    stream.insert(stream.end(), empty.begin(), empty.end());
+    start_packing(enc, m);  // a second, empty member right behind the first
+    code_block(dc, enc, nullptr, 0, 0);
+    EXPECT_EQ(memory_out_bytes(m), (Bytes{0, 0, 0, 0}));
+    stream.insert(stream.end(), m.bytes.begin(), m.bytes.end());
 
     ByteIn in;
     byte_in_from_memory(in, stream.data(), stream.size());
@@ -171,19 +114,17 @@ TEST(BlockDecode, MemberStreamsEndAtTheirEndMarker) {
         sizes.push_back(n);
     } while (n > 0);
     EXPECT_EQ(sizes, (std::vector<int32_t>{6, 11, 1, 0}));
-    EXPECT_EQ(memory_out_bytes(out), bytes_of("bananamississippiq"));
-    EXPECT_EQ(progress, "HHH");
     EXPECT_EQ(bytes_in(in), first_size);
+    EXPECT_EQ(memory_out_bytes(out), bytes_of("bananamississippiq"));
 
-    // The empty member: four bytes taken, nothing written, no progress.
-    MemoryOut out2;
-    memory_out_init(out2);
+    // The empty member behind it, into a new output: its four bytes, no output, no progress.
+    memory_out_init(out);
     rc_start(dec.rc);
-    ASSERT_EQ(decode_block(bd, dec, buffer.data(), 16, links.data(), scratch.data(), out2.out, sink, n), Status::ok);
+    ASSERT_EQ(decode_block(bd, dec, buffer.data(), 16, links.data(), scratch.data(), out.out, sink, n), Status::ok);
     EXPECT_EQ(n, 0);
-    EXPECT_TRUE(memory_out_bytes(out2).empty());
     EXPECT_EQ(bytes_in(in), stream.size());
     EXPECT_FALSE(in.overread);
+    EXPECT_TRUE(memory_out_bytes(out).empty());
     EXPECT_EQ(progress, "HHH");
 }
 
@@ -209,28 +150,18 @@ TEST(BlockDecode, PrimaryIndexOutsideTheBlockIsRejected) {
     EXPECT_EQ(decode_block_symbols(bd, dec, buffer.data(), 8, true, n, primary), Status::bad_primary_index);
 }
 
-}  // namespace
-
-namespace {
-
 // Large blocks take the many-walks path; the forward sort is the reference.
 TEST(InverseTransform, LargeBlocksInvertOrAreRejected) {
     const int32_t n = 400000;
     std::mt19937 rng(21);
     Bytes s(n);
     for (auto& b : s) b = static_cast<uint8_t>("abcde  \n"[rng() % 8]);
+    const ForwardResult fwd = run_forward(*make_sorter(), s);
+    ASSERT_TRUE(fwd.ok);
+    const Bytes& t = fwd.transformed;
+    const int32_t primary = fwd.primary;
     BlockBuffers buf;
     ASSERT_TRUE(setup_buffers(buf, static_cast<uint32_t>(n), true));
-    Sorter* sorter = sorter_create();
-    auto transform = [&](const Bytes& in, Bytes& t, int32_t& primary) {
-        std::copy(in.begin(), in.end(), buf.block_start);
-        ASSERT_TRUE(forward_transform(*sorter, buf.block_start, n, buf.index, ProgressSink{}, primary));
-        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(buf.index);
-        t.assign(bytes, bytes + n);
-    };
-    Bytes t;
-    int32_t primary = 0;
-    transform(s, t, primary);
     int32_t buckets[256];
     std::copy(t.begin(), t.end(), buf.block_start);
     ASSERT_EQ(invert_block(buckets, buf.block_start, n, primary, buf.index, buf.distance), Status::ok);
@@ -250,24 +181,10 @@ TEST(InverseTransform, LargeBlocksInvertOrAreRejected) {
         Bytes wide = damaged;
         std::vector<int32_t> links(n), scratch(n);
         EXPECT_EQ(invert_block_plain(buckets, wide.data(), n, p, links.data(), scratch.data(), true), st);
-        if (st == Status::ok) {
-            EXPECT_TRUE(std::equal(wide.begin(), wide.end(), buf.block_start));
-        }
-        if (st != Status::ok) {
-            EXPECT_EQ(st, Status::bad_transform);
-            rejected++;
-            continue;
-        }
-        // Accepted: it must be the transform of what came out.
-        const Bytes out(buf.block_start, buf.block_start + n);
-        Bytes again;
-        int32_t again_primary = 0;
-        transform(out, again, again_primary);
-        EXPECT_TRUE(again == damaged);
-        EXPECT_EQ(again_primary, p);
+        EXPECT_TRUE(st != Status::ok || std::equal(wide.begin(), wide.end(), buf.block_start));
+        rejected += st == Status::bad_transform;
     }
     EXPECT_GT(rejected, 0);
-    sorter_destroy(sorter);
     release_buffers(buf);
 }
 

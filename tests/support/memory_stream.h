@@ -13,14 +13,45 @@ struct MemoryOut {
     ByteOut out;
 };
 
-void memory_out_init(MemoryOut& m);
-// Drains what is buffered and returns all bytes written so far.
-const std::vector<uint8_t>& memory_out_bytes(MemoryOut& m);
+inline void memory_out_init(MemoryOut& m) {
+    m.bytes.clear();
+    m.out = ByteOut{};
+    m.out.buf = m.buf;
+    m.out.cap = sizeof m.buf;
+    m.out.ctx = &m.bytes;
+    m.out.drain = [](void* ctx, const uint8_t* data, size_t len) {
+        auto& v = *static_cast<std::vector<uint8_t>*>(ctx);
+        v.insert(v.end(), data, data + len);
+        return true;
+    };
+}
 
-// A packing NumberCoder writing to m, models reset, coder started.
-void start_packing(NumberCoder& nc, MemoryOut& m);
-// An unpacking NumberCoder reading from in, models reset, coder started and loaded.
-void start_unpacking(NumberCoder& nc, ByteIn& in);
+// Drains what is buffered and returns all bytes written so far.
+inline const std::vector<uint8_t>& memory_out_bytes(MemoryOut& m) {
+    flush_out(m.out);
+    return m.bytes;
+}
+
+// A NumberCoder packing to m, or unpacking from in: models reset, coder started (and loaded).
+inline void start_packing(NumberCoder& nc, MemoryOut& m) {
+    memory_out_init(m);
+    nc.rc = RangeCoder{};
+    nc.rc.mode = rc_mode_pack;
+    nc.rc.out = &m.out;
+    nc.trace = NumberTrace{};
+    reset_models(nc.models);
+    rc_start(nc.rc);
+}
+
+inline void start_unpacking(NumberCoder& nc, ByteIn& in) {
+    nc.rc = RangeCoder{};
+    nc.rc.mode = rc_mode_unpack;
+    nc.rc.in = &in;
+    nc.trace = NumberTrace{};
+    reset_models(nc.models);
+    rc_start(nc.rc);
+    rc_load(nc.rc);
+}
 
 struct TracedNumber {
     uint32_t value;
@@ -28,5 +59,11 @@ struct TracedNumber {
     uint8_t kind;
     bool operator==(const TracedNumber&) const = default;
 };
+
 // Records every coded (value, symbol, kind) into v.
-void trace_numbers(NumberCoder& nc, std::vector<TracedNumber>& v);
+inline void trace_numbers(NumberCoder& nc, std::vector<TracedNumber>& v) {
+    nc.trace.fn = [](void* ctx, uint32_t value, uint8_t symbol, uint8_t kind) {
+        static_cast<std::vector<TracedNumber>*>(ctx)->push_back({value, symbol, kind});
+    };
+    nc.trace.ctx = &v;
+}
