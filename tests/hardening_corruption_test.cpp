@@ -57,7 +57,9 @@ std::vector<CliResult> unpack_each(const ScratchDir& root, const std::vector<Byt
         const std::string c = "c" + std::to_string(i);
         const Bytes status = read_file(root / (c + ".status"));
         const Bytes out = read_file(root / (c + ".out"));
-        results.push_back({std::stoi(std::string(status.begin(), status.end())), std::string(out.begin(), out.end())});
+        // No status means the case never ran (a failed fork): 1000, which no case expects.
+        const std::string text(status.begin(), status.end());
+        results.push_back({text.empty() ? 1000 : std::stoi(text), std::string(out.begin(), out.end())});
     }
     return results;
 }
