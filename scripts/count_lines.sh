@@ -8,8 +8,7 @@ count() {
   local dirs=()
   for d in "$@"; do [ -d "$d" ] && dirs+=("$d"); done
   [ ${#dirs[@]} -gt 0 ] || { echo 0; return; }
-  # tests/data holds corpus files (one of them C source): data, not tests.
-  find "${dirs[@]}" -path tests/data -prune -o -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.hpp' \
+  find "${dirs[@]}" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.hpp' \
        -o -name '*.sh' -o -name '*.py' \) -print0 |
     xargs -0 -r cat | grep -c '[^[:space:]]' || true
 }
