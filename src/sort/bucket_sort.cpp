@@ -19,6 +19,11 @@ constexpr int32_t period_check_delay = 64;
 // depth limit at once.
 constexpr ptrdiff_t split_to_limit_from = 32;
 
+// Ranges of at most this many entries are sorted on their key words in
+// scratch space (16 bytes an entry, so at most 1 MiB); larger ones are
+// partitioned down to it.
+constexpr ptrdiff_t word_sort_max = 1 << 16;
+
 // Bytes compared at once when a deep range keeps agreeing.
 constexpr int32_t agreeing_stride = 256;
 
@@ -137,6 +142,63 @@ void insertion_sort(Sorter& s, int32_t* first, int32_t* last, int32_t key) {
     settle(s, first, last);
 }
 
+// The key words at offsets i and i - 4 as one number, the first one high, so
+// that numbers order as the contexts do over those eight bytes.
+uint64_t key_pair(const Sorter& s, int32_t i) {
+    if (i < 4) return uint64_t{key_word(s, i)} << 32 | key_word(s, i - 4);
+    uint64_t w;
+    std::memcpy(&w, s.data + i - 4, sizeof w);
+    return w;
+}
+
+struct KeyedEntry {
+    uint64_t pair;
+    int32_t position;
+};
+
+// Sorts [first, last) on two key words at one go: each entry's eight bytes
+// are read once into scratch and sorted there, where a partition level reads
+// every entry's word again at each level. Entries equal over both words go
+// on two words deeper; near the depth limit only one word is taken, so that
+// the repetition handling gets the key base the word-by-word descent gives.
+// Runs are handed on in row order.
+void sort_on_words(Sorter& s, int32_t* first, int32_t* last, int32_t key, bool may_split_to_limit,
+                   KeyedEntry* entries) {
+    const size_t count = static_cast<size_t>(last - first);
+    const bool two_words = key_depth(key - 4) <= depth_limit;
+    const int32_t deeper = two_words ? key - 8 : key - 4;
+    const int shift = two_words ? 0 : 32;
+    for (size_t i = 0; i < count; ++i) entries[i] = KeyedEntry{key_pair(s, first[i] + key) >> shift, first[i]};
+    std::sort(entries, entries + count, [](const KeyedEntry& a, const KeyedEntry& b) { return a.pair < b.pair; });
+    for (size_t i = 0; i < count; ++i) first[i] = entries[i].position;
+
+    const bool past_limit = key_depth(deeper) > depth_limit;
+    // Last run first: the stack then runs them in row order.
+    size_t end = count;
+    while (end > 0) {
+        const uint64_t pair = entries[end - 1].pair;
+        size_t begin = end - 1;
+        while (begin > 0 && entries[begin - 1].pair == pair) --begin;
+        int32_t* const run_first = first + begin;
+        int32_t* const run_last = first + end;
+        const size_t run = end - begin;
+        if (run < 2) {
+            settle(s, run_first, run_last);
+        } else if (past_limit) {
+            repeat_sort(s, run_first, run_last, deeper);
+        } else if (may_split_to_limit && run >= static_cast<size_t>(split_to_limit_from) && run >= count - count / 8) {
+            split_to_limit(s, run_first, run_last, deeper);
+        } else if (run <= static_cast<size_t>(small_range)) {
+            // What the scheduled step would do, done now: fewer tasks.
+            count_work(s, deeper, run);
+            small_sort(s, run_first, run_last, deeper);
+        } else {
+            bucket_sort(s, run_first, run_last, deeper, may_split_to_limit);
+        }
+        end = begin;
+    }
+}
+
 }  // namespace
 
 int32_t median_of_three(const Sorter& s, int32_t i, int32_t j, int32_t k, int32_t key) {
@@ -179,6 +241,14 @@ void bucket_sort_level(Sorter& s, const SortTask& task) {
         else
             settle(s, first, last);
         return;
+    }
+    if (count <= word_sort_max) {
+        // Two scratch words an entry.
+        uint64_t* const scratch = sort_scratch(s, 2 * static_cast<size_t>(count));
+        if (scratch) {
+            sort_on_words(s, first, last, key, task.may_split_to_limit, reinterpret_cast<KeyedEntry*>(scratch));
+            return;
+        }
     }
     const int32_t pivot_pos = median_of_three(s, first[0], first[count / 2], last[-1], key);
     const uint32_t pivot = key_word(s, pivot_pos + key);

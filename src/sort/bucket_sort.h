@@ -1,6 +1,7 @@
 // Sorting ranges of positions whose contexts agree on their first bytes:
-// a three-way word quicksort down to a fixed depth, insertion sort for small
-// ranges, and deep_sort for ranges handed back by the repetition handling.
+// down to a fixed depth, a three-way word quicksort for large ranges, a sort
+// of the next two key words in scratch for mid-sized ones and insertion sort
+// for small ones; deep_sort for ranges handed back by the repetition handling.
 // Key words compare four context bytes at once (see keys.h).
 //
 // bucket_sort and deep_sort only schedule their work (see sort_tasks.h); the
