@@ -20,9 +20,11 @@ constexpr int32_t period_check_delay = 64;
 constexpr ptrdiff_t split_to_limit_from = 32;
 
 // Ranges of at most this many entries are sorted on their key words in
-// scratch space (16 bytes an entry, so at most 1 MiB); larger ones are
-// partitioned down to it.
-constexpr ptrdiff_t word_sort_max = 1 << 16;
+// scratch space (two arrays of 16 bytes an entry, so at most 512 KiB); larger
+// ones are partitioned down to it. From radix_from entries on that sort goes
+// by bytes instead of by comparisons.
+constexpr ptrdiff_t word_sort_max = 1 << 14;
+constexpr size_t radix_from = 512;
 
 // Bytes compared at once when a deep range keeps agreeing.
 constexpr int32_t agreeing_stride = 256;
@@ -156,12 +158,36 @@ struct KeyedEntry {
     int32_t position;
 };
 
+// Least significant byte first over the low `bytes` bytes of the pairs, one
+// pass per byte that is not the same in every entry; a and b hold count
+// entries each. Returns the one that holds the sorted entries.
+KeyedEntry* radix_sort(KeyedEntry* a, KeyedEntry* b, size_t count, int bytes) {
+    size_t counts[8][256] = {};
+    for (size_t i = 0; i < count; ++i) {
+        uint64_t k = a[i].pair;
+        for (int d = 0; d < bytes; ++d, k >>= 8) ++counts[d][k & 255];
+    }
+    for (int d = 0; d < bytes; ++d) {
+        size_t* const c = counts[d];
+        if (c[(a[0].pair >> (8 * d)) & 255] == count) continue;
+        size_t sum = 0;
+        for (int v = 0; v < 256; ++v) {
+            const size_t t = c[v];
+            c[v] = sum;
+            sum += t;
+        }
+        for (size_t i = 0; i < count; ++i) b[c[(a[i].pair >> (8 * d)) & 255]++] = a[i];
+        std::swap(a, b);
+    }
+    return a;
+}
+
 // Sorts [first, last) on two key words at one go: each entry's eight bytes
-// are read once into scratch and sorted there, where a partition level reads
-// every entry's word again at each level. Entries equal over both words go
-// on two words deeper; near the depth limit only one word is taken, so that
-// the repetition handling gets the key base the word-by-word descent gives.
-// Runs are handed on in row order.
+// are read once into scratch (entries has room for 2 * count) and sorted
+// there, where a partition level reads every entry's word again at each
+// level. Entries equal over both words go on two words deeper; near the depth
+// limit only one word is taken, so that the repetition handling gets the key
+// base the word-by-word descent gives. Runs are handed on in row order.
 void sort_on_words(Sorter& s, int32_t* first, int32_t* last, int32_t key, bool may_split_to_limit,
                    KeyedEntry* entries) {
     const size_t count = static_cast<size_t>(last - first);
@@ -169,7 +195,10 @@ void sort_on_words(Sorter& s, int32_t* first, int32_t* last, int32_t key, bool m
     const int32_t deeper = two_words ? key - 8 : key - 4;
     const int shift = two_words ? 0 : 32;
     for (size_t i = 0; i < count; ++i) entries[i] = KeyedEntry{key_pair(s, first[i] + key) >> shift, first[i]};
-    std::sort(entries, entries + count, [](const KeyedEntry& a, const KeyedEntry& b) { return a.pair < b.pair; });
+    if (count < radix_from)
+        std::sort(entries, entries + count, [](const KeyedEntry& a, const KeyedEntry& b) { return a.pair < b.pair; });
+    else
+        entries = radix_sort(entries, entries + count, count, two_words ? 8 : 4);
     for (size_t i = 0; i < count; ++i) first[i] = entries[i].position;
 
     const bool past_limit = key_depth(deeper) > depth_limit;
@@ -243,8 +272,8 @@ void bucket_sort_level(Sorter& s, const SortTask& task) {
         return;
     }
     if (count <= word_sort_max) {
-        // Two scratch words an entry.
-        uint64_t* const scratch = sort_scratch(s, 2 * static_cast<size_t>(count));
+        // Room for the radix sort's second array.
+        uint64_t* const scratch = sort_scratch(s, 4 * static_cast<size_t>(count));
         if (scratch) {
             sort_on_words(s, first, last, key, task.may_split_to_limit, reinterpret_cast<KeyedEntry*>(scratch));
             return;
