@@ -88,7 +88,8 @@ struct Sorter {
     cache_entry cache[cache_slots];
     int cache_used = 0;
 
-    // Work stack and scratch space of the periodic-run sort.
+    // Work stack, and scratch space of the periodic-run sort and of the
+    // mid-sized ranges sorted on their key words (only ever within one step).
     SortTask* tasks = nullptr;
     size_t task_count = 0;
     size_t task_capacity = 0;
