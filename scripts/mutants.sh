@@ -111,7 +111,7 @@ EOF
 )
 
 # The slow whole-program suites run last: most mutants die in the quick ones.
-slow='^(Everyday|RoundTrip|HardeningCorruption|Threads)\.'
+slow='^(RoundTrip|HardeningCorruption|Threads)\.'
 
 work="${MUTANTS_DIR:-}"
 keep_work=1
