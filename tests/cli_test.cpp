@@ -306,13 +306,16 @@ TEST(Cli, RefusalsAndFailuresKeepFiles) {
         {"read error in a file to pack",  // /proc/self/mem opens, then fails to read at offset 0
          "echo older >arch; head -c 5000 \"$D\"/t >before; vorb -q -f e arch before /proc/self/mem", 254,
          "\nRead error in /proc/self/mem: Input/output error", "arch before", "test $(cat arch) = older"},
-        {"block size that cannot be allocated",
-         "cp \"$D\"/maxblock arch; echo member >m; ulimit -v 400000; vorb d arch; echo \" $?\"; vorb -q -b 127 e new"
-         " m",
-         254, B + "\nNot enough memory for the archive's block size of 134217727 254\n\nNot enough memory for the "
-                  "block size",
-         "arch m", "", !asan},
     });
+}
+
+TEST(Cli, BlockSizeThatCannotBeAllocated) {
+    run_cases({{"no archive, no member, no temporary",
+                "cp \"$D\"/maxblock arch; echo member >m; ulimit -v 400000; vorb d arch; echo \" $?\"; vorb -q -b 127"
+                " e new m",
+                254, B + "\nNot enough memory for the archive's block size of 134217727 254\n\nNot enough memory for"
+                         " the block size",
+                "arch m", "", !asan}});
 }
 
 // Many small blocks through every thread count: the case the thread
