@@ -33,6 +33,7 @@ constexpr bool asan = true;  // needs more address space than a memory limit lea
 constexpr bool asan = false;
 #endif
 
+// The banner and the usage text as the program prints them.
 const std::string B = "Vorb v0.30beta\tblock-sorting file archiver";
 const std::string U = "\nCall format:\nvorb [e|d] <arch> [<file1> ...]\nDefault block size = 4Mb";
 const std::string H = "21766f726200004000";  // an archive's first bytes at 4 MiB blocks, in hex
