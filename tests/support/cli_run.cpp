@@ -35,10 +35,6 @@ std::string shell_quote(const std::string& s) {
     return q + "'";
 }
 
-CliResult run_vorb(const ScratchDir& dir, const std::vector<std::string>& args) {
-    return run_vorb_after(dir, "true", args);
-}
-
 namespace {
 
 CliResult run_shell(const std::string& cmd) {
@@ -55,15 +51,15 @@ CliResult run_shell(const std::string& cmd) {
 
 }  // namespace
 
-CliResult run_vorb_after(const ScratchDir& dir, const std::string& setup, const std::vector<std::string>& args) {
-    std::string cmd = "cd " + shell_quote(dir.path) + " && " + setup + " && exec " + shell_quote(VORB_BIN);
+CliResult run_vorb(const ScratchDir& dir, const std::vector<std::string>& args) {
+    std::string cmd = "cd " + shell_quote(dir.path) + " && exec " + shell_quote(VORB_BIN);
     for (const std::string& a : args) cmd += " " + shell_quote(a);
     return run_shell(cmd + " </dev/null");
 }
 
 CliResult run_script(const ScratchDir& dir, const std::string& script) {
-    return run_shell("cd " + shell_quote(dir.path) + " && vorb() { " + shell_quote(VORB_BIN) + " \"$@\"; } && {\n" +
-                     script + "\n} </dev/null");
+    return run_shell("cd " + shell_quote(dir.path) + " && VORB=" + shell_quote(VORB_BIN) +
+                     " && export VORB && vorb() { \"$VORB\" \"$@\"; } && {\n" + script + "\n} </dev/null");
 }
 
 std::vector<uint8_t> read_file(const std::string& path) {

@@ -22,11 +22,10 @@ struct ScratchDir {
 
 // Runs vorb with args (each shell-quoted) inside dir, standard input empty.
 CliResult run_vorb(const ScratchDir& dir, const std::vector<std::string>& args);
-// The same after the shell commands in setup (limits, traps) have run.
-CliResult run_vorb_after(const ScratchDir& dir, const std::string& setup, const std::vector<std::string>& args);
-// Runs a shell script in dir in which "vorb" is the program, standard input
-// empty unless the script redirects it: pipes, redirections and several runs.
-// output is standard output; the script sends standard error there if wanted.
+// Runs a shell script in dir in which "vorb" is the program (and $VORB its
+// path), standard input empty unless the script redirects it: pipes,
+// redirections, limits and several runs. output is standard output; the
+// script sends standard error there if wanted.
 CliResult run_script(const ScratchDir& dir, const std::string& script);
 // Quotes s for the shell.
 std::string shell_quote(const std::string& s);
