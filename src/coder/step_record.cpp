@@ -2,21 +2,44 @@
 
 namespace {
 
-// The interval steps of one area.
+// The interval steps of one area. The ordered pass is little else, so the
+// coder's registers stay in locals and the usual way bytes settle (top bytes
+// equal, range wide again after the shift) is handled here; only a cut
+// interval goes to rc_normalize.
 void replay_area(RangeCoder& rc, const uint16_t* w, const uint16_t* end) {
+    uint32_t low = rc.low, range = rc.range;
     while (w < end) {
         const uint32_t x = *w++;
+        uint32_t unit, cum, freq;
         if (x < step_table_tag) [[likely]] {
             const uint32_t p = x & (prob_one - 1);
-            const bool second = x >> 12;
-            rc.range >>= 12;
-            rc_encode(rc, second ? p : 0, second ? prob_one - p : p);
+            const uint32_t mask = 0u - (x >> 12);
+            unit = range >> 12;
+            cum = p & mask;
+            freq = p ^ ((p ^ (prob_one - p)) & mask);
         } else {
-            rc.range /= x & ~uint32_t{step_table_tag};
-            rc_encode(rc, w[0], w[1]);
+            unit = range / (x & ~uint32_t{step_table_tag});
+            cum = w[0];
+            freq = w[1];
             w += 2;
         }
+        low += cum * unit;
+        range = freq * unit;
+        if (((low ^ (low + range)) >= (1u << 24)) & (range >= 0x4000)) [[likely]]
+            continue;
+        while ((low ^ (low + range)) < (1u << 24)) {
+            put_byte(*rc.out, static_cast<uint8_t>(low >> 24));
+            low <<= 8;
+            range <<= 8;
+        }
+        if (range < 0x4000) {
+            rc_normalize(rc, low, range);
+            low = rc.low;
+            range = rc.range;
+        }
     }
+    rc.low = low;
+    rc.range = range;
 }
 
 }  // namespace
