@@ -392,7 +392,7 @@ TEST(Threads, SmallBlocksThroughThePipelines) {
     write_file(dir / "g", random_bytes(8, 1048576 + 1));
     ASSERT_EQ(run_vorb(dir, {"-q", "-t2", "-b1", "-i", "e", "indexed", "f", "g"}).status, 0);
     Bytes first;
-    for (const char* threads : {"-t1", "-t2", "-t4"}) {
+    for (const char* threads : {"-t1", "-t2", "-t3", "-t4"}) {
         SCOPED_TRACE(threads);
         ScratchDir out;
         ASSERT_EQ(run_vorb(dir, {"-q", threads, "-b1", "e", out / "arch", "f", "g"}).status, 0);
