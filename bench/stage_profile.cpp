@@ -3,8 +3,13 @@
 //
 // usage: stage_profile REPEATS FILE...
 // Stages: the forward sort; distance coding with the models and the range
-// coder (one member stream, as packing codes it); number decoding (the
-// mirror: range decoder, models and distance decoder); the inverse walk.
+// coder (one member stream, as a single thread packs it); the same split as
+// several threads pack it: distance coding and the models recording each
+// block's steps (the sorting worker's share), then the ordered pass that
+// replays them on the range coder (a ceiling for any number of threads);
+// number decoding (the mirror: range decoder, models and distance decoder);
+// the inverse walk. "recorded" is the share of blocks' steps that fit in
+// their block's free buffer; the rest is coded in the ordered pass.
 // Each stage's time is the CPU time of this thread (so that other programs
 // on a shared machine weigh less), the best of REPEATS passes over the whole
 // file; every pass checks that the bytes come back.
@@ -50,7 +55,8 @@ struct Block {
 };
 
 struct Times {
-    double sort = 1e30, code = 1e30, decode = 1e30, invert = 1e30;
+    double sort = 1e30, code = 1e30, record = 1e30, replay = 1e30, decode = 1e30, invert = 1e30;
+    double recorded = 0;  // share of the numbers' steps recorded
 };
 
 // One pass over the file; false when a stage fails or the bytes differ.
@@ -58,7 +64,7 @@ bool one_pass(Sorter& sorter, const std::vector<uint8_t>& file, Times& best, siz
     std::vector<uint8_t> work(front_guard + block_size + 1, 0);
     std::vector<int32_t> index(block_size + 1), scratch(block_size + 1);
     std::vector<Block> blocks;
-    double sort = 0, code = 0, decode = 0, invert = 0;
+    double sort = 0, code = 0, record = 0, replay = 0, decode = 0, invert = 0;
 
     for (size_t at = 0; at < file.size(); at += block_size) {
         const int32_t n = static_cast<int32_t>(std::min<size_t>(block_size, file.size() - at));
@@ -95,6 +101,35 @@ bool one_pass(Sorter& sorter, const std::vector<uint8_t>& file, Times& best, siz
     code = seconds_since(t0);
     packed = stream.size();
 
+    // The same stream, split as the worker threads and the ordered pass split it.
+    std::vector<uint8_t> split_stream;
+    sink.drain = append;
+    sink.ctx = &split_stream;
+    sink.pos = 0;
+    sink.drained = 0;
+    enc.rc.out = &sink;
+    rc_start(enc.rc);
+    BlockSteps steps;
+    std::vector<uint8_t> t_copy(block_size);
+    size_t recorded_bytes = 0;
+    for (const Block& b : blocks) {
+        const int32_t n = static_cast<int32_t>(b.t.size());
+        std::memcpy(t_copy.data(), b.t.data(), b.t.size());
+        t0 = Clock::now();
+        steps_prepare(steps, t_copy.data(), n, b.primary, scratch.data());
+        steps_record(steps, scratch.data(), static_cast<size_t>(n) + 1);
+        record += seconds_since(t0);
+        // How far into the block the record reaches.
+        recorded_bytes += steps.dc.stage == dc_stage_done ? static_cast<size_t>(n)
+                          : steps.dc.stage == dc_stage_runs ? static_cast<size_t>(steps.dc.pos) : 0;
+        t0 = Clock::now();
+        steps_finish(steps, enc);
+        replay += seconds_since(t0);
+        if (steps.dc.stage != dc_stage_done) return false;
+    }
+    code_block(dc, enc, nullptr, 0, 0);
+    flush_out(sink);
+    if (split_stream != stream) return false;
     ByteIn in;
     byte_in_from_memory(in, stream.data(), stream.size());
     NumberCoder dec;
@@ -121,6 +156,9 @@ bool one_pass(Sorter& sorter, const std::vector<uint8_t>& file, Times& best, siz
     if (at != file.size()) return false;
     best.sort = std::min(best.sort, sort);
     best.code = std::min(best.code, code);
+    best.record = std::min(best.record, record);
+    best.replay = std::min(best.replay, replay);
+    best.recorded = static_cast<double>(recorded_bytes) / static_cast<double>(file.size());
     best.decode = std::min(best.decode, decode);
     best.invert = std::min(best.invert, invert);
     return true;
@@ -136,8 +174,9 @@ int main(int argc, char** argv) {
     const int repeats = std::max(1, std::atoi(argv[1]));
     Sorter* sorter = sorter_create();
     if (!sorter) return 1;
-    std::printf("| input | MB | bits/byte | sort MB/s | distance + model + range coding MB/s | number decoding MB/s "
-                "| inverse walk MB/s |\n|---|---:|---:|---:|---:|---:|---:|\n");
+    std::printf("| input | MB | bits/byte | sort MB/s | distance + model + range coding MB/s "
+                "| worker: distance + model, recorded MB/s | recorded | ordered pass (replay) MB/s "
+                "| number decoding MB/s | inverse walk MB/s |\n|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (int i = 2; i < argc; i++) {
         std::ifstream f(argv[i], std::ios::binary | std::ios::ate);
         std::vector<uint8_t> file(f ? static_cast<size_t>(f.tellg()) : 0);
@@ -155,9 +194,10 @@ int main(int argc, char** argv) {
             }
         const double mb = static_cast<double>(file.size()) / 1e6;
         const std::string name = std::strrchr(argv[i], '/') ? std::strrchr(argv[i], '/') + 1 : argv[i];
-        std::printf("| %s | %.1f | %.3f | %.1f | %.1f | %.1f | %.1f |\n", name.c_str(), mb,
+        std::printf("| %s | %.1f | %.3f | %.1f | %.1f | %.1f | %.0f %% | %.1f | %.1f | %.1f |\n", name.c_str(), mb,
                     8.0 * static_cast<double>(packed) / static_cast<double>(file.size()), mb / best.sort,
-                    mb / best.code, mb / best.decode, mb / best.invert);
+                    mb / best.code, mb / best.record, 100 * best.recorded, mb / best.replay, mb / best.decode,
+                    mb / best.invert);
         std::fflush(stdout);
     }
     sorter_destroy(sorter);

@@ -114,6 +114,51 @@ TEST(DistanceDecoder, RebuildsWhatWasCoded) {
     round_trip(blocks);
 }
 
+TEST(DistanceCoder, RecordedBlocksCodeAsCodingAtOnce) {
+    // Transformed corpus blocks and incompressible ones, one member stream,
+    // each block recorded in a work area as large as the packer's, one that
+    // ends part way through the distances, and one with no room past them;
+    // replayed and finished, they leave the same registers as code_block.
+    auto sorter = make_sorter();
+    std::vector<ForwardResult> blocks;
+    const std::vector<CorpusBlock> corpus = corpus_blocks(1 << 17);
+    for (size_t i = 0; i < corpus.size(); i += corpus.size() / 6 + 1) blocks.push_back(run_forward(*sorter, corpus[i].bytes));
+    std::mt19937 rng(5);
+    blocks.push_back({true, random_block(rng, 100000, 256, 0), 7, ""});
+    blocks.push_back({true, Bytes(5000, 9), 0, ""});
+    NumberCoder direct, split;
+    MemoryOut md, ms;
+    start_packing(direct, md);
+    start_packing(split, ms);
+    DistanceCoder dc;
+    int whole = 0, part = 0;
+    for (const ForwardResult& f : blocks) {
+        ASSERT_TRUE(f.ok);
+        const int32_t n = static_cast<int32_t>(f.transformed.size());
+        std::vector<int32_t> distance(f.transformed.size() + 1), work(distance.size());
+        dc.distance = distance.data();
+        for (int room = 0; room < 3; room++) {
+            SCOPED_TRACE(room);
+            code_block(dc, direct, f.transformed.data(), n, f.primary);
+            BlockSteps b;
+            steps_prepare(b, f.transformed.data(), n, f.primary, work.data());
+            const size_t runs = static_cast<size_t>(b.dc.run_count);
+            const size_t entries[] = {work.size(), runs + (work.size() - runs) / 16, runs};
+            steps_record(b, work.data(), entries[room]);
+            whole += b.dc.stage == dc_stage_done;
+            part += b.dc.stage == dc_stage_runs && b.dc.pos > 0;
+            steps_finish(b, split);
+            ASSERT_EQ(split.rc.low, direct.rc.low);
+            ASSERT_EQ(split.rc.range, direct.rc.range);
+        }
+    }
+    EXPECT_GE(whole, 4);  // the text blocks and the run, at the packer's size
+    EXPECT_GE(part, 8);
+    code_block(dc, direct, nullptr, 0, 0);
+    code_block(dc, split, nullptr, 0, 0);
+    EXPECT_EQ(memory_out_bytes(ms), memory_out_bytes(md));
+}
+
 // Codes a hand-made number sequence as if it were a block stream.
 Bytes stream_of(const std::vector<TracedNumber>& numbers) {
     NumberCoder enc;

@@ -1,18 +1,22 @@
 #include "archive/pack.h"
 
+#include <cstring>
+
 #include "dc/block_buffers.h"
 #include "dc/block_code.h"
 #include "sort/forward.h"
 #include "sort/sorter.h"
 
-// One block in flight: its own buffers and sorter, so blocks sort in parallel.
+// One block in flight: its own buffers, sorter and models, so blocks sort
+// and run their models in parallel.
 struct PackSlot {
     BlockBuffers buffers;
     Sorter* sorter = nullptr;
     ProgressSink progress;
     int32_t n = 0;
-    int32_t primary = 0;
     bool sorted = false;
+    bool record = false;  // on a worker: record the block's steps after the sort
+    BlockSteps steps;
     Job job;
     ~PackSlot() {
         release_buffers(buffers);
@@ -25,9 +29,18 @@ Packer::~Packer() { pipeline_stop(pipe); }
 
 namespace {
 
+// Sorts the slot's block and scans it for distance coding. The sort leaves
+// the transformed bytes at the start of the index buffer; they move to the
+// block buffer (whose bytes are no longer needed), so the index buffer holds
+// the run distances and, on a worker, the step record.
 void sort_slot(void* ctx) {
     PackSlot& s = *static_cast<PackSlot*>(ctx);
-    s.sorted = forward_transform(*s.sorter, s.buffers.block_start, s.n, s.buffers.index, s.progress, s.primary);
+    int32_t primary = 0;
+    s.sorted = forward_transform(*s.sorter, s.buffers.block_start, s.n, s.buffers.index, s.progress, primary);
+    if (!s.sorted) return;
+    std::memcpy(s.buffers.block_start, s.buffers.index, static_cast<size_t>(s.n));
+    steps_prepare(s.steps, s.buffers.block_start, s.n, primary, s.buffers.index);
+    if (s.record) steps_record(s.steps, s.buffers.index, static_cast<size_t>(s.buffers.block_size) + 1);
 }
 
 // The coder's state before the next block, for the index.
@@ -38,7 +51,7 @@ void note_block(const Packer& p, MemberRecord* record, uint64_t stream_start, in
 // Codes the oldest block in flight, in file order, once its sort is done.
 // This is where each block's place in the stream is known.
 Status code_oldest(Packer& p, ProgressSink progress, MemberStats& stats, MemberRecord* record, uint64_t stream_start) {
-    const PackSlot& s = *static_cast<const PackSlot*>(pipeline_retire_oldest(p.pipe)->ctx);
+    PackSlot& s = *static_cast<PackSlot*>(pipeline_retire_oldest(p.pipe)->ctx);
     VORB_CHECK(s.sorted, Status::out_of_memory);
     if (pool_is_threaded(p.pipe.pool)) {
         // Worker threads print nothing; the coder shows each block when it is done.
@@ -47,7 +60,7 @@ Status code_oldest(Packer& p, ProgressSink progress, MemberStats& stats, MemberR
         progress_put(progress, 'W');
     }
     note_block(p, record, stream_start, s.n);
-    code_block(*p.dc, *p.nc, reinterpret_cast<const uint8_t*>(s.buffers.index), s.n, s.primary);
+    steps_finish(s.steps, *p.nc);
     stats.blocks++;
     stats.unpacked += static_cast<uint64_t>(s.n);
     return Status::ok;
@@ -74,15 +87,15 @@ Status packer_init(Packer& p, uint32_t block_size, int threads) {
     for (int i = 0; i < threads; i++) {
         auto slot = std::make_unique<PackSlot>();
         slot->sorter = sorter_create();
-        // The coder's distance array lives with the first slot: one thread
-        // then uses exactly the three buffers of a block.
-        if (!slot->sorter || !setup_buffers(slot->buffers, block_size, i == 0)) return Status::out_of_memory;
+        // Each slot codes its block in its own buffers: no distance array.
+        if (!slot->sorter || !setup_buffers(slot->buffers, block_size, false)) return Status::out_of_memory;
+        // Workers record steps; a lone thread codes at once, as recording would only add work.
+        slot->record = threads > 1;
         slot->job.run = sort_slot;
         slot->job.ctx = slot.get();
         jobs.push_back(&slot->job);
         p.slots.push_back(std::move(slot));
     }
-    p.dc->distance = p.slots[0]->buffers.distance;
     p.nc->rc.mode = rc_mode_pack;
     pipeline_start(p.pipe, jobs, threads == 1 ? 0 : threads);
     return Status::ok;
@@ -92,8 +105,8 @@ uint64_t packer_memory(uint32_t block_size, int threads) {
     // A sort adds two bits per block byte (final and member marks) for blocks that repeat.
     const uint64_t per_sort = sizeof(PackSlot) + sizeof(Sorter) + (static_cast<uint64_t>(block_size) + 63) / 64 * 16;
     const uint64_t t = static_cast<uint64_t>(threads);
-    return buffer_bytes(block_size, true) + (t - 1) * buffer_bytes(block_size, false) + t * per_sort +
-           sizeof(DistanceCoder) + sizeof(NumberCoder) + sizeof(Packer);
+    return t * (buffer_bytes(block_size, false) + per_sort) + sizeof(DistanceCoder) + sizeof(NumberCoder) +
+           sizeof(Packer);
 }
 
 Status pack_member(Packer& p, MemberInput in, ByteOut& out, ProgressSink progress, MemberStats& stats,

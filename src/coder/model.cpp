@@ -2,21 +2,9 @@
 
 #include <cstring>
 
+#include "coder/number_encode.h"
+
 namespace {
-
-constexpr uint32_t prob_one = 4096;
-
-inline int bit_length(uint32_t v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
-
-inline void adapt_first(uint16_t& p, int shift) { p = static_cast<uint16_t>(p + ((prob_one - p) >> shift)); }
-inline void adapt_second(uint16_t& p, int shift) { p = static_cast<uint16_t>(p - (p >> shift)); }
-
-// The interval of either outcome chosen by selects, not a branch: the bits
-// of large numbers are close to coin flips.
-inline void encode_decision(RangeCoder& rc, uint32_t p, bool second) {
-    rc.range >>= 12;
-    rc_encode(rc, second ? p : 0, second ? prob_one - p : p);
-}
 
 // Returns true for the second outcome.
 inline bool decode_decision(RangeCoder& rc, uint32_t p) {
@@ -73,14 +61,6 @@ inline bool decode_bit(RangeCoder& rc, Interval& iv, uint32_t p) {
     return second != 0;
 }
 
-// adapt_first or adapt_second, chosen by the outcome without a branch.
-inline void adapt_either(uint16_t& p, int shift, bool second) {
-    const uint32_t mask = 0u - static_cast<uint32_t>(second);
-    const uint32_t up = (prob_one - p) >> shift;
-    const uint32_t down = p >> shift;
-    p = static_cast<uint16_t>(p + (up & ~mask) - (down & mask));
-}
-
 }  // namespace
 
 void update_freq(uint16_t* t, int slot, int shift) {
@@ -127,43 +107,7 @@ void reset_models(ModelSet& m) {
 }
 
 void encode_number(NumberCoder& nc, uint32_t value, uint8_t symbol, uint8_t kind) {
-    if (nc.trace.fn) nc.trace.fn(nc.trace.ctx, value, symbol, kind);
-    ModelSet& m = nc.models;
-    RangeCoder& rc = nc.rc;
-    const Contexts x = select_contexts(m, symbol, kind);
-    SymbolRecord& r = x.r;
-    const int s = x.s;
-    uint16_t *sf = x.sf, *sq = x.sq, *pf = x.pf, *pq = x.pq;
-
-    const int len = bit_length(value);
-    const int c = len >= 4 ? len - 3 : 0;
-    for (int k = 0; k < c; k++) {
-        encode_decision(rc, (sq[k] + pq[k]) >> 1, true);
-        adapt_second(sq[k], m.shared_length_shift);
-        adapt_second(pq[k], m.symbol_length_shift);
-    }
-    encode_decision(rc, (sq[c] + pq[c]) >> 1, false);
-    adapt_first(sq[c], m.shared_length_shift);
-    adapt_first(pq[c], m.symbol_length_shift);
-
-    if (len <= 3) {
-        const int j = static_cast<int>(value) + 1;
-        const uint32_t total = sf[0] + pf[0];
-        uint32_t cum = 0;
-        for (int slot = 1; slot < j; slot++) cum += sf[slot] + pf[slot];
-        rc.range /= total;
-        rc_encode(rc, cum, sf[j] + pf[j]);
-        update_freq(sf, j, m.shared_freq_shift);
-        update_freq(pf, j, m.symbol_freq_shift);
-    } else {
-        uint16_t* w = m.long_bit_prob[len - 3];
-        for (int k = 0; k <= len - 2; k++) {
-            const bool one = (value >> k) & 1;
-            encode_decision(rc, w[k], one);
-            adapt_either(w[k], 8, one);
-        }
-    }
-    r.length_state = static_cast<uint8_t>((s + len) >> 1);
+    encode_number_to(nc.models, nc, value, symbol, kind);
 }
 
 Status decode_number(NumberCoder& nc, uint8_t symbol, uint8_t kind, uint32_t& value) {

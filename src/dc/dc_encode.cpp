@@ -28,12 +28,20 @@ inline int find_in_list(const uint8_t* list, uint8_t x) {
 
 }  // namespace
 
-void dc_begin_block(DistanceCoder& dc, NumberCoder& nc, int32_t n) {
-    encode_number(nc, static_cast<uint32_t>(n), 0, 0);
+void dc_scan_block(DistanceCoder& dc, const uint8_t* t, int32_t n) {
     std::memset(dc.last_pos, 0xFF, sizeof dc.last_pos);
-    if (n > 0) std::memset(dc.distance, 0xFF, static_cast<size_t>(n) * sizeof dc.distance[0]);
     dc.symbol_count = 0;
     dc.prev_symbol = -1;
+    dc.run_count = 0;
+    dc.stage = dc_stage_length;
+    dc.item = 0;
+    dc.pos = 0;
+    for (int32_t j = 0; j < n; j++) dc_note_symbol(dc, t[j], j);
+    // The run of the i-th most recent value has i distinct values after it.
+    for (int i = 0; i < dc.symbol_count; i++) {
+        const uint8_t x = dc.mtf_list[i];
+        dc.distance[dc.last_run[x]] = n - dc.last_pos[x] - i - 1;
+    }
 }
 
 void dc_note_new_run(DistanceCoder& dc, uint8_t x, int32_t pos) {
@@ -51,34 +59,11 @@ void dc_note_new_run(DistanceCoder& dc, uint8_t x, int32_t pos) {
         dc.symbol_count++;
     } else {
         k = find_in_list(dc.mtf_list, x);  // index 0 holds prev_symbol, which differs from x
-        dc.distance[dc.last_pos[x]] = pos - dc.last_pos[x] - k - 1;
+        dc.distance[dc.last_run[x]] = pos - dc.last_pos[x] - k - 1;
     }
     std::memmove(dc.mtf_list + 1, dc.mtf_list, static_cast<size_t>(k));
     dc.mtf_list[0] = x;
     dc.prev_symbol = x;
     dc.last_pos[x] = pos;
-}
-
-void dc_emit(DistanceCoder& dc, NumberCoder& nc, const uint8_t* t, int32_t n) {
-    int a = 0;
-    for (int i = 0; i < dc.symbol_count; i++) {
-        const uint8_t x = dc.sorted_symbols[i];
-        encode_number(nc, static_cast<uint8_t>(x - a), 0, 1);
-        encode_number(nc, static_cast<uint32_t>(dc.first_pos[x]), x, 0);
-        // The run of the i-th most recent value has i distinct values after it.
-        const int32_t last = dc.last_pos[dc.mtf_list[i]];
-        dc.distance[last] = n - last - i - 1;
-        a = x;
-    }
-    encode_number(nc, 0, 0, 1);
-
-    uint8_t flag = 0;
-    for (int32_t p = 0; p < n; p++) {
-        if (dc.distance[p] < 0) {
-            flag = 1;
-        } else {
-            encode_number(nc, static_cast<uint32_t>(dc.distance[p]), t[p], flag);
-            flag = 0;
-        }
-    }
+    dc.last_run[x] = dc.run_count++;
 }
