@@ -4,13 +4,13 @@
 
 #include "../fuzz/memory_io.h"
 
-Bytes pack_members(const std::vector<std::pair<std::string, Bytes>>& members, uint32_t block_size) {
+Bytes pack_members(const Members& members, uint32_t block_size, int threads, size_t piece) {
     VectorWriter out;
-    const vorb_pack_options opt{block_size, 1, 0};
+    const vorb_pack_options opt{block_size, threads, 0};
     vorb_writer* w = vorb_writer_create(vector_write, &out, &opt, nullptr);
     EXPECT_EQ(vorb_writer_begin(w, static_cast<unsigned>(members.size())), VORB_OK);
     for (const auto& [name, data] : members) {
-        MemoryReader r{data.data(), data.size()};
+        MemoryReader r{data.data(), data.size(), 0, piece};
         EXPECT_EQ(vorb_writer_add_member(w, name.c_str(), memory_read, &r, nullptr, nullptr, nullptr, nullptr), VORB_OK);
     }
     EXPECT_EQ(vorb_writer_finish(w), VORB_OK);

@@ -8,8 +8,10 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// What the library's writer gives for the members, on one thread.
-Bytes pack_members(const std::vector<std::pair<std::string, Bytes>>& members, uint32_t block_size = 4194304);
+using Members = std::vector<std::pair<std::string, Bytes>>;
+// What the library's writer gives for the members, reading each in pieces
+// of at most piece bytes (0: whole).
+Bytes pack_members(const Members& members, uint32_t block_size = 4194304, int threads = 1, size_t piece = 0);
 // The block stream the writer gives for one member's content.
 Bytes member_stream(const Bytes& content, uint32_t block_size = 4194304);
 
