@@ -1,11 +1,13 @@
-// Distance coder and decoder: the exact numbers coded for known blocks, the
-// decoder rebuilding whatever the coder was given and rejecting what it never writes.
+// Distance coder and decoder: the numbers coded for the worked example, and
+// the decoder against a plain one on damaged streams (what it rejects is
+// pinned by the hardening tests, the way back by every round trip).
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "dc/block_code.h"
 #include "dc/dc_decode.h"
+#include "support/cli_run.h"
 #include "support/memory_stream.h"
 #include "support/sort_harness.h"
 
@@ -41,123 +43,9 @@ TEST(DistanceCoder, KnownBlocksGiveKnownNumbers) {
           {3, 0, 1}, {0, ch('s'), 0}, {0, 0, 1}, {0, ch('s'), 0}, {6, ch('m'), 0}, {2, ch('s'), 0},
           {0, ch('p'), 0}, {0, ch('i'), 0}, {3, ch('p'), 0}, {1, ch('i'), 0}, {1, ch('s'), 1},
           {0, ch('i'), 1}, {1, 0, 0}}},
-        {{ch('x')}, 0, {{1, 0, 0}, {120, 0, 1}, {0, ch('x'), 0}, {0, 0, 1}, {0, ch('x'), 0}, {0, 0, 0}}},
-        // n copies of one byte: one distance, with the run flag.
-        {Bytes(5, 7), 4, {{5, 0, 0}, {7, 0, 1}, {0, 7, 0}, {0, 0, 1}, {0, 7, 1}, {4, 0, 0}}},
-        // Byte 0 present: the first delta is 0 and the set goes on.
-        {{0, ch('a'), ch('b'), 0}, 2,
-         {{4, 0, 0}, {0, 0, 1}, {0, 0, 0}, {97, 0, 1}, {1, ch('a'), 0}, {1, 0, 1}, {2, ch('b'), 0}, {0, 0, 1},
-          {0, 0, 0}, {0, ch('a'), 0}, {0, ch('b'), 0}, {0, 0, 0}, {2, 0, 0}}},
         {{}, 0, {{0, 0, 0}}},  // the end marker alone
     };
     for (const auto& c : cases) EXPECT_EQ(trace_block(c.block, c.primary), c.numbers) << c.block.size();
-}
-
-// Packs the blocks as one member stream, then decodes them back.
-void round_trip(const std::vector<Bytes>& blocks) {
-    NumberCoder enc;
-    MemoryOut m;
-    start_packing(enc, m);
-    DistanceCoder dc;
-    size_t largest = 1;
-    for (const Bytes& b : blocks) largest = std::max(largest, b.size());
-    std::vector<int32_t> distance(largest + 1);
-    dc.distance = distance.data();
-    for (const Bytes& b : blocks) code_block(dc, enc, b.data(), static_cast<int32_t>(b.size()), 0);
-    code_block(dc, enc, nullptr, 0, 0);
-    const Bytes& stream = memory_out_bytes(m);
-
-    ByteIn in;
-    byte_in_from_memory(in, stream.data(), stream.size());
-    NumberCoder dec;
-    start_unpacking(dec, in);
-    DistanceDecoder dd;
-    Bytes buffer(largest);
-    for (const Bytes& b : blocks) {
-        reset_models(dec.models);
-        int32_t n = -1;
-        ASSERT_EQ(dc_decode(dd, dec, buffer.data(), static_cast<uint32_t>(largest), n), Status::ok);
-        ASSERT_EQ(n, static_cast<int32_t>(b.size()));
-        ASSERT_TRUE(std::equal(b.begin(), b.end(), buffer.begin()));
-        uint32_t primary = 1;
-        ASSERT_EQ(decode_number(dec, 0, 0, primary), Status::ok);
-        EXPECT_EQ(primary, 0u);
-    }
-    reset_models(dec.models);
-    int32_t n = -1;
-    ASSERT_EQ(dc_decode(dd, dec, buffer.data(), static_cast<uint32_t>(largest), n), Status::ok);
-    EXPECT_EQ(n, 0);
-    EXPECT_EQ(bytes_in(in), stream.size());
-}
-
-Bytes random_block(std::mt19937& rng, size_t n, unsigned alphabet, unsigned run_chance) {
-    Bytes b(n);
-    uint8_t prev = 0;
-    for (auto& x : b) {
-        x = rng() % 100 < run_chance ? prev : static_cast<uint8_t>(rng() % alphabet);
-        prev = x;
-    }
-    return b;
-}
-
-TEST(DistanceDecoder, RebuildsWhatWasCoded) {
-    std::mt19937 rng(17);
-    std::vector<Bytes> blocks;
-    for (unsigned alphabet : {1u, 2u, 3u, 5u, 26u, 256u})
-        for (unsigned runs : {0u, 50u, 95u}) blocks.push_back(random_block(rng, 1 + rng() % 5000, alphabet, runs));
-    Bytes all(256);
-    for (int i = 0; i < 256; i++) all[i] = static_cast<uint8_t>(255 - i);
-    blocks.push_back(all);
-    blocks.push_back(Bytes(100000, 0));
-    blocks.push_back(Bytes{200});
-    blocks.push_back(Bytes{0});
-    round_trip(blocks);
-}
-
-// Codes a hand-made number sequence as if it were a block stream.
-Bytes stream_of(const std::vector<TracedNumber>& numbers) {
-    NumberCoder enc;
-    MemoryOut m;
-    start_packing(enc, m);
-    for (const TracedNumber& t : numbers) encode_number(enc, t.value, t.symbol, t.kind);
-    rc_flush(enc.rc);
-    return memory_out_bytes(m);
-}
-
-Status decode_stream(const Bytes& stream, uint32_t max_n) {
-    ByteIn in;
-    byte_in_from_memory(in, stream.data(), stream.size());
-    NumberCoder dec;
-    start_unpacking(dec, in);
-    DistanceDecoder dd;
-    Bytes buffer(max_n);
-    int32_t n = 0;
-    return dc_decode(dd, dec, buffer.data(), max_n, n);
-}
-
-TEST(DistanceDecoder, RejectsStreamsNoCoderWrites) {
-    // Longer than the block size.
-    EXPECT_EQ(decode_stream(stream_of({{9, 0, 0}}), 8), Status::bad_block_length);
-    // A value listed twice (second delta 0 ends the set, so use 256 via wrap: 5 then 256 -> same value).
-    EXPECT_EQ(decode_stream(stream_of({{4, 0, 0}, {5, 0, 1}, {0, 5, 0}, {256, 0, 1}, {1, 5, 0}}), 8),
-              Status::bad_symbol_set);
-    // A first position outside the block.
-    EXPECT_EQ(decode_stream(stream_of({{4, 0, 0}, {5, 0, 1}, {4, 5, 0}, {0, 0, 1}}), 8), Status::bad_symbol_set);
-    // No value starts at position 0.
-    EXPECT_EQ(decode_stream(stream_of({{4, 0, 0}, {5, 0, 1}, {1, 5, 0}, {0, 0, 1}}), 8), Status::bad_run);
-    // Two values share a first position: a run of length 0.
-    EXPECT_EQ(decode_stream(stream_of({{4, 0, 0}, {5, 0, 1}, {0, 5, 0}, {1, 0, 1}, {0, 6, 0}, {0, 0, 1}}), 8),
-              Status::bad_run);
-    // A distance that sends the next run past the block end.
-    EXPECT_EQ(decode_stream(stream_of({{4, 0, 0}, {5, 0, 1}, {0, 5, 0}, {1, 0, 1}, {2, 6, 0}, {0, 0, 1},
-                                       {0, 5, 1}, {5, 6, 0}}),
-                            8),
-              Status::bad_run);
-    // And the well-formed stream of 5 5 6 5 for contrast.
-    EXPECT_EQ(decode_stream(stream_of({{4, 0, 0}, {5, 0, 1}, {0, 5, 0}, {1, 0, 1}, {2, 6, 0}, {0, 0, 1},
-                                       {0, 5, 1}, {0, 6, 0}, {0, 5, 0}}),
-                            8),
-              Status::ok);
 }
 
 // The distance decoder written the plain way, over next positions by value:
@@ -209,7 +97,10 @@ TEST(DistanceDecoder, MatchesThePlainOneOnDamagedStreams) {
     for (int trial = 0; trial < 400; trial++) {
         SCOPED_TRACE(trial);
         const uint32_t max_n = 3000;
-        const Bytes block = random_block(rng, 1 + rng() % max_n, trial % 2 ? 256 : 1 + rng() % 40, rng() % 90);
+        Bytes block = random_bytes(rng(), 1 + rng() % max_n, trial % 2 ? 256 : 1 + rng() % 40);
+        const unsigned runs = rng() % 90;  // chance in a hundred that a byte repeats the one before
+        for (size_t i = 1; i < block.size(); i++)
+            if (rng() % 100 < runs) block[i] = block[i - 1];
         NumberCoder enc;
         MemoryOut m;
         start_packing(enc, m);
