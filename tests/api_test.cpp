@@ -11,6 +11,8 @@
 #include "../fuzz/memory_io.h"
 #include "support/archive_bytes.h"
 #include "support/cli_run.h"
+#include "support/failing_alloc.h"
+#include "support/sort_harness.h"
 
 namespace {
 
@@ -164,6 +166,36 @@ TEST(Api, CallbacksThatFailOrReadShort) {
     vorb_status st = VORB_OK;
     EXPECT_EQ(vorb_reader_open(&broken, nullptr, &st), nullptr);
     EXPECT_EQ(st, VORB_ERR_READ);
+}
+
+// Each allocation of a member's packing made to fail in turn: the packer
+// says so or gives a stream that unpacks to the member, never a wrong one.
+TEST(Api, EachFailedAllocationIsReportedNotPacked) {
+    Bytes data = repeat_pattern(random_bytes(6, 1000), 1 << 17);
+    data.resize(data.size() - 300);  // repeats through the sort's period runs and copies
+    vorb_packer* p = vorb_packer_create(1 << 17, 1, nullptr);
+    vorb_unpacker* u = vorb_unpacker_create(1 << 17, 1, nullptr);
+    int refused = 0;
+    for (long k = 0;; k++) {
+        MemoryReader in{data.data(), data.size()};
+        VectorWriter stream;
+        fail_allocation(k);
+        const vorb_status st = vorb_pack_member(p, memory_read, &in, vector_write, &stream, nullptr, nullptr, nullptr);
+        const bool none_failed = fail_allocation(-1) >= 0;
+        if (st == VORB_OK) {
+            MemoryReader src{stream.bytes.data(), stream.bytes.size()};
+            VectorWriter out;
+            EXPECT_EQ(vorb_unpack_member(u, memory_read, &src, vector_write, &out, nullptr, nullptr, nullptr), VORB_OK);
+            EXPECT_TRUE(out.bytes == data) << "allocation " << k;
+            if (none_failed) break;
+        } else {
+            EXPECT_EQ(st, VORB_ERR_MEMORY) << "allocation " << k;
+            refused++;
+        }
+    }
+    EXPECT_GT(refused, 2);
+    vorb_packer_free(p);
+    vorb_unpacker_free(u);
 }
 
 TEST(Api, OneMemberStreamAndTheBytesAfterIt) {
