@@ -147,41 +147,37 @@ TEST(SortRepetition, StructuredRunsBlockEndsAndAperiodicBlocks) {
 
 // Large blocks the repetition handling must order without the slower
 // whole-block sort: a full block of the corpus files one after another (they
-// repeat among themselves), and periodic data with and without changed bytes.
-TEST(SortRepetition, LargeBlocksStayOffTheWholeBlockSort) {
+// repeat among themselves), and periodic data with and without changed
+// bytes. The sort's work lives on an explicit stack: they sort on a thread
+// with a small call stack.
+TEST(SortRepetition, LargeBlocksStayOffTheWholeBlockSortAndTheCallStack) {
     Bytes corpus;
     for (const CorpusBlock& b : corpus_blocks(1 << 22)) corpus.insert(corpus.end(), b.bytes.begin(), b.bytes.end());
     ASSERT_GE(corpus.size(), 1u << 22);
     corpus.resize(1u << 22);
     for (const Bytes& block : {corpus, periodic(11, 1000, 256, 1 << 20), periodic(12, 7, 4, 1 << 20),
-                               with_changes(repeat_pattern(bytes_of("ab"), 1 << 20), 3, 20)}) {
+                               with_changes(repeat_pattern(bytes_of("ab"), 1 << 20), 3, 20), fibonacci_word(1 << 18)}) {
         SCOPED_TRACE(::testing::Message() << "block of " << block.size() << " bytes, starting " << int(block[0]));
-        SorterPtr s = make_sorter();
-        matches_oracle(*s, block);
-        EXPECT_EQ(s->counters.context_sort_fallbacks, 0u);
-    }
-}
-
-// The sort's work lives on an explicit stack: deep repetitions sort on a
-// thread with a small call stack.
-TEST(SortRepetition, DeepRepetitionsNeedLittleCallStack) {
-    for (const Bytes& block : {with_changes(repeat_pattern(bytes_of("ab"), 1 << 20), 3, 20),
-                               periodic(11, 1000, 256, 1 << 20), fibonacci_word(1 << 18)}) {
-        std::pair<const Bytes*, ForwardResult> run{&block, {}};
+        struct Run {
+            const Bytes& block;
+            SorterPtr sorter = make_sorter();
+            ForwardResult result;
+        } run{block, make_sorter(), {}};
         pthread_attr_t attr;
         ASSERT_EQ(pthread_attr_init(&attr), 0);
         ASSERT_EQ(pthread_attr_setstacksize(&attr, 128 * 1024), 0);
         pthread_t thread;
         const auto sort = [](void* arg) -> void* {
-            auto* r = static_cast<std::pair<const Bytes*, ForwardResult>*>(arg);
-            r->second = run_forward(*make_sorter(), *r->first);
+            auto* r = static_cast<Run*>(arg);
+            r->result = run_forward(*r->sorter, r->block);
             return nullptr;
         };
         ASSERT_EQ(pthread_create(&thread, &attr, sort, &run), 0);
         pthread_join(thread, nullptr);
         pthread_attr_destroy(&attr);
         const OracleTransform expected = oracle_transform(block);
-        EXPECT_TRUE(run.second.ok && run.second.primary == expected.primary && run.second.transformed == expected.transformed);
+        EXPECT_TRUE(run.result.ok && run.result.primary == expected.primary && run.result.transformed == expected.transformed);
+        EXPECT_EQ(run.sorter->counters.context_sort_fallbacks, 0u);
     }
 }
 
