@@ -155,36 +155,27 @@ TEST(BlockResume, EveryBlockDecodesFromItsRecordedState) {
 
 TEST(BlockResume, AWrongStateIsCaughtOrChangesNothing) {
     const Member m = first_member();
-    // Some lies need not change a decision: low's top bit leaves the register
-    // with the first byte moved, often before a decision depends on it, and
-    // a step uses only range's bits above the 12 the unit drops. Uncaught,
-    // they must give the right bytes.
+    // A byte later or earlier, low's second or lowest bit, range narrower;
+    // then two lies that need not change a decision (a step uses only range's
+    // bits above the 12 the unit drops, and low's top bit often leaves the
+    // register first), which uncaught must give the right bytes.
     const struct {
-        const char* what;
         int64_t written;
         uint32_t low_xor;
         int64_t range;
-        bool harmless;
-    } lies[] = {
-        {"one byte later", 1, 0, 0, false},         {"one byte earlier", -1, 0, 0, false},
-        {"low's second byte", 0, 0x00100000, 0, false}, {"low's lowest bit", 0, 1, 0, false},
-        {"range narrower", 0, 0, -0x01000000, false}, {"range one less", 0, 0, -1, true},
-        {"low's top bit", 0, 0x80000000, 0, true},
-    };
-    for (const auto& lie : lies)
+    } lies[] = {{1, 0, 0}, {-1, 0, 0}, {0, 0x00100000, 0}, {0, 1, 0}, {0, 0, -0x01000000}, {0, 0, -1}, {0, 0x80000000, 0}};
+    for (size_t i = 0; i < std::size(lies); i++)
         for (size_t k = 1; k + 1 < m.blocks.size(); k++) {
             CoderState start = m.blocks[k].start;
-            start.written += static_cast<uint64_t>(lie.written);
-            start.low ^= lie.low_xor;
-            start.range = static_cast<uint32_t>(start.range + lie.range);
+            start.written += static_cast<uint64_t>(lies[i].written);
+            start.low ^= lies[i].low_xor;
+            start.range = static_cast<uint32_t>(start.range + lies[i].range);
             start.low = std::min(start.low, UINT32_MAX - start.range);
             Bytes got;
             CoderState end;
-            const Status st = decode_recorded(m, k, start, got, end);
-            const bool caught = st != Status::ok || !(end == m.blocks[k + 1].start);
-            EXPECT_TRUE(caught || lie.harmless) << lie.what << ", block " << k;
+            const bool caught = decode_recorded(m, k, start, got, end) != Status::ok || !(end == m.blocks[k + 1].start);
             const auto from = sample().members[0].begin() + static_cast<long>(k * m.block_size);
-            EXPECT_TRUE(caught || std::equal(got.begin(), got.end(), from)) << lie.what << ", block " << k;
+            EXPECT_TRUE(caught || (i >= 5 && std::equal(got.begin(), got.end(), from))) << "lie " << i << ", block " << k;
         }
 }
 

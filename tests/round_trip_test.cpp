@@ -46,23 +46,4 @@ TEST(RoundTrip, CorpusTinyFilesEveryByteAndSizesAroundTheBlock) {
     for (const std::string& n : names) EXPECT_TRUE(read_file(out / ("_" + n)) == read_file(dir / n)) << n;
 }
 
-// Archives of another block size than the packer's default unpack: the size
-// comes from the header. Many blocks in flight also check that worker
-// threads give them back in order.
-TEST(RoundTrip, HundredByteBlocksOnOneAndTwoThreads) {
-    const Members members = {{"text", text_like(11, 5000)}, {"empty", {}}, {"exact", random_bytes(4, 300, 5)},  // three blocks
-                             {"one", {42}}, {"tail", random_bytes(3, 101)}};
-    ScratchDir dir;
-    write_file(dir / "arch", pack_members(members, 100));
-    for (const char* threads : {"-t1", "-t2"}) {
-        SCOPED_TRACE(threads);
-        const CliResult r = run_vorb(dir, {threads, "d", "arch"});
-        ASSERT_EQ(r.status, 0) << r.output;
-        // 5000 bytes in 100-byte blocks: fifty "H".
-        EXPECT_NE(r.output.find(">_text: " + std::string(50, 'H') + "\t"), std::string::npos) << r.output;
-        for (const auto& [name, bytes] : members) EXPECT_TRUE(read_file(dir / ("_" + name)) == bytes) << name;
-    }
-    EXPECT_EQ(run_vorb(dir, {"t", "arch"}).status, 0);
-}
-
 }  // namespace
