@@ -8,11 +8,8 @@
 
 using Bytes = std::vector<uint8_t>;
 
-using Members = std::vector<std::pair<std::string, Bytes>>;
-// What the library's writer gives for the members, reading each in pieces
-// of at most piece bytes (0: whole).
-Bytes pack_members(const Members& members, uint32_t block_size = 4194304, int threads = 1, size_t piece = 0);
-// The block stream the writer gives for one member's content.
+// The block stream the writer gives for one member's content (archives of
+// members named m0, m1, ...: fuzz_round_trip::pack).
 Bytes member_stream(const Bytes& content, uint32_t block_size = 4194304);
 
 // A hand-laid archive: header, then each entry with its stream as given.
