@@ -145,17 +145,25 @@ TEST(Api, CallbacksThatFailOrReadShort) {
 // Each allocation of a member's packing made to fail in turn: the packer
 // says so or gives a stream that unpacks to the member, never a wrong one.
 TEST(Api, EachFailedAllocationIsReportedNotPacked) {
-    Bytes data = repeat_pattern(random_bytes(6, 1000), 1 << 17);
-    data.resize(data.size() - 300);  // repeats through the sort's period runs and copies
-    vorb_packer* p = vorb_packer_create(1 << 17, 1, nullptr);
-    vorb_unpacker* u = vorb_unpacker_create(1 << 17, 1, nullptr);
+    // Runs of "ab" after random letters, whose order the sort finds by
+    // period, and a long repetition it orders by copying.
+    Bytes data = repeat_pattern(random_bytes(7, 1000), 60000), letters = random_bytes(6, 400, 26);
+    for (uint8_t c : letters) {
+        data.push_back('c' + c);
+        data.insert(data.end(), 2 * (20 + c * 7), 'a');
+        for (size_t i = data.size() - 2 * (20 + c * 7); i < data.size(); i += 2) data[i + 1] = 'b';
+    }
+    vorb_unpacker* u = vorb_unpacker_create(1 << 16, 1, nullptr);
     int refused = 0;
     for (long k = 0;; k++) {
+        // A new packer each time: a sorter keeps the tables it has grown.
+        vorb_packer* p = vorb_packer_create(1 << 16, 1, nullptr);
         MemoryReader in{data.data(), data.size()};
         VectorWriter stream;
         fail_allocation(k);
         const vorb_status st = vorb_pack_member(p, memory_read, &in, vector_write, &stream, nullptr, nullptr, nullptr);
         const bool none_failed = fail_allocation(-1) >= 0;
+        vorb_packer_free(p);
         if (st == VORB_OK) {
             MemoryReader src{stream.bytes.data(), stream.bytes.size()};
             VectorWriter out;
@@ -168,7 +176,6 @@ TEST(Api, EachFailedAllocationIsReportedNotPacked) {
         }
     }
     EXPECT_GT(refused, 2);
-    vorb_packer_free(p);
     vorb_unpacker_free(u);
 }
 
