@@ -20,6 +20,8 @@ namespace fuzz_index {
 
 using Bytes = std::vector<uint8_t>;
 
+inline const char* const names[] = {"text", "binary", "empty"};
+
 struct Sample {
     std::vector<Bytes> members;  // present members in order; an absent entry sits after the first
     Bytes archive;
@@ -47,7 +49,6 @@ inline const Sample& sample() {
         const vorb_pack_options opt{100, 1, 1};
         vorb_writer* w = vorb_writer_create(vector_write, &arc, &opt, nullptr);
         FUZZ_REQUIRE(w && vorb_writer_begin(w, 4) == VORB_OK);
-        const char* names[] = {"text", "binary", "empty"};
         for (size_t m = 0; m < 3; m++) {
             MemoryReader r{out.members[m].data(), out.members[m].size()};
             const vorb_file_meta meta{0640, 5, 1000000000};
@@ -69,13 +70,16 @@ inline const Sample& sample() {
 
 // Reads every entry and unpacks every member on threads threads; with
 // plain_intact the archive in front of where the index began is whole.
-// Returns whether the reader found a valid index.
-inline bool read_all(const Bytes& archive, int threads, bool plain_intact) {
+// Returns whether the reader found a valid index; clean, when given, says
+// whether every check passed.
+inline bool read_all(const Bytes& archive, int threads, bool plain_intact, bool* clean = nullptr) {
     const Sample& s = sample();
     MemoryReader mem{archive.data(), archive.size()};
     const vorb_source src{memory_read, memory_read_at, &mem, archive.size()};
     const vorb_unpack_options uo{threads, 0};
     vorb_reader* r = vorb_reader_open(&src, &uo, nullptr);
+    bool ok = r != nullptr;
+    if (clean) *clean = false;
     if (!r) {
         FUZZ_REQUIRE(!plain_intact);
         return false;
@@ -85,7 +89,7 @@ inline bool read_all(const Bytes& archive, int threads, bool plain_intact) {
     const bool indexed = info.flags & VORB_INFO_HAS_INDEX;
     // An index that fails its checks is never used.
     const bool must_unpack = plain_intact && !indexed;
-    if (indexed) (void)vorb_reader_check_archive(r);
+    ok &= indexed && vorb_reader_check_archive(r) == VORB_OK;
     size_t m = 0;
     vorb_entry e;
     vorb_status st;
@@ -95,13 +99,15 @@ inline bool read_all(const Bytes& archive, int threads, bool plain_intact) {
         out.limit = 1 << 20;
         st = vorb_reader_unpack(r, vector_write, &out, nullptr, nullptr, nullptr);
         FUZZ_REQUIRE(m < s.members.size());
-        if (st == VORB_OK) FUZZ_REQUIRE(out.bytes == s.members[m]);
+        if (st == VORB_OK) FUZZ_REQUIRE(out.bytes == s.members[m] && e.name == std::string(names[m]));
         FUZZ_REQUIRE(st == VORB_OK || !must_unpack);
+        ok &= st == VORB_OK;
         m++;
     }
     FUZZ_REQUIRE(st == VORB_END || !must_unpack);
-    if (st == VORB_END) (void)vorb_reader_finish(r);
+    ok &= st == VORB_END && vorb_reader_finish(r) == VORB_OK;
     vorb_reader_free(r);
+    if (clean) *clean = ok;
     return indexed;
 }
 

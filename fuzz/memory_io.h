@@ -14,11 +14,13 @@ struct MemoryReader {
     size_t size = 0;
     size_t at = 0;
     size_t piece = 0;  // largest read handed out; 0: as much as asked
+    size_t fail_at = SIZE_MAX;  // a read from this offset on fails
 };
 
 inline ptrdiff_t memory_read(void* ctx, void* buf, size_t len) {
     MemoryReader& r = *static_cast<MemoryReader*>(ctx);
-    size_t n = std::min(len, r.size - r.at);
+    if (r.at >= r.fail_at) return -1;
+    size_t n = std::min({len, r.size - r.at, r.fail_at - r.at});
     if (r.piece > 0) n = std::min(n, r.piece);
     std::copy_n(r.data + r.at, n, static_cast<uint8_t*>(buf));
     r.at += n;

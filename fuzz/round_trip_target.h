@@ -30,14 +30,17 @@ inline Layout layout_of(uint8_t b, size_t body_size) {
     return Layout{std::max(block_sizes[b & 7], fewest), 1 + (b >> 6)};
 }
 
-inline std::vector<uint8_t> pack(const std::vector<std::vector<uint8_t>>& members, uint32_t block_size) {
+// Members named m0, m1, ... through the writer, each read in pieces of at
+// most piece bytes (0: whole).
+inline std::vector<uint8_t> pack(const std::vector<std::vector<uint8_t>>& members, uint32_t block_size,
+                                 int threads = 1, size_t piece = 0) {
     VectorWriter arc;
-    const vorb_pack_options opt{block_size, 1, 0};
+    const vorb_pack_options opt{block_size, threads, 0};
     vorb_writer* w = vorb_writer_create(vector_write, &arc, &opt, nullptr);
     FUZZ_REQUIRE(w != nullptr);
     FUZZ_REQUIRE(vorb_writer_begin(w, static_cast<unsigned>(members.size())) == VORB_OK);
     for (size_t m = 0; m < members.size(); m++) {
-        MemoryReader r{members[m].data(), members[m].size()};
+        MemoryReader r{members[m].data(), members[m].size(), 0, piece};
         FUZZ_REQUIRE(vorb_writer_add_member(w, ("m" + std::to_string(m)).c_str(), memory_read, &r, nullptr, nullptr,
                                             nullptr, nullptr) == VORB_OK);
     }

@@ -15,6 +15,13 @@
 # MUTANTS_TIMEOUT (seconds per test run, 900), MUTANTS_REV (a commit whose
 # tree and tests to use instead of the working tree: a before figure).
 # Slow (one to two minutes per surviving mutant): not part of the CI run.
+#
+# Faults no test can see are left out: the row an ordered placement writes
+# to when it has just read that very row (the bytes written there are
+# overwritten later), and a compare-cache stretch used from its lowest key
+# (its stored length is a word short of what was compared). The guard size
+# mutant shows only in the sanitizer build (scripts/ci_sanitize.sh), which
+# sees the reads in front of a 64-byte guard.
 set -uo pipefail
 # The whole script is read before it runs: editing it during a run is safe.
 main() {
@@ -51,14 +58,14 @@ src/inverse/decode_block.cpp ::: for (int32_t i = primary + 1; i < n; i++) links
 src/inverse/many_walks.cpp ::: if (written != rows) return Status::bad_transform; ::: (void)0;
 src/sort/forward.cpp ::: deep_work_per_byte = 24; ::: deep_work_per_byte = 2;
 src/sort/forward.cpp ::: if (!sorted && !s.over_budget) return false; ::: (void)0;
-src/sort/forward.cpp ::: if (w < n && j < s.group_start[sym]) ::: if (w < n && j <= s.group_start[sym])
+src/sort/forward.cpp ::: if (w < n && j < s.group_start[sym]) ::: if (w + 1 < n && j < s.group_start[sym])
 src/sort/forward.cpp ::: if (next <= c) index ::: if (next < c) index
 src/sort/bigram.cpp ::: if (c > data[i + 1] && c >= data[i - 1]) { ::: if (c > data[i + 1] && c > data[i - 1]) {
 src/sort/period_run.cpp ::: const bool upward = context_byte(s, brk) > context_byte(s, brk + q); ::: const bool upward = context_byte(s, brk) < context_byte(s, brk + q);
 src/sort/period_run.cpp ::: s.failed = true; ::: s.failed = false;
 src/sort/context_sort.cpp ::: if (sa[i] > 0 && !m.smaller[j]) ::: if (sa[i] > 1 && !m.smaller[j])
 src/sort/help.cpp ::: return ka > kb ? best->high_greater : 1 - best->high_greater; ::: return ka > kb ? 1 - best->high_greater : best->high_greater;
-src/sort/help.cpp ::: e.high_end - e.length < high ::: e.high_end - e.length <= high
+src/sort/help.cpp ::: e.filled && e.distance == distance ::: e.filled && e.distance >= distance
 src/sort/help.cpp ::: const int32_t length = 4 * equal_words - 4; ::: const int32_t length = 4 * equal_words;
 src/sort/period_run.cpp ::: const int32_t agreed = key_depth(key) - 3; ::: const int32_t agreed = key_depth(key) - 2;
 src/sort/help.cpp ::: if (partner < 1 || !is_final(s, partner)) return false; ::: if (partner < 0 || !is_final(s, partner)) return false;

@@ -74,6 +74,8 @@ TEST(HardeningStream, EachCheckStopsTheRunAndKeepsWhatCameBefore) {
         // Found by search: the code lands in the sliver of the interval that
         // the integer division leaves over, beyond every table slot.
         {"frequency search past the total", middle({0x60, 0x0e, 0xf9, 0xf6}), member + "(symbol out of range)"},
+        {"value listed twice (the second delta wraps around)",
+         middle(coded_numbers({{4, 0, 0}, {5, 0, 1}, {0, 5, 0}, {256, 0, 1}, {1, 5, 0}})), member + "(bad symbol set)"},
         {"first position outside the block", middle(coded_numbers({{4, 0, 0}, {5, 0, 1}, {4, 5, 0}, {0, 0, 1}})),
          member + "(bad symbol set)"},
         {"run ending at the current position",

@@ -19,13 +19,9 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 std::vector<Bytes> seeds(const std::string& target) {
-    const fs::path dir = fs::path(__FILE__).parent_path().parent_path() / "fuzz" / "corpus" / target;
-    std::vector<fs::path> paths;
-    for (const auto& e : fs::directory_iterator(dir))
-        if (e.is_regular_file()) paths.push_back(e.path());
-    std::sort(paths.begin(), paths.end());
     std::vector<Bytes> out;
-    for (const fs::path& p : paths) out.push_back(read_file(p.string()));
+    for (const auto& e : fs::directory_iterator(fs::path(__FILE__).parent_path().parent_path() / "fuzz/corpus" / target))
+        out.push_back(read_file(e.path().string()));
     return out;
 }
 

@@ -15,57 +15,41 @@
 
 namespace {
 
-// A pattern of the given period over the given alphabet, repeated to n bytes.
-std::vector<uint8_t> periodic(uint32_t seed, size_t period, unsigned alphabet, size_t n) {
+using Bytes = std::vector<uint8_t>;
+
+Bytes periodic(uint32_t seed, size_t period, unsigned alphabet, size_t n) {
     return repeat_pattern(random_bytes(seed, period, alphabet), n);
 }
 
 // A few bytes replaced at random places.
-std::vector<uint8_t> with_changes(std::vector<uint8_t> v, uint32_t seed, int changes) {
+Bytes with_changes(Bytes v, uint32_t seed, int changes) {
     std::mt19937 rng(seed);
     for (int k = 0; k < changes; ++k) v[rng() % v.size()] = static_cast<uint8_t>(rng());
     return v;
 }
 
-// Random bytes around a block, so that the repetition starts and ends within
-// a few bytes of the block's ends.
-std::vector<uint8_t> framed(const std::vector<uint8_t>& middle, size_t before, size_t after, uint32_t seed) {
-    std::vector<uint8_t> v = random_bytes(seed, before, 256);
-    v.insert(v.end(), middle.begin(), middle.end());
-    const std::vector<uint8_t> tail = random_bytes(seed + 1, after, 256);
-    v.insert(v.end(), tail.begin(), tail.end());
-    return v;
-}
-
 // Periods 1 to 40 and past the depth limit, clean, with changed bytes, and
-// framed so that repetitions meet the block's ends: every way of ordering a
-// repetition.
+// framed by random bytes so that repetitions start and end within a few
+// bytes of the block's ends: every way of ordering a repetition.
 TEST(SortRepetition, PeriodicBlocks) {
     SorterPtr s = make_sorter();
-    ASSERT_TRUE(s);
-    std::vector<size_t> periods;
+    std::vector<size_t> periods = {151, 152, 200, 333, 1000};
     for (size_t p = 1; p <= 40; ++p) periods.push_back(p);
-    for (size_t p : {151, 152, 200, 333, 1000}) periods.push_back(p);
     for (size_t period : periods)
         for (unsigned alphabet : {2u, 4u, 256u}) {
             SCOPED_TRACE(::testing::Message() << "period " << period << " alphabet " << alphabet);
             const uint32_t seed = static_cast<uint32_t>(period * 1000 + alphabet);
-            const size_t n = period >= 151 ? 12 * period : 6000;
-            const std::vector<uint8_t> clean = periodic(seed, period, alphabet, n);
-            if (!matches_oracle(*s, clean)) return;
-            if (!matches_oracle(*s, with_changes(clean, seed, 4))) return;
-            for (size_t edge : {1, 7, 31}) {
-                if (!matches_oracle(*s, framed(clean, edge, 31 - edge, seed))) return;
-                if (!matches_oracle(*s, framed(clean, 32, edge, seed))) return;
-            }
+            const Bytes clean = periodic(seed, period, alphabet, period >= 151 ? 12 * period : 6000);
+            const auto framed = [&](size_t before, size_t after) {
+                Bytes v = random_bytes(seed, before, 256), tail = random_bytes(seed + 1, after, 256);
+                v.insert(v.end(), clean.begin(), clean.end());
+                v.insert(v.end(), tail.begin(), tail.end());
+                return v;
+            };
+            bool ok = matches_oracle(*s, clean) && matches_oracle(*s, with_changes(clean, seed, 4));
+            for (size_t edge : {1, 7, 31}) ok = ok && matches_oracle(*s, framed(edge, 31 - edge)) && matches_oracle(*s, framed(32, edge));
+            if (!ok) return;
         }
-    // A two-byte value repeated with a few changed bytes, as both orders.
-    for (const char* pair : {"ab", "ba"})
-        for (uint32_t seed = 1; seed <= 4; ++seed) {
-            SCOPED_TRACE(pair);
-            if (!matches_oracle(*s, with_changes(repeat_pattern(bytes_of(pair), 20000), seed, 10))) return;
-        }
-
 }
 
 // Mixtures of periodic stretches, copies of earlier bytes and noise over
@@ -73,8 +57,8 @@ TEST(SortRepetition, PeriodicBlocks) {
 // neighbour lies in its own bucket but the neighbours it would copy from are
 // still unsorted (or in the range itself); copying then would be wrong, and
 // the sort must notice and sort the range another way.
-std::vector<uint8_t> structured_repeats(std::mt19937& rng) {
-    std::vector<uint8_t> b;
+Bytes structured_repeats(std::mt19937& rng) {
+    Bytes b;
     const size_t n = 2000 + rng() % 20000;
     const unsigned alphabet = 2 + rng() % 3;
     const bool noisy = rng() % 4 != 0;
@@ -93,9 +77,7 @@ std::vector<uint8_t> structured_repeats(std::mt19937& rng) {
                     for (size_t i = 0; i < len; ++i) b.push_back(b[from + i]);
                 }
                 break;
-            case 2:
-                b.push_back(static_cast<uint8_t>(rng() % alphabet));
-                break;
+            case 2: b.push_back(static_cast<uint8_t>(rng() % alphabet)); break;
             default: {
                 const auto p = random_bytes(rng(), 2 + rng() % 30, alphabet);
                 const size_t reps = 5 + rng() % 40;
@@ -109,29 +91,21 @@ std::vector<uint8_t> structured_repeats(std::mt19937& rng) {
     return b;
 }
 
-TEST(SortRepetition, StructuredRepeatsWithUnsortedNeighbours) {
-    SorterPtr s = make_sorter();
-    ASSERT_TRUE(s);
+// Besides those: runs of a short pattern of random length (the partners a
+// range copies from are spread thinly through a large bucket, so some copies
+// are given up), zeros at the start (contexts tie in the zeros in front of
+// the block), 255 at the end (the sentinel's value), and sequences that
+// repeat everywhere without a period, which defeat every way of copying
+// order and go to the whole-block sort.
+TEST(SortRepetition, StructuredRunsBlockEndsAndAperiodicBlocks) {
+    std::vector<Bytes> blocks = {Bytes(1 << 20, 'x'), Bytes(5000, 0)};
     for (uint32_t seed : {33u, 6u}) {
         std::mt19937 rng(seed);
-        for (int i = 0; i < 60; ++i) {
-            SCOPED_TRACE(::testing::Message() << "seed " << seed << " block " << i);
-            if (!matches_oracle(*s, structured_repeats(rng))) return;
-        }
+        for (int i = 0; i < 60; ++i) blocks.push_back(structured_repeats(rng));
     }
-}
-
-// Runs of a short pattern of random length (the partners a range copies from
-// are spread thinly through a large bucket, so some copies are given up),
-// zeros at the start (contexts tie in the zeros in front of the block),
-// 255 at the end (the sentinel's value), and sequences that repeat everywhere
-// without a period, which defeat every way of copying order and go to the
-// whole-block sort.
-TEST(SortRepetition, RunsBlockEndsAndAperiodicBlocks) {
-    std::vector<std::vector<uint8_t>> blocks = {std::vector<uint8_t>(1 << 20, 'x'), std::vector<uint8_t>(5000, 0)};
     for (uint32_t seed = 1; seed <= 3; ++seed) {
         std::mt19937 rng(seed);
-        std::vector<uint8_t> v;
+        Bytes v;
         while (v.size() < 50000) {
             for (uint32_t k = rng() % 50; k > 0; --k) v.insert(v.end(), {'a', 'b', 'c', 'a', 'b', 'c', 'a', 'b', 'd'});
             v.push_back('x');
@@ -139,7 +113,7 @@ TEST(SortRepetition, RunsBlockEndsAndAperiodicBlocks) {
         blocks.push_back(v);
     }
     for (size_t zeros : {1, 2, 3, 4, 5, 150, 151, 300, 3000}) {
-        std::vector<uint8_t> v(zeros, 0);
+        Bytes v(zeros, 0);
         const auto tail = zeros == 3000 ? periodic(5, 3, 256, 3000) : random_bytes(uint32_t(zeros), 2000, 4);
         v.insert(v.end(), tail.begin(), tail.end());
         blocks.push_back(v);
@@ -147,82 +121,56 @@ TEST(SortRepetition, RunsBlockEndsAndAperiodicBlocks) {
     for (size_t len : {2, 3, 4, 100, 5000}) {
         blocks.push_back(random_bytes(static_cast<uint32_t>(len), len, 256));
         blocks.back()[len - 1] = blocks.back()[len - 2] = 255;
-        blocks.push_back(std::vector<uint8_t>(len, 255));
+        blocks.push_back(Bytes(len, 255));
         blocks.push_back(periodic(static_cast<uint32_t>(len), 2, 256, len));
         blocks.back().insert(blocks.back().end(), {255, 255});
     }
-    blocks.push_back(std::vector<uint8_t>(4000, 'a'));
-    blocks.back().front() = 0;
-    blocks.back().back() = 'b';
+    for (const char* pair : {"ab", "ba"})  // a two-byte value repeated with a few changes
+        for (uint32_t seed = 1; seed <= 4; ++seed) blocks.push_back(with_changes(repeat_pattern(bytes_of(pair), 20000), seed, 10));
     for (size_t n : {10000, 1 << 19}) {
         blocks.push_back(fibonacci_word(n));
         blocks.push_back(thue_morse_word(n));
     }
     SorterPtr s = make_sorter();
-    ASSERT_TRUE(s);
     for (size_t i = 0; i < blocks.size(); ++i) {
         SCOPED_TRACE(::testing::Message() << "block " << i << " of " << blocks[i].size() << " bytes");
-        matches_oracle(*s, blocks[i]);
+        if (!matches_oracle(*s, blocks[i])) return;
     }
     EXPECT_GT(s->counters.context_sort_fallbacks, 0u);
 }
 
 // Large blocks the repetition handling must order without the slower
 // whole-block sort: a full block of the corpus files one after another (they
-// repeat among themselves), and periodic data with and without changed bytes.
-TEST(SortRepetition, LargeBlocksStayOffTheWholeBlockSort) {
-    std::vector<uint8_t> corpus;
-    for (const CorpusBlock& b : corpus_blocks(1 << 22)) corpus.insert(corpus.end(), b.bytes.begin(), b.bytes.end());
+// repeat among themselves), and periodic data with and without changed
+// bytes. The sort's work lives on an explicit stack: they sort on a thread
+// with a small call stack.
+TEST(SortRepetition, LargeBlocksStayOffTheWholeBlockSortAndTheCallStack) {
+    Bytes corpus = corpus_bytes();
     ASSERT_GE(corpus.size(), 1u << 22);
     corpus.resize(1u << 22);
-    const std::vector<uint8_t> blocks[] = {
-        corpus,
-        periodic(11, 1000, 256, 1 << 20),
-        periodic(12, 7, 4, 1 << 20),
-        with_changes(repeat_pattern(bytes_of("ab"), 1 << 20), 3, 20),
-    };
-    for (const auto& block : blocks) {
+    for (const Bytes& block : {corpus, periodic(11, 1000, 256, 1 << 20), periodic(12, 7, 4, 1 << 20),
+                               with_changes(repeat_pattern(bytes_of("ab"), 1 << 20), 3, 20), fibonacci_word(1 << 18)}) {
         SCOPED_TRACE(::testing::Message() << "block of " << block.size() << " bytes, starting " << int(block[0]));
-        SorterPtr s = make_sorter();
-        ASSERT_TRUE(s);
-        matches_oracle(*s, block);
-        EXPECT_EQ(s->counters.context_sort_fallbacks, 0u);
-    }
-}
-
-// The sort's work lives on an explicit stack: deep repetitions sort on a
-// thread with a small call stack.
-struct SmallStackRun {
-    const std::vector<uint8_t>* block;
-    ForwardResult result;
-};
-
-void* run_on_small_stack(void* arg) {
-    auto* run = static_cast<SmallStackRun*>(arg);
-    SorterPtr s = make_sorter();
-    if (s) run->result = run_forward(*s, *run->block);
-    return nullptr;
-}
-
-TEST(SortRepetition, DeepRepetitionsNeedLittleCallStack) {
-    const std::vector<std::vector<uint8_t>> blocks = {
-        with_changes(repeat_pattern(bytes_of("ab"), 1 << 20), 3, 20),
-        periodic(11, 1000, 256, 1 << 20),
-        fibonacci_word(1 << 18),
-    };
-    for (const auto& block : blocks) {
-        SmallStackRun run{&block, {}};
+        struct Run {
+            const Bytes& block;
+            SorterPtr sorter = make_sorter();
+            ForwardResult result;
+        } run{block, make_sorter(), {}};
         pthread_attr_t attr;
         ASSERT_EQ(pthread_attr_init(&attr), 0);
         ASSERT_EQ(pthread_attr_setstacksize(&attr, 128 * 1024), 0);
         pthread_t thread;
-        ASSERT_EQ(pthread_create(&thread, &attr, run_on_small_stack, &run), 0);
+        const auto sort = [](void* arg) -> void* {
+            auto* r = static_cast<Run*>(arg);
+            r->result = run_forward(*r->sorter, r->block);
+            return nullptr;
+        };
+        ASSERT_EQ(pthread_create(&thread, &attr, sort, &run), 0);
         pthread_join(thread, nullptr);
         pthread_attr_destroy(&attr);
-        ASSERT_TRUE(run.result.ok);
         const OracleTransform expected = oracle_transform(block);
-        EXPECT_EQ(run.result.primary, expected.primary);
-        EXPECT_TRUE(run.result.transformed == expected.transformed);
+        EXPECT_TRUE(run.result.ok && run.result.primary == expected.primary && run.result.transformed == expected.transformed);
+        EXPECT_EQ(run.sorter->counters.context_sort_fallbacks, 0u);
     }
 }
 

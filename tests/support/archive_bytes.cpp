@@ -1,26 +1,10 @@
 #include "support/archive_bytes.h"
 
-#include <gtest/gtest.h>
-
-#include "../fuzz/memory_io.h"
-
-Bytes pack_members(const std::vector<std::pair<std::string, Bytes>>& members, uint32_t block_size) {
-    VectorWriter out;
-    const vorb_pack_options opt{block_size, 1, 0};
-    vorb_writer* w = vorb_writer_create(vector_write, &out, &opt, nullptr);
-    EXPECT_EQ(vorb_writer_begin(w, static_cast<unsigned>(members.size())), VORB_OK);
-    for (const auto& [name, data] : members) {
-        MemoryReader r{data.data(), data.size()};
-        EXPECT_EQ(vorb_writer_add_member(w, name.c_str(), memory_read, &r, nullptr, nullptr, nullptr, nullptr), VORB_OK);
-    }
-    EXPECT_EQ(vorb_writer_finish(w), VORB_OK);
-    vorb_writer_free(w);
-    return out.bytes;
-}
+#include "../fuzz/round_trip_target.h"
 
 Bytes member_stream(const Bytes& content, uint32_t block_size) {
-    const Bytes arch = pack_members({{"m", content}}, block_size);
-    return Bytes(arch.begin() + 13, arch.end());  // header, count, presence byte, "m" and its NUL
+    const Bytes arch = fuzz_round_trip::pack({content}, block_size);
+    return Bytes(arch.begin() + 14, arch.end());  // header, count, presence byte, "m0" and its NUL
 }
 
 Bytes archive_of(const std::vector<HandEntry>& entries, uint32_t block_size) {

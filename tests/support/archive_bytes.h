@@ -8,9 +8,8 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// What the library's writer gives for the members, on one thread.
-Bytes pack_members(const std::vector<std::pair<std::string, Bytes>>& members, uint32_t block_size = 4194304);
-// The block stream the writer gives for one member's content.
+// The block stream the writer gives for one member's content (archives of
+// members named m0, m1, ...: fuzz_round_trip::pack).
 Bytes member_stream(const Bytes& content, uint32_t block_size = 4194304);
 
 // A hand-laid archive: header, then each entry with its stream as given.
