@@ -81,6 +81,14 @@ inline void write_run(uint8_t* buffer, int32_t i, int32_t e, uint8_t s) {
     }
 }
 
+// The run of s over [i, e), checked against the block end and written; then
+// the distance to s's next run, which codes with whether the run is long.
+inline Status take_run(NumberCoder& nc, uint8_t* buffer, int32_t i, int32_t e, int32_t n, uint8_t s, uint32_t& d) {
+    VORB_CHECK(e > i && e <= n, Status::bad_run);
+    write_run(buffer, i, e, s);
+    return decode_number(nc, s, e - i >= 2 ? 1 : 0, d);
+}
+
 // Candidates from here on would not fit beside a value in 31 bits once the
 // list's length is added; a block whose length reaches it, or a stream that
 // sends a value this far, continues over the two plain arrays.
@@ -141,12 +149,9 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
             const uint8_t s = static_cast<uint8_t>(packed[0]);
             VORB_CHECK(packed[0] >> 8 == i, Status::bad_run);
             const int32_t e = count >= 2 ? packed[1] >> 8 : n;
-            VORB_CHECK(e > i && e <= n, Status::bad_run);
-            write_run(buffer, i, e, s);
-            const uint8_t flag = e - i >= 2 ? 1 : 0;
-            i = e;
             uint32_t d;
-            VORB_TRY(decode_number(nc, s, flag, d));
+            VORB_TRY(take_run(nc, buffer, i, e, n, s, d));
+            i = e;
             const int32_t c = i + static_cast<int32_t>(d);
             if (c < packed_limit) [[likely]] {
                 place_again_packed(packed, c, s);
@@ -165,12 +170,9 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
         const uint8_t s = static_cast<uint8_t>(list[0]);
         VORB_CHECK(pos[0] == i, Status::bad_run);
         const int32_t e = count >= 2 ? pos[1] : n;
-        VORB_CHECK(e > i && e <= n, Status::bad_run);
-        write_run(buffer, i, e, s);
-        const uint8_t flag = e - i >= 2 ? 1 : 0;
-        i = e;
         uint32_t d;
-        VORB_TRY(decode_number(nc, s, flag, d));
+        VORB_TRY(take_run(nc, buffer, i, e, n, s, d));
+        i = e;
         // d < 2^27 and i <= n < 2^27: the candidate cannot overflow.
         const int32_t c = i + static_cast<int32_t>(d);
         place_again(list, pos, c, s);
