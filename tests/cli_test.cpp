@@ -245,8 +245,8 @@ TEST(Cli, BlockSizesFoldersPipesAndTerminals) {
          0, "*Won't write an archive to a terminal (use -f to force it) 255\n*Won't read an archive from a terminal*"
             " 255\n",
          "f"},
-        {"--memory: fewer blocks in flight, or none fits",
-         "cp \"$D\"/big f; vorb -q -b1 e arch f; vorb -q --memory=8M d arch; echo \" $?\"; test ! -e _f &&"
+        {"--memory: fewer blocks in flight, or none fits (indexed: every worker decodes at once)",
+         "cp \"$D\"/big f; vorb -q -b1 -i e arch f; vorb -q --memory=8M d arch; echo \" $?\"; test ! -e _f &&"
          " a=$(/usr/bin/time -f %M \"$VORB\" -q -t4 d arch 2>&1) && b=$(/usr/bin/time -f %M \"$VORB\" -q -t4 "
          "--memory=12M d arch 2>&1) && cmp f _f && test $((a - b)) -gt 18432",
          0, "\nNot enough memory allowed: the archive's blocks of 1048576 bytes take * MiB to unpack, over the limit"

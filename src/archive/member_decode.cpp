@@ -1,23 +1,42 @@
 #include "archive/member_decode.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
+#include <mutex>
 
 #include "archive/checksum.h"
 #include "dc/block_resume.h"
 #include "inverse/decode_block.h"
 
-struct InverseSlot {
-    BlockBuffers buffers;  // block: the transformed bytes, then the block's; index, distance: links
+// What a block needs only while a job decodes and inverts it: one set for
+// each job that can run at once, taken when the job starts, so a block
+// waiting in line holds nothing but its bytes.
+struct WorkSet {
+    BlockBuffers links;  // the index and distance arrays
     int32_t bucket_start[256];
+    // An indexed member's block is decoded from its recorded state here too.
+    BlockDecoder bd;
+    NumberCoder nc;
+    ~WorkSet() { release_buffers(links); }
+};
+
+struct WorkSets {
+    std::vector<std::unique_ptr<WorkSet>> all;
+    std::mutex mutex;
+    std::vector<WorkSet*> idle;
+};
+
+struct InverseSlot {
+    BlockBuffers buffers;  // the block only: the transformed bytes, then the block's
+    WorkSets* work = nullptr;
     int32_t n = 0;
     int32_t primary = 0;
     Status status = Status::ok;
     Job job;
-    // A block of an indexed member, decoded from its recorded state on a worker.
-    std::unique_ptr<BlockDecoder> bd;
-    std::unique_ptr<NumberCoder> nc;
-    std::vector<uint8_t> packed;  // its stream bytes, four past the next block's start
+    // A block of an indexed member: its stream bytes, four past the next
+    // block's start, and the coder's state at its start and end.
+    std::vector<uint8_t> packed;
     CoderState start;
     CoderState end;
     ~InverseSlot() { release_buffers(buffers); }
@@ -28,19 +47,37 @@ MemberDecoder::~MemberDecoder() { pipeline_stop(pipe); }
 
 namespace {
 
+WorkSet& take_work(WorkSets& w) {
+    std::lock_guard<std::mutex> lock(w.mutex);
+    assert(!w.idle.empty());  // never more jobs at once than workers
+    WorkSet* set = w.idle.back();
+    w.idle.pop_back();
+    return *set;
+}
+
+void give_back(WorkSets& w, WorkSet& set) {
+    std::lock_guard<std::mutex> lock(w.mutex);
+    w.idle.push_back(&set);
+}
+
+Status invert_with(WorkSet& w, InverseSlot& s) {
+    return invert_block(w.bucket_start, s.buffers.block_start, s.n, s.primary, w.links.index, w.links.distance);
+}
+
 void invert_slot(void* ctx) {
     InverseSlot& s = *static_cast<InverseSlot*>(ctx);
-    s.status = invert_block(s.bucket_start, s.buffers.block_start, s.n, s.primary, s.buffers.index,
-                            s.buffers.distance);
+    WorkSet& w = take_work(*s.work);
+    s.status = invert_with(w, s);
+    give_back(*s.work, w);
 }
 
 void decode_and_invert_slot(void* ctx) {
     InverseSlot& s = *static_cast<InverseSlot*>(ctx);
-    s.status = decode_block_resumed(*s.bd, *s.nc, s.packed.data(), s.packed.size(), s.start, s.buffers.block_start,
+    WorkSet& w = take_work(*s.work);
+    s.status = decode_block_resumed(w.bd, w.nc, s.packed.data(), s.packed.size(), s.start, s.buffers.block_start,
                                     s.buffers.block_size, s.n, s.primary, s.end);
-    if (s.status == Status::ok && s.n > 0)
-        s.status = invert_block(s.bucket_start, s.buffers.block_start, s.n, s.primary, s.buffers.index,
-                                s.buffers.distance);
+    if (s.status == Status::ok && s.n > 0) s.status = invert_with(w, s);
+    give_back(*s.work, w);
 }
 
 // Writes the oldest block in flight once its inverse is done.
@@ -56,14 +93,17 @@ Status write_oldest(MemberDecoder& d, ByteOut& out, ProgressSink progress) {
     return out.failed ? Status::write_failed : Status::ok;
 }
 
-// One slot more than workers, so the next block decodes while every worker inverts.
-int slot_count(int threads) { return threads > 1 ? threads + 1 : 1; }
+// Blocks in flight: twice the workers and one, so that a worker rarely
+// waits for a slower block ahead of it to be written out (costs vary from
+// block to block, most on data that was compressed already).
+int slot_count(int threads) { return threads > 1 ? 2 * threads + 1 : 1; }
+int work_set_count(int threads) { return threads > 1 ? threads : 1; }
 
 }  // namespace
 
 Status member_decoder_init(MemberDecoder& d, ByteIn& in, uint32_t block_size, int threads, uint64_t memory_limit) {
     VORB_CHECK(threads >= 1, Status::bad_parameter);
-    // Each worker fewer is one block fewer in flight.
+    // Each worker fewer is two blocks fewer in flight.
     while (memory_limit != 0 && threads > 1 && member_decoder_memory(block_size, threads) > memory_limit) threads--;
     VORB_CHECK(memory_limit == 0 || member_decoder_memory(block_size, threads) <= memory_limit,
                Status::out_of_memory);
@@ -71,14 +111,20 @@ Status member_decoder_init(MemberDecoder& d, ByteIn& in, uint32_t block_size, in
     d.block_size = block_size;
     d.nc->rc.mode = rc_mode_unpack;
     d.nc->rc.in = &in;
+    d.work = std::make_unique<WorkSets>();
+    for (int i = 0; i < work_set_count(threads); i++) {
+        auto w = std::make_unique<WorkSet>();
+        if (!setup_parts(w->links, block_size, part_index | part_distance)) return Status::out_of_memory;
+        d.work->idle.push_back(w.get());
+        d.work->all.push_back(std::move(w));
+    }
     std::vector<Job*> jobs;
     for (int i = 0; i < slot_count(threads); i++) {
         auto s = std::make_unique<InverseSlot>();
-        if (!setup_buffers(s->buffers, block_size, true)) return Status::out_of_memory;
+        if (!setup_parts(s->buffers, block_size, part_block)) return Status::out_of_memory;
+        s->work = d.work.get();
         s->job.run = invert_slot;
         s->job.ctx = s.get();
-        s->bd = std::make_unique<BlockDecoder>();
-        s->nc = std::make_unique<NumberCoder>();
         jobs.push_back(&s->job);
         d.slots.push_back(std::move(s));
     }
@@ -88,9 +134,10 @@ Status member_decoder_init(MemberDecoder& d, ByteIn& in, uint32_t block_size, in
 
 uint64_t member_decoder_memory(uint32_t block_size, int threads) {
     const uint64_t slots = static_cast<uint64_t>(slot_count(threads));
-    return slots * (buffer_bytes(block_size, true) + sizeof(InverseSlot) + sizeof(BlockDecoder) + sizeof(NumberCoder)) +
-           sizeof(BlockDecoder) +
-           sizeof(NumberCoder) + sizeof(MemberDecoder);
+    const uint64_t sets = static_cast<uint64_t>(work_set_count(threads));
+    return slots * (parts_bytes(block_size, part_block) + sizeof(InverseSlot)) +
+           sets * (parts_bytes(block_size, part_index | part_distance) + sizeof(WorkSet)) + sizeof(WorkSets) +
+           sizeof(BlockDecoder) + sizeof(NumberCoder) + sizeof(MemberDecoder);
 }
 
 Status decode_member(MemberDecoder& d, ByteOut& out, ProgressSink progress, bool invert, MemberStats& stats) {

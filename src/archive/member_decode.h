@@ -18,9 +18,11 @@
 #include "dc/block_decode.h"
 
 struct InverseSlot;
+struct WorkSets;
 
 struct MemberDecoder {
     std::vector<std::unique_ptr<InverseSlot>> slots;
+    std::unique_ptr<WorkSets> work;  // what each running job borrows
     std::unique_ptr<BlockDecoder> bd = std::make_unique<BlockDecoder>();
     std::unique_ptr<NumberCoder> nc = std::make_unique<NumberCoder>();
     ByteIn* in = nullptr;

@@ -23,18 +23,20 @@ void* alloc_large(size_t bytes) {
 
 }  // namespace
 
-bool setup_buffers(BlockBuffers& b, uint32_t block_size, bool with_distance) {
+bool setup_parts(BlockBuffers& b, uint32_t block_size, unsigned parts) {
     release_buffers(b);
     if (block_size == 0 || block_size > max_block_size) return false;
     const size_t entries = static_cast<size_t>(block_size) + 1;
-    b.block_alloc = static_cast<uint8_t*>(alloc_large(guard_bytes + entries));
-    b.index = static_cast<int32_t*>(alloc_large(entries * sizeof(int32_t)));
-    if (with_distance) b.distance = static_cast<int32_t*>(alloc_large(entries * sizeof(int32_t)));
-    if (!b.block_alloc || !b.index || (with_distance && !b.distance)) {
+    if (parts & part_block) b.block_alloc = static_cast<uint8_t*>(alloc_large(guard_bytes + entries));
+    if (parts & part_index) b.index = static_cast<int32_t*>(alloc_large(entries * sizeof(int32_t)));
+    if (parts & part_distance) b.distance = static_cast<int32_t*>(alloc_large(entries * sizeof(int32_t)));
+    if (((parts & part_block) && !b.block_alloc) || ((parts & part_index) && !b.index) ||
+        ((parts & part_distance) && !b.distance)) {
         release_buffers(b);
         return false;
     }
     b.block_size = block_size;
+    if (!(parts & part_block)) return true;
     b.block_start = b.block_alloc + guard_bytes;
     // The whole guard is zeroed whatever the block size: the sort reads up to
     // a few hundred bytes in front of any block, however small.
@@ -49,7 +51,8 @@ void release_buffers(BlockBuffers& b) {
     b = BlockBuffers{};
 }
 
-uint64_t buffer_bytes(uint32_t block_size, bool with_distance) {
+uint64_t parts_bytes(uint32_t block_size, unsigned parts) {
     const uint64_t entries = static_cast<uint64_t>(block_size) + 1;
-    return guard_bytes + entries + entries * 4 * (with_distance ? 2 : 1);
+    return ((parts & part_block) ? guard_bytes + entries : 0) + ((parts & part_index) ? entries * 4 : 0) +
+           ((parts & part_distance) ? entries * 4 : 0);
 }

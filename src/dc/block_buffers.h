@@ -22,11 +22,20 @@ struct BlockBuffers {
     int32_t* distance = nullptr;     // block_size + 1 entries: distances, or the backward links of a decode
 };
 
-// Allocates the buffers for block_size (1..max_block_size) and zeroes the
-// guard in front of the block start. The distance array is only allocated
-// when with_distance is set (the sorting slots of a pack have no use for it).
-// Returns false, with nothing allocated, when memory is short.
-[[nodiscard]] bool setup_buffers(BlockBuffers& b, uint32_t block_size, bool with_distance);
+// Which of the three areas to allocate: a block waiting in line needs its
+// bytes only, the links of an inverse transform the two arrays only.
+enum BufferParts : unsigned { part_block = 1, part_index = 2, part_distance = 4 };
+
+// Allocates the parts for block_size (1..max_block_size) and zeroes the guard
+// in front of the block start. Returns false, with nothing allocated, when
+// memory is short.
+[[nodiscard]] bool setup_parts(BlockBuffers& b, uint32_t block_size, unsigned parts);
+
+// The block and the index array, and the distance array when with_distance
+// is set (the sorting slots of a pack have no use for it).
+[[nodiscard]] inline bool setup_buffers(BlockBuffers& b, uint32_t block_size, bool with_distance) {
+    return setup_parts(b, block_size, part_block | part_index | (with_distance ? part_distance : 0u));
+}
 
 // Frees whatever setup_buffers allocated; safe on buffers never set up.
 void release_buffers(BlockBuffers& b);
@@ -38,5 +47,8 @@ inline const uint8_t* byte_before(const uint8_t* start, int32_t i) { return star
 // How far p lies in front of the block start (positive in front).
 inline intptr_t distance_behind_start(const uint8_t* start, const uint8_t* p) { return start - p; }
 
-// Bytes the buffers of one block size take.
-uint64_t buffer_bytes(uint32_t block_size, bool with_distance);
+// Bytes the parts take at one block size.
+uint64_t parts_bytes(uint32_t block_size, unsigned parts);
+inline uint64_t buffer_bytes(uint32_t block_size, bool with_distance) {
+    return parts_bytes(block_size, part_block | part_index | (with_distance ? part_distance : 0u));
+}
