@@ -59,11 +59,3 @@ struct TracedNumber {
     uint8_t kind;
     bool operator==(const TracedNumber&) const = default;
 };
-
-// Records every coded (value, symbol, kind) into v.
-inline void trace_numbers(NumberCoder& nc, std::vector<TracedNumber>& v) {
-    nc.trace.fn = [](void* ctx, uint32_t value, uint8_t symbol, uint8_t kind) {
-        static_cast<std::vector<TracedNumber>*>(ctx)->push_back({value, symbol, kind});
-    };
-    nc.trace.ctx = &v;
-}
