@@ -13,7 +13,10 @@
 # Needs python3. Environment: MUTANTS_DIR (scratch folder, default a new one under /tmp,
 # removed at the end unless given), MUTANTS_JOBS (build and test jobs, 1),
 # MUTANTS_TIMEOUT (seconds per test run, 900), MUTANTS_REV (a commit whose
-# tree and tests to use instead of the working tree: a before figure).
+# tree and tests to use instead of the working tree: a before figure),
+# MUTANTS_MATRIX=1 (every test runs against every mutant, each for at most
+# 30 seconds, and the tests that caught it are listed: which cases catch
+# nothing the others miss; slower).
 # Slow (one to two minutes per surviving mutant): not part of the CI run.
 #
 # Faults no test can see are left out: the row an ordered placement writes
@@ -162,16 +165,25 @@ for d, _, files in os.walk(tree):
             os.remove(os.path.join(d, f))
 PY
 
-cmake -S "$tree" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVORB_BUILD_TESTS=ON >"$log/configure" 2>&1 || {
+case_limit=600
+[ "${MUTANTS_MATRIX:-0}" = 1 ] && case_limit=30
+cmake -S "$tree" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVORB_BUILD_TESTS=ON -DVORB_TEST_TIMEOUT="$case_limit" \
+  >"$log/configure" 2>&1 || {
   echo "configure failed: $log/configure" >&2; exit 1; }
 # Everything the suite runs: the program, the tests, the shared library (its
 # exports check) and the examples.
 build_all() { cmake --build "$build" -j"$jobs" >"$1" 2>&1; }
 run_suite() {
   # A mutant that never ends a stream must not fill the disk: 4 GiB per file.
+  if [ "${MUTANTS_MATRIX:-0}" = 1 ]; then
+    (ulimit -f 4194304 && cd "$build" && timeout -k 30 "$limit" ctest -j"$jobs" --timeout 30 >"$1" 2>&1)
+    return
+  fi
   (ulimit -f 4194304 && cd "$build" && timeout -k 30 "$limit" ctest -j"$jobs" --stop-on-failure -E "$slow" >"$1" 2>&1 &&
     timeout -k 30 "$limit" ctest -j"$jobs" --stop-on-failure -R "$slow" >>"$1" 2>&1)
 }
+# The tests that failed in a suite's log, on one line.
+caught_by() { sed -n 's/^.*Test *#[0-9]*: \([^ ]*\) .*\*\*\*.*$/\1/p' "$1" | sort | tr '\n' ' '; }
 echo "baseline build and suite in $work ..."
 build_all "$log/baseline-build" || { echo "the unmutated tree does not build: $log/baseline-build" >&2; exit 1; }
 run_suite "$log/baseline-test" || { echo "the unmutated tree fails its tests: $log/baseline-test" >&2; exit 1; }
@@ -218,6 +230,7 @@ while IFS= read -r line; do
     verdict=killed; killed=$((killed + 1))
   fi
   echo "$verdict   $label"
+  [ "${MUTANTS_MATRIX:-0}" = 1 ] && [ "$verdict" = killed ] && echo "          caught by: $(caught_by "$log/test-$number")"
   cp "$work/original" "$tree/$file"
 done <<<"$mutants"
 # The last restore must be rebuilt too if the folder is reused.
