@@ -43,7 +43,8 @@ inline void move_to_front(uint8_t* list, int k, uint8_t x) {
     const __m128i place = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     const __m128i moves = _mm_cmplt_epi8(place, _mm_set1_epi8(static_cast<char>(top + 1)));
     const __m128i up = _mm_slli_si128(cur, 1);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(list), _mm_or_si128(_mm_and_si128(moves, up), _mm_andnot_si128(moves, cur)));
+    const __m128i blended = _mm_or_si128(_mm_and_si128(moves, up), _mm_andnot_si128(moves, cur));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(list), blended);
 #else
     std::memmove(list + 1, list, static_cast<size_t>(k));
 #endif
@@ -72,8 +73,7 @@ void dc_note_new_run(DistanceCoder& dc, uint8_t x, int32_t pos) {
     int k;
     if (dc.last_pos[x] < 0) {
         dc.first_pos[x] = pos;
-        k = dc.symbol_count;
-        dc.mtf_list[k] = x;
+        k = dc.symbol_count;  // the list's first free place; move_to_front fills it
         int i = dc.symbol_count;
         while (i > 0 && dc.sorted_symbols[i - 1] > x) {
             dc.sorted_symbols[i] = dc.sorted_symbols[i - 1];
