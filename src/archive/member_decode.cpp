@@ -18,6 +18,10 @@ struct WorkSet {
     // An indexed member's block is decoded from its recorded state here too.
     BlockDecoder bd;
     NumberCoder nc;
+    // The other workers' share of this set's walks: a job for each, queued
+    // below every block, so that only a worker with no block to start helps.
+    WorkerPool* pool = nullptr;
+    std::vector<Job> helps;
     ~WorkSet() { release_buffers(links); }
 };
 
@@ -60,8 +64,25 @@ void give_back(WorkSets& w, WorkSet& set) {
     w.idle.push_back(&set);
 }
 
+void invite_helpers(void* ctx, void (*work)(void*), void* arg) {
+    WorkSet& w = *static_cast<WorkSet*>(ctx);
+    for (Job& j : w.helps) {
+        j.run = work;
+        j.ctx = arg;
+        j.priority = 0;
+        pool_submit(*w.pool, j);
+    }
+}
+
+void dismiss_helpers(void* ctx) {
+    WorkSet& w = *static_cast<WorkSet*>(ctx);
+    for (Job& j : w.helps) pool_withdraw(*w.pool, j);
+}
+
 Status invert_with(WorkSet& w, InverseSlot& s) {
-    return invert_block(w.bucket_start, s.buffers.block_start, s.n, s.primary, w.links.index, w.links.distance);
+    const WalkHelpers helpers{invite_helpers, dismiss_helpers, &w};
+    return invert_block(w.bucket_start, s.buffers.block_start, s.n, s.primary, w.links.index, w.links.distance,
+                        w.helps.empty() ? nullptr : &helpers);
 }
 
 void invert_slot(void* ctx) {
@@ -129,6 +150,10 @@ Status member_decoder_init(MemberDecoder& d, ByteIn& in, uint32_t block_size, in
         d.slots.push_back(std::move(s));
     }
     pipeline_start(d.pipe, jobs, threads > 1 ? threads : 0);
+    for (auto& w : d.work->all) {
+        w->pool = &d.pipe.pool;
+        if (threads > 1) w->helps.resize(static_cast<size_t>(threads - 1));
+    }
     return Status::ok;
 }
 
@@ -141,7 +166,10 @@ uint64_t member_decoder_memory(uint32_t block_size, int threads) {
 }
 
 Status decode_member(MemberDecoder& d, ByteOut& out, ProgressSink progress, bool invert, MemberStats& stats) {
-    for (auto& s : d.slots) s->job.run = invert_slot;
+    for (auto& s : d.slots) {
+        s->job.run = invert_slot;
+        s->job.priority = 1;  // above the helpers' jobs; equal blocks go in order
+    }
     const uint64_t start = bytes_in(*d.in);
     stats = MemberStats{};
     rc_start(d.nc->rc);
@@ -197,6 +225,19 @@ bool take_bytes(ByteIn& in, uint8_t* dst, size_t len) {
     return true;
 }
 
+// The order the workers start blocks in. While blocks are still to be read
+// they go in order: the oldest holds the window of slots, and passing it over
+// would leave the window full of finished blocks and the workers idle. Once
+// the last is read, the dearest waiting goes first, so that what runs alone
+// at the end is a cheap block. A block's decoding time, roughly: on text,
+// binaries and compressed data alike a packed byte costs about eight times an
+// unpacked one. Every block ranks above the helpers' jobs (0).
+uint64_t block_priority(uint32_t k, uint32_t block_count, size_t slots, size_t packed, uint32_t length) {
+    constexpr uint64_t in_order = uint64_t{1} << 62;  // above any cost: packed and length stay below 2^40
+    if (k + slots < block_count) return in_order - k;
+    return 1 + 8 * static_cast<uint64_t>(packed) + length;
+}
+
 // Checks the oldest block against its record and the next block's start,
 // then writes it and adds it to the member's checksum.
 Status finish_indexed_block(MemberDecoder& d, const IndexBlock* rec, const IndexBlock* next, const IndexEntry& e,
@@ -247,6 +288,7 @@ Status decode_member_indexed(MemberDecoder& d, const ArchiveIndex& index, const 
         }
         have = stop;
         std::memcpy(carry, s.packed.data() + s.packed.size() - coder_lookahead, coder_lookahead);
+        s.job.priority = block_priority(k, e.block_count, d.slots.size(), s.packed.size(), blocks[k].length);
         pipeline_submit(d.pipe);
     }
     // Every job in flight must end before its slot is reused or freed.

@@ -1,5 +1,7 @@
 #include "archive/worker_pool.h"
 
+#include <algorithm>
+
 namespace {
 
 void worker_loop(WorkerPool* p) {
@@ -7,8 +9,11 @@ void worker_loop(WorkerPool* p) {
     for (;;) {
         p->job_ready.wait(lock, [p] { return p->stopping || !p->queue.empty(); });
         if (p->queue.empty()) return;  // stopping and nothing left
-        Job* j = p->queue.front();
-        p->queue.pop_front();
+        auto next = p->queue.begin();  // the queue is as short as the slots in flight
+        for (auto i = next; i != p->queue.end(); ++i)
+            if ((*i)->priority > (*next)->priority) next = i;
+        Job* j = *next;
+        p->queue.erase(next);
         lock.unlock();
         j->run(j->ctx);
         lock.lock();
@@ -42,6 +47,18 @@ void pool_submit(WorkerPool& p, Job& j) {
 void pool_wait(WorkerPool& p, Job& j) {
     if (p.threads.empty()) return;
     std::unique_lock lock(p.mutex);
+    p.job_done.wait(lock, [&j] { return j.done; });
+}
+
+void pool_withdraw(WorkerPool& p, Job& j) {
+    if (p.threads.empty()) return;
+    std::unique_lock lock(p.mutex);
+    const auto queued = std::find(p.queue.begin(), p.queue.end(), &j);
+    if (queued != p.queue.end()) {
+        p.queue.erase(queued);
+        j.done = true;
+        return;
+    }
     p.job_done.wait(lock, [&j] { return j.done; });
 }
 

@@ -73,22 +73,22 @@ Status invert_two_walks(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t pr
 }  // namespace
 
 Status invert_block(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary, int32_t* links,
-                    int32_t* scratch) {
+                    int32_t* scratch, const WalkHelpers* helpers) {
     count_buckets(bucket_start, t, n);
     if (n >= many_walks_min_block && n < (1 << 24)) {
         uint32_t* fwd = reinterpret_cast<uint32_t*>(links);
         const uint32_t p0 = build_packed_links(bucket_start, t, n, primary, fwd, nullptr);
-        return invert_many_walks(fwd, n, p0, reinterpret_cast<uint8_t*>(scratch), t);
+        return invert_many_walks(fwd, n, p0, reinterpret_cast<uint8_t*>(scratch), t, helpers);
     }
     if (n < (1 << 24))
         return invert_two_walks(bucket_start, t, n, primary, reinterpret_cast<uint32_t*>(links),
                                 reinterpret_cast<uint32_t*>(scratch));
     // Row numbers no longer fit beside a byte.
-    return invert_block_plain(bucket_start, t, n, primary, links, scratch, false);
+    return invert_block_plain(bucket_start, t, n, primary, links, scratch, false, helpers);
 }
 
 Status invert_block_plain(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary, int32_t* links,
-                          int32_t* scratch, bool count) {
+                          int32_t* scratch, bool count, const WalkHelpers* helpers) {
     if (count) count_buckets(bucket_start, t, n);
     // The row of position 0 takes the first place of its bucket; every other
     // row links to the row of the position after it, and the primary row
@@ -99,7 +99,7 @@ Status invert_block_plain(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t 
     for (int32_t i = primary + 1; i < n; i++) links[i] = bucket_start[t[i]]++;
     links[primary] = p0;
     return invert_many_walks_wide(reinterpret_cast<const uint32_t*>(links), t, n, static_cast<uint32_t>(p0),
-                                  reinterpret_cast<uint8_t*>(scratch));
+                                  reinterpret_cast<uint8_t*>(scratch), helpers);
 }
 
 Status decode_block(BlockDecoder& bd, NumberCoder& nc, uint8_t* t, uint32_t block_size, int32_t* links,

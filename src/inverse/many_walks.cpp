@@ -1,6 +1,7 @@
 #include "inverse/many_walks.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -10,6 +11,9 @@ constexpr int start_shift = 12;  // a walk starts at every 4096th row (and at th
 constexpr uint32_t start_mask = (1u << start_shift) - 1;
 constexpr int lanes = 16;  // walks in flight at once (at most 32: one event bit each)
 constexpr size_t max_region_bytes = 16384;  // pool is handed out in pieces of this size at most
+// The caller and up to three helpers: with 16 lanes each and regions of at
+// most n / 64 bytes, the pool's unfilled regions stay within n bytes.
+constexpr int max_team = 4;
 
 struct Piece {
     uint32_t walk;
@@ -17,45 +21,50 @@ struct Piece {
     uint32_t length;
 };
 
-}  // namespace
+// One block's walks, shared by the thread that inverts it and any helpers:
+// each takes the next walk not yet started, writes into regions of the pool
+// handed out one at a time and keeps its own list of pieces.
+struct WalkTeam {
+    const uint32_t* next;
+    const uint8_t* bytes;  // null when next carries the byte (packed)
+    uint32_t rows;
+    uint32_t first_row;
+    uint32_t aligned;  // walks that start at a multiple of 4096
+    uint32_t walks;
+    size_t region_bytes;
+    uint8_t* pool;
+    std::atomic<uint32_t> started{0};
+    std::atomic<size_t> bump{0};
+    std::atomic<int> members{0};
+    std::vector<uint32_t> next_walk;
+    std::vector<Piece> pieces[max_team];
 
-namespace {
+    // Walks start at the rows that are multiples of 4096, numbered row >> 12,
+    // and at the first row when it is not one of them.
+    bool is_start(uint32_t row) const { return (row & start_mask) == 0 || row == first_row; }
+    uint32_t walk_of(uint32_t row) const { return (row & start_mask) == 0 ? row >> start_shift : aligned; }
+    uint32_t start_of(uint32_t walk) const { return walk < aligned ? walk << start_shift : first_row; }
+};
 
 // Packed: next[row] carries the next row above the row's byte. Otherwise
 // next[row] is the next row alone and bytes[row] the byte (any block size).
 template <bool packed>
-Status walk_and_stitch(const uint32_t* next, const uint8_t* bytes, int32_t n, uint32_t first_row, uint8_t* pool,
-                       uint8_t* out) {
-    const uint32_t rows = static_cast<uint32_t>(n);
-    // Small enough that one unfilled region per lane fits the pool beside n bytes.
-    const size_t region_bytes = std::min<size_t>(max_region_bytes, std::max<size_t>(1, static_cast<size_t>(n) / 64));
-    // Walks start at the rows that are multiples of 4096, numbered row >> 12,
-    // and at the first row when it is not one of them.
-    const uint32_t aligned = (rows + start_mask) >> start_shift;
-    const bool first_extra = (first_row & start_mask) != 0;
-    const uint32_t walks = aligned + (first_extra ? 1 : 0);
-    auto is_start = [&](uint32_t row) { return (row & start_mask) == 0 || row == first_row; };
-    auto walk_of = [&](uint32_t row) { return (row & start_mask) == 0 ? row >> start_shift : aligned; };
-    auto start_of = [&](uint32_t walk) { return walk < aligned ? walk << start_shift : first_row; };
-
-    std::vector<uint32_t> next_walk(walks, UINT32_MAX);
-    std::vector<Piece> pieces;
-    pieces.reserve(walks + static_cast<size_t>(n) / region_bytes + lanes + 1);
-    uint8_t* bump = pool;
-
+void walk_lanes(WalkTeam& team, std::vector<Piece>& pieces) {
+    const uint32_t* next = team.next;
+    const uint8_t* bytes = team.bytes;
+    const uint32_t walks = team.walks;
+    uint8_t* pool = team.pool;
     // Every row is visited by at most one walk, so the pool takes at most n
-    // bytes plus one unfilled region per lane. The lanes' state lives in
-    // plain arrays and the rare events (a walk reaching a start, a region
-    // filling up) are handled after each sweep, so a sweep is a run of
-    // independent loads.
+    // bytes plus one unfilled region per lane of each member. The lanes'
+    // state lives in plain arrays and the rare events (a walk reaching a
+    // start, a region filling up) are handled after each sweep, so a sweep is
+    // a run of independent loads.
     uint32_t row[lanes], walk[lanes];
     uint8_t *dst[lanes], *end[lanes], *piece_start[lanes];
     int active = 0;
-    uint32_t started = 0;
     auto new_region = [&](int g) {
-        dst[g] = piece_start[g] = bump;
-        end[g] = bump + region_bytes;
-        bump += region_bytes;
+        dst[g] = piece_start[g] = pool + team.bump.fetch_add(team.region_bytes, std::memory_order_relaxed);
+        end[g] = dst[g] + team.region_bytes;
     };
     auto close_piece = [&](int g) {
         if (dst[g] > piece_start[g])
@@ -63,9 +72,10 @@ Status walk_and_stitch(const uint32_t* next, const uint8_t* bytes, int32_t n, ui
                               static_cast<uint32_t>(dst[g] - piece_start[g])});
         piece_start[g] = dst[g];
     };
-    for (; active < lanes && started < walks; active++, started++) {
-        row[active] = start_of(started);
-        walk[active] = started;
+    auto claim = [&] { return team.started.fetch_add(1, std::memory_order_relaxed); };
+    for (uint32_t w; active < lanes && (w = claim()) < walks; active++) {
+        row[active] = team.start_of(w);
+        walk[active] = w;
         new_region(active);
     }
     while (active > 0) {
@@ -79,18 +89,19 @@ Status walk_and_stitch(const uint32_t* next, const uint8_t* bytes, int32_t n, ui
                 *dst[g]++ = bytes[row[g]];
                 row[g] = next[row[g]];
             }
-            events |= static_cast<uint32_t>(is_start(row[g]) | (dst[g] == end[g])) << g;
+            events |= static_cast<uint32_t>(team.is_start(row[g]) | (dst[g] == end[g])) << g;
         }
         bool dropped = false;
         while (events) {
             const int g = __builtin_ctz(events);
             events &= events - 1;
-            if (is_start(row[g])) {
+            if (team.is_start(row[g])) {
                 close_piece(g);
-                next_walk[walk[g]] = walk_of(row[g]);
-                if (started < walks) {
-                    row[g] = start_of(started);
-                    walk[g] = started++;
+                team.next_walk[walk[g]] = team.walk_of(row[g]);
+                const uint32_t w = claim();
+                if (w < walks) {
+                    row[g] = team.start_of(w);
+                    walk[g] = w;
                 } else {
                     row[g] = UINT32_MAX;  // this lane is done
                     dropped = true;
@@ -115,14 +126,60 @@ Status walk_and_stitch(const uint32_t* next, const uint8_t* bytes, int32_t n, ui
                 piece_start[g] = piece_start[active];
             }
     }
+}
 
-    // Pieces of each walk in the order they were written.
+// What a helper runs: it joins while the team has room, until no walk is left.
+void join_walks(void* arg) {
+    WalkTeam& team = *static_cast<WalkTeam*>(arg);
+    const int member = team.members.fetch_add(1, std::memory_order_relaxed);
+    if (member >= max_team) return;
+    if (team.bytes)
+        walk_lanes<false>(team, team.pieces[member]);
+    else
+        walk_lanes<true>(team, team.pieces[member]);
+}
+
+Status walk_and_stitch(const uint32_t* next, const uint8_t* bytes, int32_t n, uint32_t first_row, uint8_t* pool,
+                       uint8_t* out, const WalkHelpers* helpers) {
+    WalkTeam team;
+    team.next = next;
+    team.bytes = bytes;
+    team.rows = static_cast<uint32_t>(n);
+    team.first_row = first_row;
+    team.aligned = (team.rows + start_mask) >> start_shift;
+    team.walks = team.aligned + ((first_row & start_mask) != 0 ? 1 : 0);
+    // Small enough that one unfilled region per lane of every member fits the
+    // pool beside n bytes.
+    team.region_bytes = std::min<size_t>(max_region_bytes, std::max<size_t>(1, static_cast<size_t>(n) / 64));
+    team.pool = pool;
+    team.next_walk.assign(team.walks, UINT32_MAX);
+    team.members.store(1, std::memory_order_relaxed);  // the caller is member 0
+    team.pieces[0].reserve(team.walks + static_cast<size_t>(n) / team.region_bytes + lanes + 1);
+    if (helpers) helpers->invite(helpers->ctx, join_walks, &team);
+    if (bytes)
+        walk_lanes<false>(team, team.pieces[0]);
+    else
+        walk_lanes<true>(team, team.pieces[0]);
+    // The helpers' writes are seen from here on.
+    if (helpers) helpers->dismiss(helpers->ctx);
+
+    const uint32_t rows = team.rows;
+    const uint32_t walks = team.walks;
+    const std::vector<uint32_t>& next_walk = team.next_walk;
+    auto walk_of = [&](uint32_t row) { return team.walk_of(row); };
+    size_t piece_count = 0;
+    for (const auto& list : team.pieces) piece_count += list.size();
+
+    // Pieces of each walk in the order they were written. A walk is written by one lane of one member, so its pieces sit in one
+    // list, in order.
     std::vector<uint32_t> first_piece(walks + 1, 0);
-    for (const Piece& p : pieces) first_piece[p.walk + 1]++;
+    for (const auto& list : team.pieces)
+        for (const Piece& p : list) first_piece[p.walk + 1]++;
     for (uint32_t w = 0; w < walks; w++) first_piece[w + 1] += first_piece[w];
     std::vector<uint32_t> fill(first_piece.begin(), first_piece.end() - 1);
-    std::vector<Piece> by_walk(pieces.size());
-    for (const Piece& p : pieces) by_walk[fill[p.walk]++] = p;
+    std::vector<Piece> by_walk(piece_count);
+    for (const auto& list : team.pieces)
+        for (const Piece& p : list) by_walk[fill[p.walk]++] = p;
 
     // From the walk of position 0 the walks follow each other around the one
     // cycle of a real transform: bytes 1 .. n-1, then byte 0. Anything else
@@ -150,11 +207,13 @@ Status walk_and_stitch(const uint32_t* next, const uint8_t* bytes, int32_t n, ui
 
 }  // namespace
 
-Status invert_many_walks(const uint32_t* fwd, int32_t n, uint32_t first_row, uint8_t* pool, uint8_t* out) {
-    return walk_and_stitch<true>(fwd, nullptr, n, first_row, pool, out);
+Status invert_many_walks(const uint32_t* fwd, int32_t n, uint32_t first_row, uint8_t* pool, uint8_t* out,
+                         const WalkHelpers* helpers) {
+    return walk_and_stitch(fwd, nullptr, n, first_row, pool, out, helpers);
 }
 
-Status invert_many_walks_wide(const uint32_t* links, uint8_t* t, int32_t n, uint32_t first_row, uint8_t* pool) {
+Status invert_many_walks_wide(const uint32_t* links, uint8_t* t, int32_t n, uint32_t first_row, uint8_t* pool,
+                              const WalkHelpers* helpers) {
     // The walks only read t; the bytes go to the pool and come back in the stitch.
-    return walk_and_stitch<false>(links, t, n, first_row, pool, t);
+    return walk_and_stitch(links, t, n, first_row, pool, t, helpers);
 }

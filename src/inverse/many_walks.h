@@ -8,6 +8,15 @@
 
 #include "coder/status.h"
 
+// Other threads that can take part in a block's walks. invite asks them to
+// run work(arg), which returns once no walk is left to start; dismiss returns
+// when none of them runs it or can still start it.
+struct WalkHelpers {
+    void (*invite)(void* ctx, void (*work)(void*), void* arg);
+    void (*dismiss)(void* ctx);
+    void* ctx;
+};
+
 // Smallest block for which the many walks pay off (smaller ones fit in cache).
 constexpr int32_t many_walks_min_block = 1 << 18;
 
@@ -15,12 +24,12 @@ constexpr int32_t many_walks_min_block = 1 << 18;
 // which hold the row's byte, with the primary row linked to first_row (the row
 // of position 0); n < 2^24. pool: at least 4 * n bytes of scratch. On success
 // out[0, n) holds the block's bytes. Fails, with every access in bounds, when
-// the rows do not form one cycle.
+// the rows do not form one cycle. With helpers, the walks are shared with them.
 [[nodiscard]] Status invert_many_walks(const uint32_t* fwd, int32_t n, uint32_t first_row, uint8_t* pool,
-                                       uint8_t* out);
+                                       uint8_t* out, const WalkHelpers* helpers = nullptr);
 
 // The same for blocks of any size: links[0, n) holds the next row alone (the
 // primary row linked to first_row) and t[0, n) the rows' bytes, which are
 // replaced by the block's bytes on success. pool: at least 4 * n bytes; n >= 8.
 [[nodiscard]] Status invert_many_walks_wide(const uint32_t* links, uint8_t* t, int32_t n, uint32_t first_row,
-                                            uint8_t* pool);
+                                            uint8_t* pool, const WalkHelpers* helpers = nullptr);
