@@ -9,30 +9,20 @@
 
 namespace {
 
-struct Probe {
-    std::atomic<bool>* gate;
-    std::vector<int>* order;
-    int id;
-};
-
-void run_probe(void* ctx) {
-    Probe& p = *static_cast<Probe*>(ctx);
-    while (!p.gate->load()) std::this_thread::yield();
-    p.order->push_back(p.id);  // one worker: no two probes at once
-}
+std::atomic<int> stage;  // 0: the first job holds the only worker, so the others queue
+std::vector<int> order;  // one worker: one job writes at a time
 
 TEST(WorkerPool, HighestPriorityFirstAndAWithdrawnJobNeverRuns) {
     WorkerPool pool;
     pool_start(pool, 1);
-    std::atomic<bool> gate{false};
-    std::vector<int> order;
-    // The first job holds the only worker until the gate opens, so the others queue.
     const uint64_t priorities[] = {7, 1, 3, 0, 3, 2, 9};
-    std::vector<Probe> probes;
     std::vector<Job> jobs(std::size(priorities));
-    for (int i = 0; i < static_cast<int>(std::size(priorities)); i++) probes.push_back({&gate, &order, i});
     for (size_t i = 0; i < jobs.size(); i++) {
-        jobs[i] = Job{run_probe, &probes[i]};
+        jobs[i] = Job{[](void* id) {
+                          while (stage == 0) std::this_thread::yield();
+                          order.push_back(static_cast<int>(reinterpret_cast<intptr_t>(id)));
+                      },
+                      reinterpret_cast<void*>(i)};
         jobs[i].priority = priorities[i];
         pool_submit(pool, jobs[i]);
         for (bool queued = i == 0; queued; std::this_thread::yield()) {
@@ -41,23 +31,20 @@ TEST(WorkerPool, HighestPriorityFirstAndAWithdrawnJobNeverRuns) {
         }
     }
     pool_withdraw(pool, jobs[6]);  // queued: taken back at once, never run
-    gate = true;
+    stage = 1;
     for (Job& j : jobs) pool_wait(pool, j);
     EXPECT_EQ(order, (std::vector<int>{0, 2, 4, 5, 1, 3}));
 
     // Withdrawing a job a worker has started waits for its end.
-    std::atomic<int> stage{0};
-    Job slow{[](void* c) {
-                 auto& st = *static_cast<std::atomic<int>*>(c);
-                 st = 1;
+    Job slow{[](void*) {
+                 stage = 2;
                  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                 st = 2;
-             },
-             &stage};
+                 stage = 3;
+             }};
     pool_submit(pool, slow);
-    while (stage.load() == 0) std::this_thread::yield();
+    while (stage == 1) std::this_thread::yield();
     pool_withdraw(pool, slow);
-    EXPECT_EQ(stage.load(), 2);
+    EXPECT_EQ(stage, 3);
     pool_stop(pool);
 }
 
