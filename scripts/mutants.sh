@@ -84,6 +84,9 @@ src/archive/member_decode.cpp ::: return out.failed ? Status::write_failed : Sta
 src/archive/pack.cpp ::: VORB_CHECK(s.sorted, Status::out_of_memory); ::: (void)0;
 src/archive/pack.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
 src/archive/ordered_pipeline.cpp ::: Job* j = p.pending.front();\n    p.pending.pop_front(); ::: Job* j = p.pending.back();\n    p.pending.pop_back();
+src/archive/worker_pool.cpp ::: if ((*i)->priority > (*next)->priority) next = i; ::: if ((*i)->priority >= (*next)->priority) next = i;
+src/archive/worker_pool.cpp ::: p.queue.erase(queued);\n        j.done = true; ::: j.done = true;
+src/inverse/many_walks.cpp ::: if (helpers) helpers->dismiss(helpers->ctx); ::: (void)0;
 src/archive/worker_pool.cpp ::: lock.unlock();\n        j->run(j->ctx);\n        lock.lock();\n        j->done = true; ::: j->done = true;\n        lock.unlock();\n        j->run(j->ctx);\n        lock.lock();
 src/api/api_reader.cpp ::: if (r->failed != Status::ok) return to_api(r->failed); ::: (void)0;
 src/api/api_reader.cpp ::: if (r->entries_read == r->header.member_count) { ::: if (r->entries_read > r->header.member_count) {

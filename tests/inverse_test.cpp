@@ -75,8 +75,7 @@ TEST(InverseTransform, BlocksPast16MiB) {
 // find one, or share the walks on threads (more of them than a block takes):
 // the bytes come back the same, and a damaged block is refused the same way.
 struct Crew {
-    int threads;
-    bool at_invite, at_dismiss;
+    int threads, when;  // when: 1 takes every walk on invitation, 2 joins on dismissal
     std::vector<std::thread> running = {};
     void (*work)(void*) = nullptr;
     void* arg = nullptr;
@@ -89,19 +88,18 @@ TEST(InverseTransform, WalksSharedWithHelpers) {
     for (uint8_t& b : s) b = static_cast<uint8_t>("abcdefgh"[(x = x * 1103515245 + 12345) >> 29]);
     const OracleTransform o = oracle_transform(s);
     for (const bool damaged : {false, true})
-        for (const int kind : {-1, 0, 1, 2, 3, 4}) {  // -1: alone
-            Crew crew{kind == 3 ? 1 : kind == 4 ? 5 : 0, kind == 1, kind == 2};
+        for (const int kind : {-1, 0, 1, 2, 3}) {  // -1: no helpers
+            Crew crew{kind == 3 ? 5 : kind == 0, kind};
             const WalkHelpers helpers{[](void* ctx, void (*work)(void*), void* arg) {
                                           Crew& c = *static_cast<Crew*>(ctx);
-                                          c.work = work;
-                                          c.arg = arg;
-                                          if (c.at_invite) work(arg);
+                                          c.work = work, c.arg = arg;
+                                          if (c.when == 1) work(arg);
                                           for (int i = 0; i < c.threads; i++) c.running.emplace_back(work, arg);
                                       },
                                       [](void* ctx) {
                                           Crew& c = *static_cast<Crew*>(ctx);
                                           for (std::thread& t : c.running) t.join();
-                                          if (c.at_dismiss) c.work(c.arg);
+                                          if (c.when == 2) c.work(c.arg);
                                       },
                                       &crew};
             Bytes t = o.transformed;

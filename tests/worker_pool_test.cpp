@@ -12,18 +12,18 @@ namespace {
 std::atomic<int> stage;  // 0: the first job holds the only worker, so the others queue
 std::vector<int> order;  // one worker: one job writes at a time
 
+void note_run(void* id) {
+    while (stage == 0) std::this_thread::yield();
+    order.push_back(static_cast<int>(reinterpret_cast<intptr_t>(id)));
+}
+
 TEST(WorkerPool, HighestPriorityFirstAndAWithdrawnJobNeverRuns) {
     WorkerPool pool;
     pool_start(pool, 1);
     const uint64_t priorities[] = {7, 1, 3, 0, 3, 2, 9};
     std::vector<Job> jobs(std::size(priorities));
     for (size_t i = 0; i < jobs.size(); i++) {
-        jobs[i] = Job{[](void* id) {
-                          while (stage == 0) std::this_thread::yield();
-                          order.push_back(static_cast<int>(reinterpret_cast<intptr_t>(id)));
-                      },
-                      reinterpret_cast<void*>(i)};
-        jobs[i].priority = priorities[i];
+        jobs[i] = Job{note_run, reinterpret_cast<void*>(i), true, priorities[i]};
         pool_submit(pool, jobs[i]);
         for (bool queued = i == 0; queued; std::this_thread::yield()) {
             std::lock_guard lock(pool.mutex);
