@@ -52,6 +52,9 @@ src/dc/dc_decode.cpp ::: VORB_CHECK(!seen[x], ::: VORB_CHECK(true,
 src/dc/dc_decode.cpp ::: VORB_CHECK(e > i && e <= n, ::: VORB_CHECK(e > i,
 src/dc/dc_encode.cpp ::: = pos - dc.last_pos[x] - k - 1; ::: = pos - dc.last_pos[x] - k;
 src/dc/block_code.cpp ::: reset_models(nc.models); ::: (void)0;
+src/dc/dc_encode.h ::: if (other) return e + __builtin_ctz(other); ::: if (other) return e + __builtin_ctz(other) / 2;
+src/dc/dc_encode.h ::: for (; e + 16 <= n; e += 16) { ::: for (; e + 15 <= n; e += 16) {
+src/coder/range_coder.h ::: low <<= 8;\n        range <<= 8;\n        if (((low ^ (low + range)) >= (1u << 24)) & (range >= 0x4000)) { ::: low <<= 8;\n        range <<= 8;\n        if (((low ^ (low + range)) >= (1u << 24)) & (range >= 0x2000)) {
 src/dc/block_decode.cpp ::: VORB_CHECK(p < static_cast<uint32_t>(n), ::: VORB_CHECK(p <= static_cast<uint32_t>(n),
 src/inverse/decode_block.cpp ::: if (n >= many_walks_min_block && n < (1 << 24)) { ::: if (n >= many_walks_min_block && n < (1 << 25)) {
 src/inverse/decode_block.cpp ::: VORB_CHECK(p != last && r != p0, ::: VORB_CHECK(true,

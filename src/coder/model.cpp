@@ -6,17 +6,6 @@
 
 namespace {
 
-// Returns true for the second outcome.
-inline bool decode_decision(RangeCoder& rc, uint32_t p) {
-    rc.range >>= 12;
-    const bool second = rc.code - rc.low >= p * rc.range;
-    if (second)
-        rc_encode(rc, p, prob_one - p);
-    else
-        rc_encode(rc, 0, p);
-    return second;
-}
-
 // The four tables a number is coded with: the symbol's own estimates and the
 // ones shared by its kind and length state.
 struct Contexts {

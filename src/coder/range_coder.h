@@ -30,7 +30,25 @@ void rc_load(RangeCoder& rc);
 // Moves the settled top bytes and restores the range; the rare part of a step.
 void rc_normalize(RangeCoder& rc, uint32_t low, uint32_t range);
 
-// One interval step. On entry rc.range holds the caller's unit (range >> 12
+inline void rc_put_byte(RangeCoder& rc) { put_byte(*rc.out, static_cast<uint8_t>(rc.low >> 24)); }
+
+// The rare part of a packing step, its usual case here: one settled top byte
+// goes out and the range is wide again. Anything more is rc_normalize's.
+inline void rc_settle(RangeCoder& rc, uint32_t low, uint32_t range) {
+    if ((low ^ (low + range)) < (1u << 24)) {
+        put_byte(*rc.out, static_cast<uint8_t>(low >> 24));
+        low <<= 8;
+        range <<= 8;
+        if (((low ^ (low + range)) >= (1u << 24)) & (range >= 0x4000)) {
+            rc.low = low;
+            rc.range = range;
+            return;
+        }
+    }
+    rc_normalize(rc, low, range);
+}
+
+// One interval step of packing. On entry rc.range holds the caller's unit (range >> 12
 // for a decision, range / total for a frequency table); the new interval is
 // [low + cum * unit, low + (cum + freq) * unit).
 inline void rc_encode(RangeCoder& rc, uint32_t cum, uint32_t freq) {
@@ -42,10 +60,8 @@ inline void rc_encode(RangeCoder& rc, uint32_t cum, uint32_t freq) {
         rc.range = range;
         return;
     }
-    rc_normalize(rc, low, range);
+    rc_settle(rc, low, range);
 }
-
-inline void rc_put_byte(RangeCoder& rc) { put_byte(*rc.out, static_cast<uint8_t>(rc.low >> 24)); }
 
 // A read past the end ORs in -1 (all ones), as the format defines; the stream
 // records the overread so the caller can report a truncated archive.

@@ -56,12 +56,16 @@ inline void move_to_front(uint8_t* list, int k, uint8_t x) {
 void dc_scan_block(DistanceCoder& dc, const uint8_t* t, int32_t n) {
     std::memset(dc.last_pos, 0xFF, sizeof dc.last_pos);
     dc.symbol_count = 0;
-    dc.prev_symbol = -1;
     dc.run_count = 0;
     dc.stage = dc_stage_length;
     dc.item = 0;
     dc.pos = 0;
-    for (int32_t j = 0; j < n; j++) dc_note_symbol(dc, t[j], j);
+    for (int32_t j = 0; j < n;) {
+        const int32_t e = run_end(t, j, n);
+        dc_note_new_run(dc, t[j], j);
+        dc.last_pos[t[j]] = e - 1;
+        j = e;
+    }
     // The run of the i-th most recent value has i distinct values after it.
     for (int i = 0; i < dc.symbol_count; i++) {
         const uint8_t x = dc.mtf_list[i];
@@ -82,11 +86,10 @@ void dc_note_new_run(DistanceCoder& dc, uint8_t x, int32_t pos) {
         dc.sorted_symbols[i] = x;
         dc.symbol_count++;
     } else {
-        k = find_in_list(dc.mtf_list, x);  // index 0 holds prev_symbol, which differs from x
+        k = find_in_list(dc.mtf_list, x);  // index 0 holds the previous run's value, not x
         dc.distance[dc.last_run[x]] = pos - dc.last_pos[x] - k - 1;
     }
     move_to_front(dc.mtf_list, k, x);
-    dc.prev_symbol = x;
     dc.last_pos[x] = pos;
     dc.last_run[x] = dc.run_count++;
 }

@@ -53,11 +53,10 @@ bool dc_code_steps(DistanceCoder& dc, ModelSet& m, Sink& out, const uint8_t* t, 
                     return false;
                 }
                 const uint8_t x = t[p];
-                int32_t e = p;
-                while (e + 1 < n && t[e + 1] == x) e++;
-                encode_number_to(m, out, static_cast<uint32_t>(dc.distance[r]), x, e > p);
+                const int32_t e = run_end(t, p, n);
+                encode_number_to(m, out, static_cast<uint32_t>(dc.distance[r]), x, e > p + 1);
                 r++;
-                p = e + 1;
+                p = e;
             }
             dc.item = r;
             dc.pos = p;
