@@ -26,6 +26,7 @@ TEST(RangeCoder, StraddleAndShiftCases) {
         {0x12FFD000, 0x3800, {0x12, 0xFF}, 0xD0000000, 0x2FFF0000},  // lower part is larger
         {0x12FFF000, 0x4000, {}, 0x12FFF000, 0x4000},                // wide enough: no cut
         {0x12345678, 0x400000, {0x12}, 0x34567800, 0x40000000},      // plain shift
+        {0x1256FFE0, 0x30, {0x12, 0x56, 0xFF}, 0xE0000000, 0x1FFF0000},  // a shift, then a cut
     };
     for (const StepCase& c : cases) {
         SCOPED_TRACE(c.low);

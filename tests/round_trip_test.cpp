@@ -25,6 +25,7 @@ TEST(RoundTrip, CorpusTinyFilesEveryByteAndSizesAroundTheBlock) {
     const Bytes big = text_like(3, block + 78);
     const std::pair<const char*, Bytes> made[] = {
         {"empty", {}}, {"one", {0x00}}, {"one255", {0xFF}}, {"two", {0xFF, 0xFF}}, {"all", all},
+        {"ff32", Bytes(32, 0xFF)},  // one run up to the block end, whose sentinel byte equals it
         {"block-1", Bytes(big.begin(), big.begin() + block - 1)},
         {"block", Bytes(big.begin(), big.begin() + block)},
         {"block+1", Bytes(big.begin() + 77, big.end())},

@@ -8,24 +8,6 @@
 
 namespace {
 
-// Index of x in list[1, ...), where it is known to be. On nearly
-// incompressible blocks x lies about halfway down a list of 256 values, so
-// sixteen entries are compared at a time.
-inline int find_in_list(const uint8_t* list, uint8_t x) {
-    int k = 1;
-#if defined(__SSE2__)
-    const __m128i want = _mm_set1_epi8(static_cast<char>(x));
-    for (;; k += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(list + k));
-        const int hit = _mm_movemask_epi8(_mm_cmpeq_epi8(v, want));
-        if (hit) return k + __builtin_ctz(static_cast<unsigned>(hit));
-    }
-#else
-    while (list[k] != x) k++;
-    return k;
-#endif
-}
-
 // list[0, k) moves one place up and x goes in front. Sixteen bytes at a time
 // from the top down, the last (lowest) sixteen blended in a register: most
 // moves are short, and a call to memmove costs more than they do. The list
@@ -49,6 +31,39 @@ inline void move_to_front(uint8_t* list, int k, uint8_t x) {
     std::memmove(list + 1, list, static_cast<size_t>(k));
 #endif
     list[0] = x;
+}
+
+// Finds x in list[1, ...), where it is known to be, and moves it to the
+// front; returns its index before the move. On nearly incompressible blocks
+// x lies about halfway down a list of 256 values, so the search goes sixteen
+// entries at a time and moves each group up by one as it passes, the byte
+// that falls off a group's top carried into the next; in x's group only the
+// entries up to x's place move.
+inline int find_and_move_to_front(uint8_t* list, uint8_t x) {
+#if defined(__SSE2__)
+    const __m128i want = _mm_set1_epi8(static_cast<char>(x));
+    const __m128i place = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    __m128i carry = _mm_cvtsi32_si128(x);  // what goes into the group's lowest byte
+    for (int k = 0;; k += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(list + k));
+        const int hit = _mm_movemask_epi8(_mm_cmpeq_epi8(v, want));
+        const __m128i up = _mm_or_si128(_mm_slli_si128(v, 1), carry);
+        if (hit) {
+            const int h = __builtin_ctz(static_cast<unsigned>(hit));
+            const __m128i moves = _mm_cmplt_epi8(place, _mm_set1_epi8(static_cast<char>(h + 1)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(list + k),
+                             _mm_or_si128(_mm_and_si128(moves, up), _mm_andnot_si128(moves, v)));
+            return k + h;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(list + k), up);
+        carry = _mm_srli_si128(v, 15);
+    }
+#else
+    int k = 1;  // index 0 holds the previous run's value, not x
+    while (list[k] != x) k++;
+    move_to_front(list, k, x);
+    return k;
+#endif
 }
 
 }  // namespace
@@ -85,11 +100,11 @@ void dc_note_new_run(DistanceCoder& dc, uint8_t x, int32_t pos) {
         }
         dc.sorted_symbols[i] = x;
         dc.symbol_count++;
+        move_to_front(dc.mtf_list, k, x);
     } else {
-        k = find_in_list(dc.mtf_list, x);  // index 0 holds the previous run's value, not x
+        k = find_and_move_to_front(dc.mtf_list, x);
         dc.distance[dc.last_run[x]] = pos - dc.last_pos[x] - k - 1;
     }
-    move_to_front(dc.mtf_list, k, x);
     dc.last_pos[x] = pos;
     dc.last_run[x] = dc.run_count++;
 }
