@@ -41,7 +41,7 @@ src/coder/model.cpp ::: if (t[0] >= prob_one) { ::: if (t[0] > prob_one) {
 src/coder/model.cpp ::: (s + len) >> 1 ::: (s + len + 1) >> 1
 src/coder/model.cpp ::: VORB_CHECK(c <= model_length_states - 3, ::: VORB_CHECK(c <= model_length_states - 2,
 src/coder/model.cpp ::: VORB_CHECK(target < total * unit, ::: VORB_CHECK(true,
-src/coder/range_coder.cpp ::: if ((low ^ hi) >= (1u << 24) && range < 0x4000) { ::: if ((low ^ hi) >= (1u << 24) && range < 0x2000) {
+src/coder/range_coder.cpp ::: if ((low ^ hi) >= (1u << 24) && range < rc_min_range) { ::: if ((low ^ hi) >= (1u << 24) && range < rc_min_range / 2) {
 src/coder/range_coder.cpp ::: if (hi - o < o - low) ::: if (hi - o <= o - low)
 src/coder/range_coder.cpp ::: for (int i = 0; i < 4; i++) {\n        rc_put_byte(rc); ::: for (int i = 0; i < 3; i++) {\n        rc_put_byte(rc);
 src/coder/byte_stream.cpp ::: in.consumed += in.len; ::: in.consumed += 0;
@@ -54,7 +54,7 @@ src/dc/dc_encode.cpp ::: = pos - dc.last_pos[x] - k - 1; ::: = pos - dc.last_pos
 src/dc/block_code.cpp ::: reset_models(nc.models); ::: (void)0;
 src/dc/dc_encode.h ::: if (other) return e + __builtin_ctz(other); ::: if (other) return e + __builtin_ctz(other) / 2;
 src/dc/dc_encode.h ::: for (; e + 16 <= n; e += 16) { ::: for (; e + 15 <= n; e += 16) {
-src/coder/range_coder.h ::: low <<= 8;\n        range <<= 8;\n        if (((low ^ (low + range)) >= (1u << 24)) & (range >= 0x4000)) { ::: low <<= 8;\n        range <<= 8;\n        if (((low ^ (low + range)) >= (1u << 24)) & (range >= 0x2000)) {
+src/coder/range_coder.h ::: & (range >= rc_min_range); ::: & (range >= rc_min_range / 2);
 src/dc/block_decode.cpp ::: VORB_CHECK(p < static_cast<uint32_t>(n), ::: VORB_CHECK(p <= static_cast<uint32_t>(n),
 src/inverse/decode_block.cpp ::: if (n >= many_walks_min_block && n < (1 << 24)) { ::: if (n >= many_walks_min_block && n < (1 << 25)) {
 src/inverse/decode_block.cpp ::: VORB_CHECK(p != last && r != p0, ::: VORB_CHECK(true,

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr uint32_t coder_min_range = 0x4000;
 // The footer's index checksum covers every index byte in front of it.
 constexpr size_t footer_checksum_at = 24;
 constexpr size_t footer_signature_at = 32;
@@ -33,7 +32,7 @@ Status fail(ArchiveIndex& index, const char* why) {
 // A coder state the packer can have been in between two blocks: what
 // rc_encode leaves behind (top bytes apart, range not narrow, no wrap).
 bool coder_state_possible(const CoderState& s) {
-    return s.range >= coder_min_range && s.low <= UINT32_MAX - s.range && (s.low ^ (s.low + s.range)) >= (1u << 24);
+    return s.low <= UINT32_MAX - s.range && rc_wide(s.low, s.range);
 }
 
 // One present member's record at p (index_member_record_size bytes) and its

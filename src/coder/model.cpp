@@ -26,21 +26,17 @@ struct Interval {
     uint32_t low, range;
 };
 
-inline bool wide(const Interval& iv) {
-    return ((iv.low ^ (iv.low + iv.range)) >= (1u << 24)) & (iv.range >= 0x4000);
-}
-
 // The end of an interval step: the common case moves nothing, the usual rest
 // (one settled top byte, after which the range is wide again) takes in one
 // byte here, and anything more goes to the coder out of line.
 inline void settle(RangeCoder& rc, Interval& iv) {
-    if (wide(iv)) [[likely]]
+    if (rc_wide(iv.low, iv.range)) [[likely]]
         return;
     if ((iv.low ^ (iv.low + iv.range)) < (1u << 24)) {
         rc_get_byte(rc);
         iv.low <<= 8;
         iv.range <<= 8;
-        if (wide(iv)) return;
+        if (rc_wide(iv.low, iv.range)) return;
     }
     rc_normalize(rc, iv.low, iv.range);
     iv.low = rc.low;

@@ -8,7 +8,7 @@ void rc_start(RangeCoder& rc) {
 void rc_normalize(RangeCoder& rc, uint32_t low, uint32_t range) {
     for (;;) {
         uint32_t hi = low + range;
-        if ((low ^ hi) >= (1u << 24) && range < 0x4000) {
+        if ((low ^ hi) >= (1u << 24) && range < rc_min_range) {
             // Narrow and straddling: keep the larger side of the boundary
             // (the upper one on a tie) so no carry can ever be needed.
             const uint32_t o = hi & 0xFF000000u;
@@ -26,7 +26,7 @@ void rc_normalize(RangeCoder& rc, uint32_t low, uint32_t range) {
             hi <<= 8;
         }
         range = hi - low;
-        if (range >= 0x4000) break;
+        if (range >= rc_min_range) break;
     }
     rc.low = low;
     rc.range = range;

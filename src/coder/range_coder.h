@@ -9,9 +9,18 @@
 
 enum : uint8_t { rc_mode_pack = 1, rc_mode_unpack = 2 };
 
+// The narrowest range between steps.
+constexpr uint32_t rc_min_range = 0x4000;
+
+// True when a step's interval needs nothing moved: its ends differ in the top
+// byte and the range is wide enough for the next step.
+inline bool rc_wide(uint32_t low, uint32_t range) {
+    return ((low ^ (low + range)) >= (1u << 24)) & (range >= rc_min_range);
+}
+
 struct RangeCoder {
     uint32_t low = 0;
-    uint32_t range = 0xFFFFFFFFu;  // >= 0x4000 outside rc_encode
+    uint32_t range = 0xFFFFFFFFu;  // >= rc_min_range outside a step
     uint32_t code = 0;             // unpacking: the last four bytes read
     uint8_t mode = rc_mode_pack;   // anything but rc_mode_unpack writes
     ByteOut* out = nullptr;        // packing sink
@@ -39,7 +48,7 @@ inline void rc_settle(RangeCoder& rc, uint32_t low, uint32_t range) {
         put_byte(*rc.out, static_cast<uint8_t>(low >> 24));
         low <<= 8;
         range <<= 8;
-        if (((low ^ (low + range)) >= (1u << 24)) & (range >= 0x4000)) {
+        if (rc_wide(low, range)) {
             rc.low = low;
             rc.range = range;
             return;
@@ -55,7 +64,7 @@ inline void rc_encode(RangeCoder& rc, uint32_t cum, uint32_t freq) {
     const uint32_t low = rc.low + cum * rc.range;
     const uint32_t range = freq * rc.range;
     // Most steps leave the top bytes apart and the range wide: nothing to move.
-    if (((low ^ (low + range)) >= (1u << 24)) & (range >= 0x4000)) [[likely]] {
+    if (rc_wide(low, range)) [[likely]] {
         rc.low = low;
         rc.range = range;
         return;

@@ -25,14 +25,14 @@ void replay_area(RangeCoder& rc, const uint16_t* w, const uint16_t* end) {
         }
         low += cum * unit;
         range = freq * unit;
-        if (((low ^ (low + range)) >= (1u << 24)) & (range >= 0x4000)) [[likely]]
+        if (rc_wide(low, range)) [[likely]]
             continue;
         while ((low ^ (low + range)) < (1u << 24)) {
             put_byte(*rc.out, static_cast<uint8_t>(low >> 24));
             low <<= 8;
             range <<= 8;
         }
-        if (range < 0x4000) {
+        if (range < rc_min_range) {
             rc_normalize(rc, low, range);
             low = rc.low;
             range = rc.range;

@@ -11,7 +11,7 @@ Status decode_block_resumed(BlockDecoder& bd, NumberCoder& nc, const uint8_t* by
                             CoderState& end) {
     // Callers pass only states the index checks let through: a narrower
     // range would make the model's unit zero.
-    assert(start.range >= 0x4000 && start.low <= UINT32_MAX - start.range);
+    assert(start.range >= rc_min_range && start.low <= UINT32_MAX - start.range);
     ByteIn in;
     byte_in_from_memory(in, bytes, len);
     nc.rc.mode = rc_mode_unpack;

@@ -8,28 +8,10 @@
 
 namespace {
 
-// list[0, k) moves one place up and x goes in front. Sixteen bytes at a time
-// from the top down, the last (lowest) sixteen blended in a register: most
-// moves are short, and a call to memmove costs more than they do. The list
-// has sixteen spare bytes past its 256 entries.
+// list[0, k) moves one place up and x goes in front: a value seen for the
+// first time, a few hundred times a block at most.
 inline void move_to_front(uint8_t* list, int k, uint8_t x) {
-#if defined(__SSE2__)
-    int top = k;
-    while (top >= 16) {
-        top -= 16;
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(list + top));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(list + top + 1), v);
-    }
-    // Entries 0 .. top - 1 (top < 16) move up; those above top stay.
-    const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(list));
-    const __m128i place = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m128i moves = _mm_cmplt_epi8(place, _mm_set1_epi8(static_cast<char>(top + 1)));
-    const __m128i up = _mm_slli_si128(cur, 1);
-    const __m128i blended = _mm_or_si128(_mm_and_si128(moves, up), _mm_andnot_si128(moves, cur));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(list), blended);
-#else
     std::memmove(list + 1, list, static_cast<size_t>(k));
-#endif
     list[0] = x;
 }
 
