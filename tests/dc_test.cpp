@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "dc/block_code.h"
+#include "dc/block_decode.h"
 #include "support/cli_run.h"
 #include "support/memory_stream.h"
 #include "support/sort_harness.h"
@@ -58,6 +59,42 @@ TEST(DistanceCoder, RecordedBlocksCodeAsCodingAtOnce) {
     code_block(dc, direct, nullptr, 0, 0);
     code_block(dc, split, nullptr, 0, 0);
     EXPECT_EQ(memory_out_bytes(ms), memory_out_bytes(md));
+
+    // Decoding the stream back with a tick that asks to be called again 7
+    // bytes on: every block comes back, and the tick runs after each run
+    // that reaches what it asked for, never before, with the block's length.
+    struct Calls {
+        int32_t asked = 0, last = 0, n = 0;
+        int count = 0;
+        bool in_order = true;
+    } calls;
+    DecodeTick tick{[](void* ctx, int32_t written, int32_t n) {
+                        Calls& c = *static_cast<Calls*>(ctx);
+                        c.in_order &= written >= c.asked && written > c.last && written <= n && n == c.n;
+                        c.count++;
+                        c.last = written;
+                        return c.asked = written + 7;
+                    },
+                    &calls};
+    ByteIn in;
+    byte_in_from_memory(in, memory_out_bytes(md).data(), memory_out_bytes(md).size());
+    NumberCoder dec;
+    start_unpacking(dec, in);
+    BlockDecoder bd;
+    for (const ForwardResult& f : blocks)
+        for (int room = 0; room < 3; room++) {
+            const int32_t n = static_cast<int32_t>(f.transformed.size());
+            Bytes t(f.transformed.size());
+            int32_t got = 0, primary = 0;
+            calls = Calls{0, 0, n};
+            ASSERT_EQ(decode_block_symbols(bd, dec, t.data(), static_cast<uint32_t>(n), false, got, primary, &tick),
+                      Status::ok);
+            EXPECT_TRUE(t == f.transformed && primary == f.primary);
+            EXPECT_TRUE(calls.in_order);
+            // No call after the last one: the block ended within the 7 bytes.
+            EXPECT_GE(calls.last + 7, n);
+            EXPECT_GE(calls.count, 1);
+        }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <set>
 #include <thread>
 
@@ -35,6 +36,14 @@ TEST(InverseTransform, AcceptsExactlyTheRealTransforms) {
                 std::vector<int32_t> links(n, 1 << 30), scratch(n, 1 << 30);
                 int32_t buckets[256];
                 const Status st = invert_block(buckets, block.data(), n, primary, links.data(), scratch.data());
+                {  // the same block inverted at the end of a next block's decoding
+                    Bytes held = t;
+                    PendingInverse p;
+                    inverse_begin(p, buckets, held.data(), n, primary, links.data(), scratch.data());
+                    ASSERT_EQ(inverse_tick(p).fn, nullptr);  // too small to walk a step at a time
+                    ASSERT_EQ(inverse_end(p, nullptr), st);
+                    EXPECT_TRUE(st != Status::ok || held == block);
+                }
                 const bool is_real = real.count(std::string(t.begin(), t.end()) + static_cast<char>('0' + primary)) > 0;
                 ASSERT_EQ(st == Status::ok, is_real) << "n " << n << " primary " << primary;
                 if (n >= 8) {
@@ -72,8 +81,10 @@ TEST(InverseTransform, BlocksPast16MiB) {
 }
 
 // Helpers that take every walk before the caller starts, join too late to
-// find one, or share the walks on threads (more of them than a block takes):
-// the bytes come back the same, and a damaged block is refused the same way.
+// find one, or share the walks on threads (more of them than a block takes),
+// with the walks run whole or first stepped by a next block's decoding part
+// way or to their end: the bytes come back the same, and a damaged block is
+// refused the same way.
 struct Crew {
     int threads, when;  // when: 1 takes every walk on invitation, 2 joins on dismissal
     std::vector<std::thread> running = {};
@@ -88,6 +99,7 @@ TEST(InverseTransform, WalksSharedWithHelpers) {
     for (uint8_t& b : s) b = static_cast<uint8_t>("abcdefgh"[(x = x * 1103515245 + 12345) >> 29]);
     const OracleTransform o = oracle_transform(s);
     for (const bool damaged : {false, true})
+        for (const int stepped : {-1, 0, 1, 2})  // -1: at once; else ticks of a next block of 0, n/3 or 3n bytes
         for (const int kind : {-1, 0, 1, 2, 3}) {  // -1: no helpers
             Crew crew{kind == 3 ? 5 : kind == 0, kind};
             const WalkHelpers helpers{[](void* ctx, void (*work)(void*), void* arg) {
@@ -106,10 +118,21 @@ TEST(InverseTransform, WalksSharedWithHelpers) {
             if (damaged) std::swap(t[1000], t[n - 1000]);
             std::vector<int32_t> links(n), scratch(n);
             int32_t buckets[256];
-            const Status st = invert_block(buckets, t.data(), n, o.primary, links.data(), scratch.data(),
-                                           kind < 0 ? nullptr : &helpers);
-            EXPECT_EQ(st, damaged ? Status::bad_transform : Status::ok) << kind;
-            EXPECT_TRUE(damaged || t == s) << kind;
+            Status st;
+            if (stepped < 0) {
+                st = invert_block(buckets, t.data(), n, o.primary, links.data(), scratch.data(),
+                                  kind < 0 ? nullptr : &helpers);
+            } else {
+                PendingInverse p;
+                inverse_begin(p, buckets, t.data(), n, o.primary, links.data(), scratch.data());
+                const DecodeTick tick = inverse_tick(p);
+                ASSERT_NE(tick.fn, nullptr);
+                const int32_t next = std::array{0, n / 3, 3 * n}[stepped];
+                for (int32_t at = 0; at < next;) at = tick.fn(tick.ctx, std::max(at, 1), next);
+                st = inverse_end(p, kind < 0 ? nullptr : &helpers);
+            }
+            EXPECT_EQ(st, damaged ? Status::bad_transform : Status::ok) << kind << " " << stepped;
+            EXPECT_TRUE(damaged || t == s) << kind << " " << stepped;
         }
 }
 

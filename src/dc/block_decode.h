@@ -16,6 +16,7 @@ struct BlockDecoder {
 
 // Models reset, the coder loaded at a member's first block, the transformed
 // block into t[0, n) (n <= block_size) and its primary index. n = 0 is the
-// end marker.
+// end marker. tick, when given, runs between the block's runs.
 [[nodiscard]] Status decode_block_symbols(BlockDecoder& bd, NumberCoder& nc, uint8_t* t, uint32_t block_size,
-                                          bool first_block, int32_t& n, int32_t& primary);
+                                          bool first_block, int32_t& n, int32_t& primary,
+                                          DecodeTick* tick = nullptr);

@@ -33,7 +33,7 @@ CoderState coder_state(const RangeCoder& rc, uint64_t stream_start);
 // decoder reads four bytes ahead of what the coder had written, so a block
 // needs bytes [start.written, next.written + 4). `end` receives the state
 // after the block, to compare with the next block's recorded start. Reading
-// past len is reported as truncated.
+// past len is reported as truncated. tick, when given, runs between runs.
 [[nodiscard]] Status decode_block_resumed(BlockDecoder& bd, NumberCoder& nc, const uint8_t* bytes, size_t len,
                                           const CoderState& start, uint8_t* t, uint32_t block_size, int32_t& n,
-                                          int32_t& primary, CoderState& end);
+                                          int32_t& primary, CoderState& end, DecodeTick* tick = nullptr);

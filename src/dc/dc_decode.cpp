@@ -96,7 +96,8 @@ constexpr int32_t packed_limit = (1 << 23) - 2 * 256;
 
 }  // namespace
 
-Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t max_n, int32_t& n) {
+Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t max_n, int32_t& n,
+                 DecodeTick* tick) {
     uint32_t len;
     VORB_TRY(decode_number(nc, 0, 0, len));
     VORB_CHECK(len <= max_n, Status::bad_block_length);
@@ -141,6 +142,11 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
     // Runs: the head value owns every position up to the next value's
     // occurrence. Packed first, where the positions allow.
     int32_t i = 0;
+    int32_t tick_at = tick ? 0 : INT32_MAX;
+    auto ticked = [&] {
+        if (i >= tick_at) [[unlikely]]
+            tick_at = tick->fn(tick->ctx, i, n);
+    };
     if (n < packed_limit) {
         int32_t* packed = dd.upcoming_packed;
         for (int32_t j = 0; j < count; j++) packed[j] = pos[j] << 8 | list[j];
@@ -152,6 +158,7 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
             uint32_t d;
             VORB_TRY(take_run(nc, buffer, i, e, n, s, d));
             i = e;
+            ticked();
             const int32_t c = i + static_cast<int32_t>(d);
             if (c < packed_limit) [[likely]] {
                 place_again_packed(packed, c, s);
@@ -173,6 +180,7 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
         uint32_t d;
         VORB_TRY(take_run(nc, buffer, i, e, n, s, d));
         i = e;
+        ticked();
         // d < 2^27 and i <= n < 2^27: the candidate cannot overflow.
         const int32_t c = i + static_cast<int32_t>(d);
         place_again(list, pos, c, s);

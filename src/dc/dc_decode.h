@@ -23,9 +23,19 @@ struct DistanceDecoder {
     int32_t symbol_count;
 };
 
+// Work that runs on the decoding thread between runs, so that its memory
+// waits overlap the decoder's chain of dependent steps: fn is called after
+// the first run with the bytes written so far and the block's length, and
+// returns how many must be written before the next call.
+struct DecodeTick {
+    int32_t (*fn)(void* ctx, int32_t written, int32_t n) = nullptr;
+    void* ctx = nullptr;
+};
+
 // Reads one block's length, symbol set and distances and writes the
 // transformed block to buffer[0, n). n = 0 is the end marker. A length above
 // max_n, or any run, position or symbol set no packer can have written, fails
 // without writing outside buffer[0, max_n).
+// tick, when given, is called between runs as it asks.
 [[nodiscard]] Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t max_n,
-                               int32_t& n);
+                               int32_t& n, DecodeTick* tick = nullptr);

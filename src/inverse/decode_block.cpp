@@ -2,6 +2,7 @@
 
 #include "inverse/many_walks.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -85,6 +86,56 @@ Status invert_block(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primar
                                 reinterpret_cast<uint32_t*>(scratch));
     // Row numbers no longer fit beside a byte.
     return invert_block_plain(bucket_start, t, n, primary, links, scratch, false, helpers);
+}
+
+void inverse_begin(PendingInverse& p, int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary,
+                   int32_t* links, int32_t* scratch) {
+    p.t = t;
+    p.n = n;
+    p.primary = primary;
+    p.bucket_start = bucket_start;
+    p.links = links;
+    p.scratch = scratch;
+    p.paced_for = 0;
+    p.stepped = n >= many_walks_min_block && n < (1 << 24);
+    if (!p.stepped) return;
+    count_buckets(bucket_start, t, n);
+    uint32_t* fwd = reinterpret_cast<uint32_t*>(links);
+    const uint32_t p0 = build_packed_links(bucket_start, t, n, primary, fwd, nullptr);
+    stepped_walks_begin(p.walks, fwd, n, p0, reinterpret_cast<uint8_t*>(scratch));
+}
+
+namespace {
+
+// Keeps the walks a little ahead of the decoding, in proportion to the two
+// blocks' lengths, so that they end before the block being decoded does and
+// one sweep's misses are outstanding while the decoder works.
+int32_t pace_walks(void* ctx, int32_t written, int32_t n) {
+    PendingInverse& p = *static_cast<PendingInverse*>(ctx);
+    if (p.paced_for != n) {
+        constexpr uint64_t lead = 9;  // ninths: finish when 8/9 of the block is decoded
+        p.paced_for = n;
+        p.ratio = (static_cast<uint64_t>(p.n) << 16) * lead / (8 * static_cast<uint64_t>(n));
+        p.every = std::max<int32_t>(1, static_cast<int32_t>(many_walks_lanes * static_cast<int64_t>(n) / p.n));
+    }
+    const uint64_t target = static_cast<uint64_t>(written) * p.ratio >> 16;
+    while (p.walks.walked < target)
+        if (!stepped_walks_sweep(p.walks)) return INT32_MAX;
+    return written + p.every;
+}
+
+}  // namespace
+
+DecodeTick inverse_tick(PendingInverse& p) {
+    if (!p.t || !p.stepped) return {};
+    return {pace_walks, &p};
+}
+
+Status inverse_end(PendingInverse& p, const WalkHelpers* helpers) {
+    uint8_t* t = p.t;
+    p.t = nullptr;
+    if (p.stepped) return stepped_walks_end(p.walks, t, helpers);
+    return invert_block(p.bucket_start, t, p.n, p.primary, p.links, p.scratch, helpers);
 }
 
 Status invert_block_plain(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary, int32_t* links,

@@ -21,6 +21,40 @@
 [[nodiscard]] Status invert_block(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary, int32_t* links,
                                   int32_t* scratch, const WalkHelpers* helpers = nullptr);
 
+// A block's inverse run alongside the decoding of the next block on the same
+// thread: the links are built at once, the walks advance between the next
+// block's runs (its tick), and what is left runs at the end. Blocks too small
+// for the many walks, or too large for packed links, are inverted whole at
+// the end.
+struct PendingInverse {
+    SteppedWalks walks;
+    uint8_t* t = nullptr;  // null when no block is pending
+    int32_t n = 0;
+    int32_t primary = 0;
+    int32_t* bucket_start = nullptr;
+    int32_t* links = nullptr;
+    int32_t* scratch = nullptr;
+    bool stepped = false;
+    // Pacing against the block being decoded: bytes to walk per byte
+    // decoded (16.16 fixed point) and decoded bytes between ticks.
+    int32_t paced_for = 0;
+    uint64_t ratio = 0;
+    int32_t every = 1;
+};
+
+// Makes t[0, n) (primary < n) the pending block, as invert_block takes it.
+// The arrays stay in use until inverse_end.
+void inverse_begin(PendingInverse& p, int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary,
+                   int32_t* links, int32_t* scratch);
+
+// The tick that advances the pending block's walks while the next block is
+// decoded; nothing to do when the block is inverted whole at the end.
+DecodeTick inverse_tick(PendingInverse& p);
+
+// Ends the pending block's inverse: on success its t holds the block's
+// bytes. Fails as invert_block does. No block is pending afterwards.
+[[nodiscard]] Status inverse_end(PendingInverse& p, const WalkHelpers* helpers = nullptr);
+
 // The path for blocks of 2^24 bytes and more (links without the byte beside
 // them); callable on any block of at least 8 bytes, for tests. With count
 // false, bucket_start already holds the bucket starts of t.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "coder/status.h"
 
@@ -33,3 +34,30 @@ constexpr int32_t many_walks_min_block = 1 << 18;
 // replaced by the block's bytes on success. pool: at least 4 * n bytes; n >= 8.
 [[nodiscard]] Status invert_many_walks_wide(const uint32_t* links, uint8_t* t, int32_t n, uint32_t first_row,
                                             uint8_t* pool, const WalkHelpers* helpers = nullptr);
+
+struct WalkTeam;
+struct WalkLanes;
+
+// A large block's walks run a sweep at a time between other work on the
+// same thread, whose steps then fill the time the walks' cache misses take.
+struct SteppedWalks {
+    std::unique_ptr<WalkTeam> team;  // null when no walks are under way
+    std::unique_ptr<WalkLanes> lanes;
+    uint64_t walked = 0;  // bytes written by the sweeps so far
+    SteppedWalks();
+    ~SteppedWalks();
+};
+
+// Starts the walks of invert_many_walks (same fwd, n, first_row and pool).
+void stepped_walks_begin(SteppedWalks& s, const uint32_t* fwd, int32_t n, uint32_t first_row, uint8_t* pool);
+
+// Walks one thread keeps in flight (at most 32: one event bit each).
+constexpr int many_walks_lanes = 32;
+
+// Every walk in flight writes one byte, then the links the next sweep reads
+// are fetched ahead. False once no walk is left in flight.
+bool stepped_walks_sweep(SteppedWalks& s);
+
+// The walks left (shared with helpers, when given), then the block's bytes
+// into out[0, n), as invert_many_walks; the walks are over after it.
+[[nodiscard]] Status stepped_walks_end(SteppedWalks& s, uint8_t* out, const WalkHelpers* helpers = nullptr);
