@@ -183,6 +183,19 @@ TEST(Api, OneMemberStreamAndTheBytesAfterIt) {
     ASSERT_EQ(vorb_unpacker_unused(u, &rest, &rest_len), VORB_OK);
     EXPECT_EQ(Bytes(static_cast<const uint8_t*>(rest), static_cast<const uint8_t*>(rest) + rest_len), tail);
     vorb_unpacker_free(u);
+
+    // Cut inside the third block: the two blocks before it still come out
+    // whole, also the one whose inverse was under way beside the third's
+    // decoding, and nothing of the third.
+    for (const int threads : {1, 2}) {
+        vorb_unpacker* c = vorb_unpacker_create(1 << 15, threads, nullptr);
+        MemoryReader cut{stream.bytes.data(), stream.bytes.size() - 100};
+        VectorWriter part;
+        EXPECT_EQ(vorb_unpack_member(c, memory_read, &cut, vector_write, &part, nullptr, nullptr, &got),
+                  VORB_ERR_TRUNCATED);
+        EXPECT_EQ(part.bytes, Bytes(data.begin(), data.begin() + (2 << 15))) << threads;
+        vorb_unpacker_free(c);
+    }
 }
 
 }  // namespace

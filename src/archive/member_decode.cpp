@@ -1,8 +1,8 @@
 #include "archive/member_decode.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cstring>
+#include <condition_variable>
 #include <mutex>
 
 #include "archive/checksum.h"
@@ -18,6 +18,11 @@ struct WorkSet {
     // An indexed member's block is decoded from its recorded state here too.
     BlockDecoder bd;
     NumberCoder nc;
+    // The block this set last decoded, inverted while the set's next job
+    // decodes (held), and whether a job or the writer has the set now.
+    PendingInverse pending;
+    InverseSlot* held = nullptr;
+    bool busy = false;
     // The other workers' share of this set's walks: a job for each, queued
     // below every block, so that only a worker with no block to start helps.
     WorkerPool* pool = nullptr;
@@ -27,8 +32,8 @@ struct WorkSet {
 
 struct WorkSets {
     std::vector<std::unique_ptr<WorkSet>> all;
-    std::mutex mutex;
-    std::vector<WorkSet*> idle;
+    std::mutex mutex;  // guards busy, held and the slots' ready and holder
+    std::condition_variable changed;
 };
 
 struct InverseSlot {
@@ -37,6 +42,10 @@ struct InverseSlot {
     int32_t n = 0;
     int32_t primary = 0;
     Status status = Status::ok;
+    // False from submission until the block's bytes are whole; meanwhile a
+    // set may hold its inverse.
+    bool ready = true;
+    WorkSet* holder = nullptr;
     Job job;
     // A block of an indexed member: its stream bytes, four past the next
     // block's start, and the coder's state at its start and end.
@@ -51,17 +60,27 @@ MemberDecoder::~MemberDecoder() { pipeline_stop(pipe); }
 
 namespace {
 
+// A set no one has, one holding a block first: the job's decoding then
+// overlaps that block's walks. There are as many sets as workers, so a job
+// waits only while the writer ends a held block.
 WorkSet& take_work(WorkSets& w) {
-    std::lock_guard<std::mutex> lock(w.mutex);
-    assert(!w.idle.empty());  // never more jobs at once than workers
-    WorkSet* set = w.idle.back();
-    w.idle.pop_back();
-    return *set;
+    std::unique_lock<std::mutex> lock(w.mutex);
+    for (;;) {
+        WorkSet* set = nullptr;
+        for (auto& c : w.all)
+            if (!c->busy && (!set || (c->held && !set->held))) set = c.get();
+        if (set) {
+            set->busy = true;
+            return *set;
+        }
+        w.changed.wait(lock);
+    }
 }
 
 void give_back(WorkSets& w, WorkSet& set) {
     std::lock_guard<std::mutex> lock(w.mutex);
-    w.idle.push_back(&set);
+    set.busy = false;
+    w.changed.notify_all();
 }
 
 void invite_helpers(void* ctx, void (*work)(void*), void* arg) {
@@ -92,13 +111,62 @@ void invert_slot(void* ctx) {
     give_back(*s.work, w);
 }
 
+// Ends the inverse of the block w holds; the block is then ready.
+void end_held(WorkSets& sets, WorkSet& w) {
+    InverseSlot& h = *w.held;
+    const WalkHelpers helpers{invite_helpers, dismiss_helpers, &w};
+    const Status st = inverse_end(w.pending, w.helps.empty() ? nullptr : &helpers);
+    std::lock_guard<std::mutex> lock(sets.mutex);
+    h.status = st;
+    h.ready = true;
+    h.holder = nullptr;
+    w.held = nullptr;
+    sets.changed.notify_all();
+}
+
+// Decodes the block from its recorded state while the set's held block is
+// inverted beside it, then holds this one.
 void decode_and_invert_slot(void* ctx) {
     InverseSlot& s = *static_cast<InverseSlot*>(ctx);
-    WorkSet& w = take_work(*s.work);
+    WorkSets& sets = *s.work;
+    WorkSet& w = take_work(sets);
+    DecodeTick tick = inverse_tick(w.pending);
     s.status = decode_block_resumed(w.bd, w.nc, s.packed.data(), s.packed.size(), s.start, s.buffers.block_start,
-                                    s.buffers.block_size, s.n, s.primary, s.end);
-    if (s.status == Status::ok && s.n > 0) s.status = invert_with(w, s);
-    give_back(*s.work, w);
+                                    s.buffers.block_size, s.n, s.primary, s.end, tick.fn ? &tick : nullptr);
+    if (w.held) end_held(sets, w);
+    const bool hold = s.status == Status::ok && s.n > 0;
+    if (hold)
+        inverse_begin(w.pending, w.bucket_start, s.buffers.block_start, s.n, s.primary, w.links.index,
+                      w.links.distance);
+    {
+        std::lock_guard<std::mutex> lock(sets.mutex);
+        if (hold) {
+            w.held = &s;
+            s.holder = &w;
+        } else {
+            s.ready = true;
+        }
+    }
+    give_back(sets, w);
+}
+
+// Waits until the block of a retired job is whole. A block still held by a
+// set that no job has is inverted here, with idle workers helping.
+void wait_ready(InverseSlot& s) {
+    WorkSets& sets = *s.work;
+    std::unique_lock<std::mutex> lock(sets.mutex);
+    while (!s.ready) {
+        WorkSet* h = s.holder;
+        if (h->busy) {
+            sets.changed.wait(lock);
+            continue;
+        }
+        h->busy = true;
+        lock.unlock();
+        end_held(sets, *h);
+        give_back(sets, *h);
+        lock.lock();
+    }
 }
 
 // Writes the oldest block in flight once its inverse is done.
@@ -117,7 +185,8 @@ Status write_oldest(MemberDecoder& d, ByteOut& out, ProgressSink progress) {
 // Blocks in flight: twice the workers and one, so that a worker rarely
 // waits for a slower block ahead of it to be written out (costs vary from
 // block to block, most on data that was compressed already).
-int slot_count(int threads) { return threads > 1 ? 2 * threads + 1 : 1; }
+// One thread keeps two: one decoding while the other's inverse runs beside it.
+int slot_count(int threads) { return threads > 1 ? 2 * threads + 1 : 2; }
 int work_set_count(int threads) { return threads > 1 ? threads : 1; }
 
 }  // namespace
@@ -136,7 +205,6 @@ Status member_decoder_init(MemberDecoder& d, ByteIn& in, uint32_t block_size, in
     for (int i = 0; i < work_set_count(threads); i++) {
         auto w = std::make_unique<WorkSet>();
         if (!setup_parts(w->links, block_size, part_index | part_distance)) return Status::out_of_memory;
-        d.work->idle.push_back(w.get());
         d.work->all.push_back(std::move(w));
     }
     std::vector<Job*> jobs;
@@ -165,7 +233,62 @@ uint64_t member_decoder_memory(uint32_t block_size, int threads) {
            sizeof(BlockDecoder) + sizeof(NumberCoder) + sizeof(MemberDecoder);
 }
 
+namespace {
+
+// Ends the inverse of the block pending beside the decoding and writes it.
+Status write_pending(WorkSet& w, const InverseSlot& s, ByteOut& out, ProgressSink progress) {
+    progress_put(progress, 'H');
+    VORB_TRY(inverse_end(w.pending));
+    put_bytes(out, s.buffers.block_start, static_cast<size_t>(s.n));
+    return out.failed ? Status::write_failed : Status::ok;
+}
+
+// One thread: each block's numbers are decoded while the block before it is
+// inverted a sweep at a time, so the walks' cache misses wait beside the
+// decoder's arithmetic instead of after it.
+Status decode_member_serial(MemberDecoder& d, ByteOut& out, ProgressSink progress, MemberStats& stats) {
+    WorkSet& w = *d.work->all[0];
+    const InverseSlot* held = nullptr;  // the block whose inverse is pending
+    Status st = Status::ok;
+    for (size_t k = 0;; k++) {
+        InverseSlot& s = *d.slots[k % d.slots.size()];
+        DecodeTick tick = inverse_tick(w.pending);
+        st = decode_block_symbols(*d.bd, *d.nc, s.buffers.block_start, d.block_size, stats.blocks == 0, s.n,
+                                  s.primary, tick.fn ? &tick : nullptr);
+        // Garbage read past the end usually trips a check; the cause is the cut.
+        // An intact stream never needs a byte past the end of the archive.
+        if (d.in->read_error)
+            st = Status::read_failed;
+        else if (d.in->overread)
+            st = Status::truncated;
+        // The block before fails first.
+        if (held) {
+            const Status f = write_pending(w, *held, out, progress);
+            held = nullptr;
+            if (f != Status::ok) st = f;
+        }
+        if (st != Status::ok) break;
+        stats.blocks++;
+        if (s.n == 0) break;
+        stats.unpacked += static_cast<uint64_t>(s.n);
+        inverse_begin(w.pending, w.bucket_start, s.buffers.block_start, s.n, s.primary, w.links.index,
+                      w.links.distance);
+        held = &s;
+    }
+    return st;
+}
+
+}  // namespace
+
 Status decode_member(MemberDecoder& d, ByteOut& out, ProgressSink progress, bool invert, MemberStats& stats) {
+    if (invert && !pool_is_threaded(d.pipe.pool)) {
+        const uint64_t start = bytes_in(*d.in);
+        stats = MemberStats{};
+        rc_start(d.nc->rc);
+        VORB_TRY(decode_member_serial(d, out, progress, stats));
+        stats.packed = bytes_in(*d.in) - start;
+        return Status::ok;
+    }
     for (auto& s : d.slots) {
         s->job.run = invert_slot;
         s->job.priority = 1;  // above the helpers' jobs; equal blocks go in order
@@ -238,11 +361,18 @@ uint64_t block_priority(uint32_t k, uint32_t block_count, size_t slots, size_t p
     return 1 + 8 * static_cast<uint64_t>(packed) + length;
 }
 
+// The oldest block in flight once its bytes are whole.
+InverseSlot& retire_whole(MemberDecoder& d) {
+    InverseSlot& s = *static_cast<InverseSlot*>(pipeline_retire_oldest(d.pipe)->ctx);
+    wait_ready(s);
+    return s;
+}
+
 // Checks the oldest block against its record and the next block's start,
 // then writes it and adds it to the member's checksum.
 Status finish_indexed_block(MemberDecoder& d, const IndexBlock* rec, const IndexBlock* next, const IndexEntry& e,
                             ByteOut& out, ProgressSink progress, Checksum& sum) {
-    const InverseSlot& s = *static_cast<const InverseSlot*>(pipeline_retire_oldest(d.pipe)->ctx);
+    const InverseSlot& s = retire_whole(d);
     VORB_TRY(s.status);
     VORB_CHECK(static_cast<uint32_t>(s.n) == rec->length, Status::bad_block_end);
     // After the end marker only the coder's four last bytes remain.
@@ -289,6 +419,7 @@ Status decode_member_indexed(MemberDecoder& d, const ArchiveIndex& index, const 
         have = stop;
         std::memcpy(carry, s.packed.data() + s.packed.size() - coder_lookahead, coder_lookahead);
         s.job.priority = block_priority(k, e.block_count, d.slots.size(), s.packed.size(), blocks[k].length);
+        s.ready = false;
         pipeline_submit(d.pipe);
     }
     // Every job in flight must end before its slot is reused or freed.
@@ -297,7 +428,7 @@ Status decode_member_indexed(MemberDecoder& d, const ArchiveIndex& index, const 
             st = finish_indexed_block(d, blocks + retired, retired + 1 < e.block_count ? blocks + retired + 1 : nullptr,
                                       e, out, progress, sum);
         else
-            pipeline_retire_oldest(d.pipe);
+            retire_whole(d);  // no set may hold a block once the member ends
         retired++;
     }
     VORB_TRY(st);
