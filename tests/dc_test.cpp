@@ -90,6 +90,9 @@ TEST(DistanceCoder, RecordedBlocksCodeAsCodingAtOnce) {
             ASSERT_EQ(decode_block_symbols(bd, dec, t.data(), static_cast<uint32_t>(n), false, got, primary, &tick),
                       Status::ok);
             EXPECT_TRUE(t == f.transformed && primary == f.primary);
+            int32_t counts[256] = {};
+            for (const uint8_t b : f.transformed) counts[b]++;
+            EXPECT_TRUE(std::equal(counts, counts + 256, bd.dd.value_count));
             EXPECT_TRUE(calls.in_order);
             // No call after the last one: the block ended within the 7 bytes.
             EXPECT_GE(calls.last + 7, n);

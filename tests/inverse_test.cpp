@@ -39,7 +39,7 @@ TEST(InverseTransform, AcceptsExactlyTheRealTransforms) {
                 {  // the same block inverted at the end of a next block's decoding
                     Bytes held = t;
                     PendingInverse p;
-                    inverse_begin(p, buckets, held.data(), n, primary, links.data(), scratch.data());
+                    inverse_begin(p, nullptr, buckets, held.data(), n, primary, links.data(), scratch.data());
                     ASSERT_EQ(inverse_tick(p).fn, nullptr);  // too small to walk a step at a time
                     ASSERT_EQ(inverse_end(p, nullptr), st);
                     EXPECT_TRUE(st != Status::ok || held == block);
@@ -124,7 +124,11 @@ TEST(InverseTransform, WalksSharedWithHelpers) {
                                   kind < 0 ? nullptr : &helpers);
             } else {
                 PendingInverse p;
-                inverse_begin(p, buckets, t.data(), n, o.primary, links.data(), scratch.data());
+                // Counted here, or given as the distance decoder counts them.
+                int32_t counts[256] = {};
+                for (const uint8_t b : t) counts[b]++;
+                inverse_begin(p, stepped == 1 ? counts : nullptr, buckets, t.data(), n, o.primary, links.data(),
+                              scratch.data());
                 const DecodeTick tick = inverse_tick(p);
                 ASSERT_NE(tick.fn, nullptr);
                 const int32_t next = std::array{0, n / 3, 3 * n}[stepped];

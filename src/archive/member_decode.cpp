@@ -136,8 +136,8 @@ void decode_and_invert_slot(void* ctx) {
     if (w.held) end_held(sets, w);
     const bool hold = s.status == Status::ok && s.n > 0;
     if (hold)
-        inverse_begin(w.pending, w.bucket_start, s.buffers.block_start, s.n, s.primary, w.links.index,
-                      w.links.distance);
+        inverse_begin(w.pending, w.bd.dd.value_count, w.bucket_start, s.buffers.block_start, s.n, s.primary,
+                      w.links.index, w.links.distance);
     {
         std::lock_guard<std::mutex> lock(sets.mutex);
         if (hold) {
@@ -271,8 +271,8 @@ Status decode_member_serial(MemberDecoder& d, ByteOut& out, ProgressSink progres
         stats.blocks++;
         if (s.n == 0) break;
         stats.unpacked += static_cast<uint64_t>(s.n);
-        inverse_begin(w.pending, w.bucket_start, s.buffers.block_start, s.n, s.primary, w.links.index,
-                      w.links.distance);
+        inverse_begin(w.pending, d.bd->dd.value_count, w.bucket_start, s.buffers.block_start, s.n, s.primary,
+                      w.links.index, w.links.distance);
         held = &s;
     }
     return st;

@@ -83,9 +83,11 @@ inline void write_run(uint8_t* buffer, int32_t i, int32_t e, uint8_t s) {
 
 // The run of s over [i, e), checked against the block end and written; then
 // the distance to s's next run, which codes with whether the run is long.
-inline Status take_run(NumberCoder& nc, uint8_t* buffer, int32_t i, int32_t e, int32_t n, uint8_t s, uint32_t& d) {
+inline Status take_run(NumberCoder& nc, uint8_t* buffer, int32_t i, int32_t e, int32_t n, uint8_t s, uint32_t& d,
+                       int32_t* value_count) {
     VORB_CHECK(e > i && e <= n, Status::bad_run);
     write_run(buffer, i, e, s);
+    value_count[s] += e - i;
     return decode_number(nc, s, e - i >= 2 ? 1 : 0, d);
 }
 
@@ -104,6 +106,7 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
     n = static_cast<int32_t>(len);
     if (n == 0) return Status::ok;
 
+    std::memset(dd.value_count, 0, sizeof dd.value_count);
     int32_t* list = dd.upcoming_list;
     int32_t* pos = dd.upcoming_pos;
 
@@ -156,7 +159,7 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
             VORB_CHECK(packed[0] >> 8 == i, Status::bad_run);
             const int32_t e = count >= 2 ? packed[1] >> 8 : n;
             uint32_t d;
-            VORB_TRY(take_run(nc, buffer, i, e, n, s, d));
+            VORB_TRY(take_run(nc, buffer, i, e, n, s, d, dd.value_count));
             i = e;
             ticked();
             const int32_t c = i + static_cast<int32_t>(d);
@@ -178,7 +181,7 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
         VORB_CHECK(pos[0] == i, Status::bad_run);
         const int32_t e = count >= 2 ? pos[1] : n;
         uint32_t d;
-        VORB_TRY(take_run(nc, buffer, i, e, n, s, d));
+        VORB_TRY(take_run(nc, buffer, i, e, n, s, d, dd.value_count));
         i = e;
         ticked();
         // d < 2^27 and i <= n < 2^27: the candidate cannot overflow.

@@ -21,6 +21,9 @@ struct DistanceDecoder {
     // blocks whose positions stay below 2^23 (every block of the default size).
     int32_t upcoming_packed[256 + upcoming_pad];
     int32_t symbol_count;
+    // After a block decodes: how often each value occurs in it, summed run by
+    // run, which spares the inverse transform a count of its own.
+    int32_t value_count[256];
 };
 
 // Work that runs on the decoding thread between runs, so that its memory

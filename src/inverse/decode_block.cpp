@@ -7,15 +7,20 @@
 
 namespace {
 
-// Counts of each value in t, turned into the first row of each value's bucket.
-void count_buckets(int32_t* bucket_start, const uint8_t* t, int32_t n) {
-    std::memset(bucket_start, 0, 256 * sizeof bucket_start[0]);
-    for (int32_t i = 0; i < n; i++) bucket_start[t[i]]++;
+// Counts of each value in the block, turned into the first row of each
+// value's bucket.
+void counts_to_buckets(int32_t* bucket_start, int32_t n) {
     int32_t total = n;
     for (int x = 255; x >= 0; x--) {
         total -= bucket_start[x];
         bucket_start[x] = total;
     }
+}
+
+void count_buckets(int32_t* bucket_start, const uint8_t* t, int32_t n) {
+    std::memset(bucket_start, 0, 256 * sizeof bucket_start[0]);
+    for (int32_t i = 0; i < n; i++) bucket_start[t[i]]++;
+    counts_to_buckets(bucket_start, n);
 }
 
 // Links that carry the next row and the row's byte together, so a walk
@@ -25,7 +30,28 @@ uint32_t build_packed_links(int32_t* bucket_start, const uint8_t* t, int32_t n, 
                             uint32_t* back) {
     const uint8_t x0 = t[primary];
     const uint32_t p0 = static_cast<uint32_t>(bucket_start[x0]++);
-    for (int32_t i = 0; i < n; i++) {
+    // A run takes consecutive rows of its value's bucket: the next row stays
+    // in a register along the run rather than going through memory each byte.
+    auto link_span = [&](int32_t from, int32_t to) {
+        if (from >= to) return;
+        uint8_t x = t[from];
+        uint32_t next = static_cast<uint32_t>(bucket_start[x]);
+        for (int32_t i = from; i < to; i++) {
+            const uint8_t y = t[i];
+            if (y != x) {
+                bucket_start[x] = static_cast<int32_t>(next);
+                x = y;
+                next = static_cast<uint32_t>(bucket_start[y]);
+            }
+            fwd[i] = next++ << 8 | y;
+        }
+        bucket_start[x] = static_cast<int32_t>(next);
+    };
+    if (!back) {
+        link_span(0, primary);
+        link_span(primary + 1, n);
+    }
+    for (int32_t i = 0; back && i < n; i++) {
         if (i == primary) continue;
         const uint32_t next = static_cast<uint32_t>(bucket_start[t[i]]++);
         fwd[i] = next << 8 | t[i];
@@ -88,8 +114,8 @@ Status invert_block(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primar
     return invert_block_plain(bucket_start, t, n, primary, links, scratch, false, helpers);
 }
 
-void inverse_begin(PendingInverse& p, int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary,
-                   int32_t* links, int32_t* scratch) {
+void inverse_begin(PendingInverse& p, const int32_t* counts, int32_t* bucket_start, uint8_t* t, int32_t n,
+                   int32_t primary, int32_t* links, int32_t* scratch) {
     p.t = t;
     p.n = n;
     p.primary = primary;
@@ -99,7 +125,12 @@ void inverse_begin(PendingInverse& p, int32_t* bucket_start, uint8_t* t, int32_t
     p.paced_for = 0;
     p.stepped = n >= many_walks_min_block && n < (1 << 24);
     if (!p.stepped) return;
-    count_buckets(bucket_start, t, n);
+    if (counts) {
+        std::memcpy(bucket_start, counts, 256 * sizeof bucket_start[0]);
+        counts_to_buckets(bucket_start, n);
+    } else {
+        count_buckets(bucket_start, t, n);
+    }
     uint32_t* fwd = reinterpret_cast<uint32_t*>(links);
     const uint32_t p0 = build_packed_links(bucket_start, t, n, primary, fwd, nullptr);
     stepped_walks_begin(p.walks, fwd, n, p0, reinterpret_cast<uint8_t*>(scratch));

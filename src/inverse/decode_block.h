@@ -43,9 +43,11 @@ struct PendingInverse {
 };
 
 // Makes t[0, n) (primary < n) the pending block, as invert_block takes it.
-// The arrays stay in use until inverse_end.
-void inverse_begin(PendingInverse& p, int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary,
-                   int32_t* links, int32_t* scratch);
+// counts, when given, holds how often each value occurs in t (the distance
+// decoder's value_count); otherwise t is counted. The arrays stay in use
+// until inverse_end.
+void inverse_begin(PendingInverse& p, const int32_t* counts, int32_t* bucket_start, uint8_t* t, int32_t n,
+                   int32_t primary, int32_t* links, int32_t* scratch);
 
 // The tick that advances the pending block's walks while the next block is
 // decoded; nothing to do when the block is inverted whole at the end.
