@@ -49,12 +49,30 @@ inline void settle(RangeCoder& rc, Interval& iv) {
 inline bool decode_bit(RangeCoder& rc, Interval& iv, uint32_t p) {
     const uint32_t unit = iv.range >> 12;
     const uint32_t bound = p * unit;
-    const uint32_t second = rc.code - iv.low >= bound;
-    const uint32_t mask = 0u - second;
-    iv.low += bound & mask;
-    iv.range = bound ^ ((bound ^ ((prob_one - p) * unit)) & mask);
+    const uint32_t other = (prob_one - p) * unit;  // alongside bound, off the chain of steps
+    const uint32_t target = rc.code - iv.low;
+    const uint32_t moved = iv.low + bound;
+    uint32_t low = iv.low, range = bound;
+    bool second;
+#if defined(__x86_64__) || defined(__i386__)
+    // Conditional moves: the compiler would branch, and these decisions are
+    // close to coin flips.
+    asm("cmpl %[bound], %[target]\n\t"
+        "cmovael %[moved], %[low]\n\t"
+        "cmovael %[other], %[range]\n\t"
+        "setae %[second]"
+        : [low] "+r"(low), [range] "+r"(range), [second] "=r"(second)
+        : [bound] "r"(bound), [target] "r"(target), [moved] "r"(moved), [other] "r"(other)
+        : "cc");
+#else
+    second = target >= bound;
+    low = second ? moved : low;
+    range = second ? other : range;
+#endif
+    iv.low = low;
+    iv.range = range;
     settle(rc, iv);
-    return second != 0;
+    return second;
 }
 
 }  // namespace
