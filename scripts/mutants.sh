@@ -56,7 +56,11 @@ src/dc/dc_encode.h ::: if (other) return e + __builtin_ctz(other); ::: if (other
 src/dc/dc_encode.h ::: for (; e + 16 <= n; e += 16) { ::: for (; e + 15 <= n; e += 16) {
 src/coder/range_coder.h ::: & (range >= rc_min_range); ::: & (range >= rc_min_range / 2);
 src/dc/block_decode.cpp ::: VORB_CHECK(p < static_cast<uint32_t>(n), ::: VORB_CHECK(p <= static_cast<uint32_t>(n),
-src/inverse/decode_block.cpp ::: if (n >= many_walks_min_block && n < (1 << 24)) { ::: if (n >= many_walks_min_block && n < (1 << 25)) {
+src/inverse/decode_block.cpp ::: constexpr int32_t packed_rows_limit = 1 << 24; ::: constexpr int32_t packed_rows_limit = 1 << 25;
+src/inverse/decode_block.cpp ::: bucket_start[x] = static_cast<int32_t>(next);\n    }; ::: };
+src/dc/dc_decode.cpp ::: value_count[s] += e - i; ::: value_count[s] += 1;
+src/archive/member_decode.cpp ::: if (f != Status::ok) st = f; ::: (void)f;
+src/coder/model.cpp ::: cmovael %[moved], %[low] ::: cmovbl %[moved], %[low]
 src/inverse/decode_block.cpp ::: VORB_CHECK(p != last && r != p0, ::: VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: VORB_CHECK(p == r, ::: VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: if (m > h) {\n        VORB_CHECK(r != p0, ::: if (m > h) {\n        VORB_CHECK(true,

@@ -7,6 +7,12 @@
 
 namespace {
 
+// Row numbers below this fit beside a byte in one 32-bit link.
+constexpr int32_t packed_rows_limit = 1 << 24;
+
+// Blocks inverted by many walks over packed links.
+bool walks_packed(int32_t n) { return n >= many_walks_min_block && n < packed_rows_limit; }
+
 // Counts of each value in the block, turned into the first row of each
 // value's bucket.
 void counts_to_buckets(int32_t* bucket_start, int32_t n) {
@@ -102,12 +108,12 @@ Status invert_two_walks(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t pr
 Status invert_block(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary, int32_t* links,
                     int32_t* scratch, const WalkHelpers* helpers) {
     count_buckets(bucket_start, t, n);
-    if (n >= many_walks_min_block && n < (1 << 24)) {
+    if (walks_packed(n)) {
         uint32_t* fwd = reinterpret_cast<uint32_t*>(links);
         const uint32_t p0 = build_packed_links(bucket_start, t, n, primary, fwd, nullptr);
         return invert_many_walks(fwd, n, p0, reinterpret_cast<uint8_t*>(scratch), t, helpers);
     }
-    if (n < (1 << 24))
+    if (n < packed_rows_limit)
         return invert_two_walks(bucket_start, t, n, primary, reinterpret_cast<uint32_t*>(links),
                                 reinterpret_cast<uint32_t*>(scratch));
     // Row numbers no longer fit beside a byte.
@@ -123,7 +129,7 @@ void inverse_begin(PendingInverse& p, const int32_t* counts, int32_t* bucket_sta
     p.links = links;
     p.scratch = scratch;
     p.paced_for = 0;
-    p.stepped = n >= many_walks_min_block && n < (1 << 24);
+    p.stepped = walks_packed(n);
     if (!p.stepped) return;
     if (counts) {
         std::memcpy(bucket_start, counts, 256 * sizeof bucket_start[0]);
