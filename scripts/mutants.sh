@@ -85,8 +85,8 @@ src/archive/header.cpp ::: VORB_CHECK(h.block_size != 0 && h.block_size <= max_b
 src/archive/header.cpp ::: VORB_CHECK(c == ch, Status::bad_signature); ::: VORB_CHECK(true, Status::bad_signature);
 src/archive/names.cpp ::: if (name.size() < max_name_length) ::: if (name.size() <= max_name_length)
 src/archive/entry.cpp ::: VORB_CHECK(c < 0, Status::trailing_bytes); ::: VORB_CHECK(true, Status::trailing_bytes);
-src/archive/member_decode.cpp ::: else if (d.in->overread)\n            st = Status::truncated; ::: else if (false)\n            st = Status::truncated;
-src/archive/member_decode.cpp ::: if (d.in->read_error)\n            st = Status::read_failed; ::: if (false)\n            st = Status::read_failed;
+src/archive/member_decode.cpp ::: if (in.overread) return Status::truncated; ::: (void)0;
+src/archive/member_decode.cpp ::: if (in.read_error) return Status::read_failed; ::: (void)0;
 src/archive/member_decode.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
 src/archive/pack.cpp ::: VORB_CHECK(s.sorted, Status::out_of_memory); ::: (void)0;
 src/archive/pack.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;

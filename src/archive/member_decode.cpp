@@ -235,6 +235,15 @@ uint64_t member_decoder_memory(uint32_t block_size, int threads) {
 
 namespace {
 
+// A block's status once the archive's own state is weighed: garbage read
+// past the end usually trips a check, but the cause is the cut, and an
+// intact stream never needs a byte past the end of the archive.
+Status blame_the_stream(const ByteIn& in, Status st) {
+    if (in.read_error) return Status::read_failed;
+    if (in.overread) return Status::truncated;
+    return st;
+}
+
 // Ends the inverse of the block pending beside the decoding and writes it.
 Status write_pending(WorkSet& w, const InverseSlot& s, ByteOut& out, ProgressSink progress) {
     progress_put(progress, 'H');
@@ -255,12 +264,7 @@ Status decode_member_serial(MemberDecoder& d, ByteOut& out, ProgressSink progres
         DecodeTick tick = inverse_tick(w.pending);
         st = decode_block_symbols(*d.bd, *d.nc, s.buffers.block_start, d.block_size, stats.blocks == 0, s.n,
                                   s.primary, tick.fn ? &tick : nullptr);
-        // Garbage read past the end usually trips a check; the cause is the cut.
-        // An intact stream never needs a byte past the end of the archive.
-        if (d.in->read_error)
-            st = Status::read_failed;
-        else if (d.in->overread)
-            st = Status::truncated;
+        st = blame_the_stream(*d.in, st);
         // The block before fails first.
         if (held) {
             const Status f = write_pending(w, *held, out, progress);
@@ -305,12 +309,7 @@ Status decode_member(MemberDecoder& d, ByteOut& out, ProgressSink progress, bool
         InverseSlot& s = *static_cast<InverseSlot*>(pipeline_free(d.pipe)->ctx);
         st = decode_block_symbols(*d.bd, *d.nc, s.buffers.block_start, d.block_size, stats.blocks == 0, s.n,
                                   s.primary);
-        // Garbage read past the end usually trips a check; the cause is the cut.
-        // An intact stream never needs a byte past the end of the archive.
-        if (d.in->read_error)
-            st = Status::read_failed;
-        else if (d.in->overread)
-            st = Status::truncated;
+        st = blame_the_stream(*d.in, st);
         if (st != Status::ok) break;
         stats.blocks++;
         if (s.n == 0) break;

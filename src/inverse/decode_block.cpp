@@ -49,20 +49,13 @@ uint32_t build_packed_links(int32_t* bucket_start, const uint8_t* t, int32_t n, 
                 x = y;
                 next = static_cast<uint32_t>(bucket_start[y]);
             }
+            if (back) back[next] = static_cast<uint32_t>(i) << 8 | y;
             fwd[i] = next++ << 8 | y;
         }
         bucket_start[x] = static_cast<int32_t>(next);
     };
-    if (!back) {
-        link_span(0, primary);
-        link_span(primary + 1, n);
-    }
-    for (int32_t i = 0; back && i < n; i++) {
-        if (i == primary) continue;
-        const uint32_t next = static_cast<uint32_t>(bucket_start[t[i]]++);
-        fwd[i] = next << 8 | t[i];
-        if (back) back[next] = static_cast<uint32_t>(i) << 8 | t[i];
-    }
+    link_span(0, primary);
+    link_span(primary + 1, n);
     // Closing the cycle keeps every walk inside the arrays, damaged or not.
     fwd[primary] = p0 << 8 | x0;
     if (back) back[p0] = static_cast<uint32_t>(primary) << 8 | x0;
