@@ -20,10 +20,10 @@ inline Contexts select_contexts(ModelSet& m, uint8_t symbol, uint8_t kind) {
     return {r, s, m.shared_freq[kind][s], m.shared_length_prob[kind][s], r.symbol_freq, r.symbol_length_prob};
 }
 
-// The decoder's interval, held in registers for the length of one number;
-// rc.low and rc.range are written back when the number is done.
+// The decoder's state, held in registers for the length of one number;
+// the coder's fields are written back when the number is done.
 struct Interval {
-    uint32_t low, range;
+    uint32_t low, range, code;
 };
 
 // The end of an interval step: the common case moves nothing, the usual rest
@@ -33,30 +33,33 @@ inline void settle(RangeCoder& rc, Interval& iv) {
     if (rc_wide(iv.low, iv.range)) [[likely]]
         return;
     if ((iv.low ^ (iv.low + iv.range)) < (1u << 24)) {
-        rc_get_byte(rc);
+        // A read past the end ORs in all ones, as rc_get_byte does.
+        iv.code = (iv.code << 8) | static_cast<uint32_t>(get_byte(*rc.in));
         iv.low <<= 8;
         iv.range <<= 8;
         if (rc_wide(iv.low, iv.range)) return;
     }
+    rc.code = iv.code;
     rc_normalize(rc, iv.low, iv.range);
-    iv.low = rc.low;
-    iv.range = rc.range;
+    iv = {rc.low, rc.range, rc.code};
 }
 
-// A decision, with the new interval chosen by masks rather than branches:
-// the bits of large numbers are close to coin flips, and a mispredicted
-// branch costs more than working out both sides. True for the second outcome.
+// A decision, with the new interval chosen by conditional moves rather than
+// a branch: the bits of large numbers are close to coin flips, and a
+// mispredicted branch costs more than working out both sides. True for the
+// second outcome.
 inline bool decode_bit(RangeCoder& rc, Interval& iv, uint32_t p) {
     const uint32_t unit = iv.range >> 12;
     const uint32_t bound = p * unit;
-    const uint32_t other = (prob_one - p) * unit;  // alongside bound, off the chain of steps
-    const uint32_t target = rc.code - iv.low;
+    // (prob_one - p) * unit without a second multiply: prob_one * unit is
+    // the range with its low 12 bits cleared.
+    const uint32_t other = (iv.range & ~(prob_one - 1)) - bound;
+    const uint32_t target = iv.code - iv.low;
     const uint32_t moved = iv.low + bound;
     uint32_t low = iv.low, range = bound;
     bool second;
 #if defined(__x86_64__) || defined(__i386__)
-    // Conditional moves: the compiler would branch, and these decisions are
-    // close to coin flips.
+    // The compiler would branch.
     asm("cmpl %[bound], %[target]\n\t"
         "cmovael %[moved], %[low]\n\t"
         "cmovael %[other], %[range]\n\t"
@@ -132,7 +135,7 @@ Status decode_number(NumberCoder& nc, uint8_t symbol, uint8_t kind, uint32_t& va
     const int s = x.s;
     uint16_t *sf = x.sf, *sq = x.sq, *pf = x.pf, *pq = x.pq;
 
-    Interval iv{rc.low, rc.range};
+    Interval iv{rc.low, rc.range, rc.code};
     // Length decisions: only the end of the chain is a branch.
     int c = 0;
     for (;;) {
@@ -153,7 +156,7 @@ Status decode_number(NumberCoder& nc, uint8_t symbol, uint8_t kind, uint32_t& va
         // multiplying instead of a second division; total * unit <= range, so
         // no product overflows. Every slot is weighed, so the search has no
         // branch to mispredict.
-        const uint32_t target = rc.code - iv.low;
+        const uint32_t target = iv.code - iv.low;
         VORB_CHECK(target < total * unit, Status::bad_frequency);
         uint32_t below[model_freq_slots];  // below[j]: counts of the slots before j
         below[1] = 0;
@@ -182,6 +185,7 @@ Status decode_number(NumberCoder& nc, uint8_t symbol, uint8_t kind, uint32_t& va
     }
     rc.low = iv.low;
     rc.range = iv.range;
+    rc.code = iv.code;
     r.length_state = static_cast<uint8_t>((s + len) >> 1);
     return Status::ok;
 }

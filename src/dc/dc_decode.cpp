@@ -59,8 +59,13 @@ inline void place_again_packed(int32_t* packed, int32_t c, uint8_t s) {
         const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + j));
         const int below = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(p, limit)));
         if (below != 0xF) {
+            // The last group moves whole, then the entries from the stop on
+            // are put back: no loop over 0..3 entries to mispredict.
             const int32_t end = j + __builtin_ctz(~below);
-            for (; j < end; j++) packed[j - 1] = packed[j];
+            const __m128i kept = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + end));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j - 1), p);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + end), kept);
+            j = end;
             break;
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j - 1), p);
