@@ -53,23 +53,31 @@ inline int32_t place_again(int32_t* list, int32_t* pos, int32_t c, uint8_t s) {
 inline void place_again_packed(int32_t* packed, int32_t c, uint8_t s) {
     int32_t j = 1;
 #if defined(__SSE2__)
-    const __m128i step = _mm_set1_epi32(4 << 8);
+    // Eight entries a step, in two groups of four.
+    const __m128i four = _mm_set1_epi32(4 << 8);
+    const __m128i eight = _mm_set1_epi32(8 << 8);
     __m128i limit = _mm_add_epi32(_mm_set1_epi32((c + 1) << 8), _mm_setr_epi32(0, 1 << 8, 2 << 8, 3 << 8));
-    for (;; limit = _mm_add_epi32(limit, step)) {
-        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + j));
-        const int below = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(p, limit)));
-        if (below != 0xF) {
-            // The last group moves whole, then the entries from the stop on
-            // are put back: no loop over 0..3 entries to mispredict.
+    for (;; limit = _mm_add_epi32(limit, eight)) {
+        const __m128i p0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + j));
+        const __m128i p1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + j + 4));
+        const int below = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(p0, limit))) |
+                          _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(p1, _mm_add_epi32(limit, four)))) << 4;
+        if (below != 0xFF) {
+            // Both groups move whole, then the entries from the stop on
+            // are put back: no loop over the last few to mispredict.
             const int32_t end = j + __builtin_ctz(~below);
-            const __m128i kept = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + end));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j - 1), p);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + end), kept);
+            const __m128i kept0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + end));
+            const __m128i kept1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + end + 4));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j - 1), p0);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j + 3), p1);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + end), kept0);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + end + 4), kept1);
             j = end;
             break;
         }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j - 1), p);
-        j += 4;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j - 1), p0);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j + 3), p1);
+        j += 8;
     }
 #else
     for (; packed[j] < (c + j) << 8; j++) packed[j - 1] = packed[j];

@@ -7,9 +7,9 @@
 #include "coder/model.h"
 #include "coder/status.h"
 
-// Entries past the list read by the placement scan, four at a time: the
+// Entries past the list read by the placement scan, eight at a time: the
 // first of them is a stop mark, the rest only pad the last read.
-constexpr int upcoming_pad = 4;
+constexpr int upcoming_pad = 8;
 
 struct DistanceDecoder {
     // [0, symbol_count): the values in ascending order of their next
