@@ -86,9 +86,14 @@ inline void place_again_packed(int32_t* packed, int32_t c, uint8_t s) {
     packed[k] = (c + k) << 8 | s;
 }
 
-inline void write_run(uint8_t* buffer, int32_t i, int32_t e, uint8_t s) {
-    if (e - i <= 8) {
-        for (int32_t j = i; j < e; j++) buffer[j] = s;  // most runs are short: no call
+// Most runs are short: eight bytes are stored at once, past the run's end
+// too while inside the block, as later runs overwrite what lies beyond.
+inline void write_run(uint8_t* buffer, int32_t i, int32_t e, int32_t n, uint8_t s) {
+    if (e - i <= 8 && i + 8 <= n) {
+        const uint64_t eight = s * 0x0101010101010101ull;
+        std::memcpy(buffer + i, &eight, sizeof eight);
+    } else if (e - i <= 8) {
+        for (int32_t j = i; j < e; j++) buffer[j] = s;
     } else {
         std::memset(buffer + i, s, static_cast<size_t>(e - i));
     }
@@ -99,7 +104,7 @@ inline void write_run(uint8_t* buffer, int32_t i, int32_t e, uint8_t s) {
 inline Status take_run(NumberCoder& nc, uint8_t* buffer, int32_t i, int32_t e, int32_t n, uint8_t s, uint32_t& d,
                        int32_t* value_count) {
     VORB_CHECK(e > i && e <= n, Status::bad_run);
-    write_run(buffer, i, e, s);
+    write_run(buffer, i, e, n, s);
     value_count[s] += e - i;
     return decode_number(nc, s, e - i >= 2 ? 1 : 0, d);
 }
