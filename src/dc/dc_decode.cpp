@@ -1,5 +1,6 @@
 #include "dc/dc_decode.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -88,6 +89,40 @@ inline void place_again_packed(int32_t* packed, int32_t c, uint8_t s) {
 
 // Most runs are short: eight bytes are stored at once, past the run's end
 // too while inside the block, as later runs overwrite what lies beyond.
+#if defined(__SSE2__)
+// place_again_packed from the list's far end, for a value whose place lies
+// in the back half: the entries from that place on move one up, eight a
+// step, and the list then starts one later (the head's place is left
+// behind). At least eight places in front of the list are readable.
+inline void place_again_back(int32_t* packed, int32_t count, int32_t c, uint8_t s) {
+    const __m128i four = _mm_set1_epi32(4 << 8);
+    const __m128i eight = _mm_set1_epi32(8 << 8);
+    int32_t j = count - 8;  // the step's lowest entry
+    __m128i limit = _mm_add_epi32(_mm_set1_epi32((c + j) << 8), _mm_setr_epi32(0, 1 << 8, 2 << 8, 3 << 8));
+    for (;; j -= 8, limit = _mm_sub_epi32(limit, eight)) {
+        const __m128i p0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + j));
+        const __m128i p1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + j + 4));
+        const int below = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(p0, limit))) |
+                          _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(p1, _mm_add_epi32(limit, four)))) << 4;
+        if (below != 0) {
+            // The head always stays, so every search ends here. The step
+            // moves up whole and the entries up to the place are put back.
+            const int32_t at = j + 32 - __builtin_clz(static_cast<uint32_t>(below));
+            const __m128i kept0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + at - 8));
+            const __m128i kept1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + at - 4));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j + 1), p0);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j + 5), p1);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + at - 8), kept0);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + at - 4), kept1);
+            packed[at] = (c + at - 1) << 8 | s;
+            return;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j + 1), p0);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j + 5), p1);
+    }
+}
+#endif
+
 inline void write_run(uint8_t* buffer, int32_t i, int32_t e, int32_t n, uint8_t s) {
     if (e - i <= 8 && i + 8 <= n) {
         const uint64_t eight = s * 0x0101010101010101ull;
@@ -169,10 +204,15 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
             tick_at = tick->fn(tick->ctx, i, n);
     };
     if (n < packed_limit) {
-        int32_t* packed = dd.upcoming_packed;
-        for (int32_t j = 0; j < count; j++) packed[j] = pos[j] << 8 | list[j];
-        for (int32_t j = count; j < count + upcoming_pad; j++) packed[j] = INT32_MAX;
+        // The list starts at `at` in a wider array and moves up as values go
+        // in from its back; when it nears the array's end it moves down again.
+        int32_t* const room = dd.upcoming_packed;
+        constexpr int32_t front = 8;
+        int32_t at = front;
+        std::fill(room, room + upcoming_room, INT32_MAX);
+        for (int32_t j = 0; j < count; j++) room[at + j] = pos[j] << 8 | list[j];
         while (i < n) {
+            int32_t* packed = room + at;
             const uint8_t s = static_cast<uint8_t>(packed[0]);
             VORB_CHECK(packed[0] >> 8 == i, Status::bad_run);
             const int32_t e = count >= 2 ? packed[1] >> 8 : n;
@@ -182,6 +222,23 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
             ticked();
             const int32_t c = i + static_cast<int32_t>(d);
             if (c < packed_limit) [[likely]] {
+#if defined(__SSE2__)
+                // Which half the place lies in, from the middle entry. A list
+                // this long is then searched from the front only up to the
+                // middle, so past its end nothing is read for its value and
+                // the stop mark need not follow it.
+                const int32_t mid = count >> 1;
+                if (count >= 16 && packed[mid] < (c + mid) << 8) {
+                    if (at + count + upcoming_pad >= upcoming_room) {
+                        std::memmove(room + front, packed, static_cast<size_t>(count) * sizeof(int32_t));
+                        at = front;
+                        packed = room + at;
+                    }
+                    place_again_back(packed, count, c, s);
+                    at++;
+                    continue;
+                }
+#endif
                 place_again_packed(packed, c, s);
                 continue;
             }

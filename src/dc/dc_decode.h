@@ -10,6 +10,7 @@
 // Entries past the list read by the placement scan, eight at a time: the
 // first of them is a stop mark, the rest only pad the last read.
 constexpr int upcoming_pad = 8;
+constexpr int upcoming_room = 2048;
 
 struct DistanceDecoder {
     // [0, symbol_count): the values in ascending order of their next
@@ -19,7 +20,8 @@ struct DistanceDecoder {
     int32_t upcoming_pos[256 + upcoming_pad];
     // The same list packed as position << 8 | value, one array to move, for
     // blocks whose positions stay below 2^23 (every block of the default size).
-    int32_t upcoming_packed[256 + upcoming_pad];
+    // It lies somewhere in this wider array, so that either end can move.
+    int32_t upcoming_packed[upcoming_room];
     int32_t symbol_count;
     // After a block decodes: how often each value occurs in it, summed run by
     // run, which spares the inverse transform a count of its own.
