@@ -64,11 +64,11 @@ src/coder/model.cpp ::: cmovael %[moved], %[low] ::: cmovbl %[moved], %[low]
 src/coder/model.cpp ::: (iv.range & ~(prob_one - 1)) - bound ::: (iv.range & ~prob_one) - bound
 src/coder/model.cpp ::: rc.code = iv.code;\n    rc_normalize ::: rc_normalize
 src/coder/model.cpp ::: rc.code = iv.code;\n    r.length_state ::: r.length_state
-src/dc/dc_decode.cpp ::: _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + end + 4), kept1); ::: (void)kept1;
+src/dc/dc_decode.cpp ::: store_eight(packed + end, kept); ::: (void)kept;
 src/dc/dc_decode.cpp ::: _mm_add_epi32(limit, four)))) << 4; ::: limit))) << 4;
 src/dc/dc_decode.cpp ::: if (e - i <= 8 && i + 8 <= n) { ::: if (e - i <= 9 && i + 8 <= n) {
 src/dc/dc_decode.cpp ::: const int32_t at = j + 32 - ::: const int32_t at = j + 31 -
-src/dc/dc_decode.cpp ::: _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + at - 4), kept1); ::: (void)kept1;
+src/dc/dc_decode.cpp ::: store_eight(packed + at - 8, kept); ::: (void)kept;
 src/dc/dc_decode.cpp ::: at++;\n                    continue; ::: continue;
 src/dc/dc_decode.cpp ::: std::memmove(room + front, packed, ::: std::memmove(room + front + 1, packed,
 src/inverse/decode_block.cpp ::: VORB_CHECK(p != last && r != p0, ::: VORB_CHECK(true,

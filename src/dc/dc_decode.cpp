@@ -49,35 +49,51 @@ inline int32_t place_again(int32_t* list, int32_t* pos, int32_t c, uint8_t s) {
     return k;
 }
 
+#if defined(__SSE2__)
+// Eight entries of the packed list, in two vectors.
+struct Eight {
+    __m128i lo, hi;
+};
+inline Eight load_eight(const int32_t* p) {
+    return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4))};
+}
+inline void store_eight(int32_t* p, Eight e) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), e.lo);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 4), e.hi);
+}
+// The limits of four entries from j on, (c + j + k) << 8 for k = 0..3.
+inline __m128i limits_from(int32_t cj) {
+    return _mm_add_epi32(_mm_set1_epi32(cj << 8), _mm_setr_epi32(0, 1 << 8, 2 << 8, 3 << 8));
+}
+// Bit k set: entry k of e lies below its limit (limit's, then four on).
+inline int eight_below(Eight e, __m128i limit) {
+    const __m128i four = _mm_set1_epi32(4 << 8);
+    return _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(e.lo, limit))) |
+           _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(e.hi, _mm_add_epi32(limit, four)))) << 4;
+}
+#endif
+
 // place_again over the packed list: pos[j] < c + j exactly when
 // packed[j] < (c + j) << 8, the value taking the low 8 bits.
 inline void place_again_packed(int32_t* packed, int32_t c, uint8_t s) {
     int32_t j = 1;
 #if defined(__SSE2__)
-    // Eight entries a step, in two groups of four.
-    const __m128i four = _mm_set1_epi32(4 << 8);
     const __m128i eight = _mm_set1_epi32(8 << 8);
-    __m128i limit = _mm_add_epi32(_mm_set1_epi32((c + 1) << 8), _mm_setr_epi32(0, 1 << 8, 2 << 8, 3 << 8));
-    for (;; limit = _mm_add_epi32(limit, eight)) {
-        const __m128i p0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + j));
-        const __m128i p1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + j + 4));
-        const int below = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(p0, limit))) |
-                          _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(p1, _mm_add_epi32(limit, four)))) << 4;
+    for (__m128i limit = limits_from(c + 1);; limit = _mm_add_epi32(limit, eight)) {
+        const Eight e = load_eight(packed + j);
+        const int below = eight_below(e, limit);
         if (below != 0xFF) {
-            // Both groups move whole, then the entries from the stop on
-            // are put back: no loop over the last few to mispredict.
+            // The step moves whole, then the entries from the stop on are
+            // put back: no loop over the last few to mispredict.
             const int32_t end = j + __builtin_ctz(~below);
-            const __m128i kept0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + end));
-            const __m128i kept1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + end + 4));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j - 1), p0);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j + 3), p1);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + end), kept0);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + end + 4), kept1);
+            const Eight kept = load_eight(packed + end);
+            store_eight(packed + j - 1, e);
+            store_eight(packed + end, kept);
             j = end;
             break;
         }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j - 1), p0);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j + 3), p1);
+        store_eight(packed + j - 1, e);
         j += 8;
     }
 #else
@@ -87,42 +103,34 @@ inline void place_again_packed(int32_t* packed, int32_t c, uint8_t s) {
     packed[k] = (c + k) << 8 | s;
 }
 
-// Most runs are short: eight bytes are stored at once, past the run's end
-// too while inside the block, as later runs overwrite what lies beyond.
 #if defined(__SSE2__)
 // place_again_packed from the list's far end, for a value whose place lies
 // in the back half: the entries from that place on move one up, eight a
 // step, and the list then starts one later (the head's place is left
 // behind). At least eight places in front of the list are readable.
 inline void place_again_back(int32_t* packed, int32_t count, int32_t c, uint8_t s) {
-    const __m128i four = _mm_set1_epi32(4 << 8);
     const __m128i eight = _mm_set1_epi32(8 << 8);
     int32_t j = count - 8;  // the step's lowest entry
-    __m128i limit = _mm_add_epi32(_mm_set1_epi32((c + j) << 8), _mm_setr_epi32(0, 1 << 8, 2 << 8, 3 << 8));
-    for (;; j -= 8, limit = _mm_sub_epi32(limit, eight)) {
-        const __m128i p0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + j));
-        const __m128i p1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + j + 4));
-        const int below = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(p0, limit))) |
-                          _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(p1, _mm_add_epi32(limit, four)))) << 4;
+    for (__m128i limit = limits_from(c + j);; j -= 8, limit = _mm_sub_epi32(limit, eight)) {
+        const Eight e = load_eight(packed + j);
+        const int below = eight_below(e, limit);
         if (below != 0) {
             // The head always stays, so every search ends here. The step
             // moves up whole and the entries up to the place are put back.
             const int32_t at = j + 32 - __builtin_clz(static_cast<uint32_t>(below));
-            const __m128i kept0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + at - 8));
-            const __m128i kept1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packed + at - 4));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j + 1), p0);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j + 5), p1);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + at - 8), kept0);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + at - 4), kept1);
+            const Eight kept = load_eight(packed + at - 8);
+            store_eight(packed + j + 1, e);
+            store_eight(packed + at - 8, kept);
             packed[at] = (c + at - 1) << 8 | s;
             return;
         }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j + 1), p0);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(packed + j + 5), p1);
+        store_eight(packed + j + 1, e);
     }
 }
 #endif
 
+// Most runs are short: eight bytes are stored at once, past the run's end
+// too while inside the block, as later runs overwrite what lies beyond.
 inline void write_run(uint8_t* buffer, int32_t i, int32_t e, int32_t n, uint8_t s) {
     if (e - i <= 8 && i + 8 <= n) {
         const uint64_t eight = s * 0x0101010101010101ull;
