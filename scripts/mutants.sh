@@ -71,6 +71,7 @@ src/dc/dc_decode.cpp ::: const int32_t at = j + 32 - ::: const int32_t at = j + 
 src/dc/dc_decode.cpp ::: store_eight(packed + at - 8, kept); ::: (void)kept;
 src/dc/dc_decode.cpp ::: at++;\n                    continue; ::: continue;
 src/dc/dc_decode.cpp ::: std::memmove(room + front, packed, ::: std::memmove(room + front + 1, packed,
+src/dc/dc_decode.cpp ::: VORB_CHECK(packed[0] >> 8 == i, ::: VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: VORB_CHECK(p != last && r != p0, ::: VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: VORB_CHECK(p == r, ::: VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: if (m > h) {\n        VORB_CHECK(r != p0, ::: if (m > h) {\n        VORB_CHECK(true,

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "dc/block_code.h"
 #include "dc/block_decode.h"
@@ -98,6 +99,58 @@ TEST(DistanceCoder, RecordedBlocksCodeAsCodingAtOnce) {
             EXPECT_GE(calls.last + 7, n);
             EXPECT_GE(calls.count, 1);
         }
+}
+
+TEST(DistanceDecoder, PackedListDecodesAsThePlainArrays) {
+    // The packed list (searched from either end, its start moving through a
+    // wider array) against the plain arrays that blocks of 8 MiB and more
+    // use: a block coded alone, then the same stream with one bit flipped
+    // at a time, give the same status, length and bytes either way.
+    auto sorter = make_sorter();
+    const Bytes corpus = corpus_bytes();
+    const Bytes inputs[] = {random_bytes(11, 60000), random_bytes(12, 60000, 40),
+                            Bytes(corpus.begin(), corpus.begin() + std::min<size_t>(corpus.size(), 60000))};
+    int failed = 0;
+    for (const Bytes& input : inputs) {
+        const ForwardResult f = run_forward(*sorter, input);
+        ASSERT_TRUE(f.ok);
+        const int32_t n = static_cast<int32_t>(f.transformed.size());
+        std::vector<int32_t> distance(f.transformed.size() + 1);
+        DistanceCoder dc;
+        dc.distance = distance.data();
+        NumberCoder enc;
+        MemoryOut mo;
+        start_packing(enc, mo);
+        code_block(dc, enc, f.transformed.data(), n, f.primary);
+        code_block(dc, enc, nullptr, 0, 0);
+        const Bytes stream = memory_out_bytes(mo);
+        for (size_t k = 0; k <= 24; k++) {
+            Bytes s = stream;  // k = 0 intact, then a flip every 24th of the way
+            if (k > 0) s[(k - 1) * (stream.size() / 24) + k % 7] ^= static_cast<uint8_t>(1u << (k % 8));
+            const uint32_t max_n = static_cast<uint32_t>(n) + 1000;
+            Bytes out[2];
+            Status st[2];
+            int32_t got[2] = {-1, -1};
+            for (int plain = 0; plain < 2; plain++) {
+                ByteIn in;
+                byte_in_from_memory(in, s.data(), s.size());
+                NumberCoder dec;
+                start_unpacking(dec, in);
+                auto dd = std::make_unique<DistanceDecoder>();
+                dd->plain_arrays = plain == 1;
+                out[plain].assign(max_n, 0xA5);
+                st[plain] = dc_decode(*dd, dec, out[plain].data(), max_n, got[plain]);
+            }
+            EXPECT_EQ(st[0], st[1]);
+            EXPECT_EQ(got[0], got[1]);
+            EXPECT_TRUE(out[0] == out[1]);
+            if (k == 0) {
+                EXPECT_TRUE(st[0] == Status::ok && Bytes(out[0].begin(), out[0].begin() + n) == f.transformed);
+            }
+            failed += st[0] != Status::ok;
+        }
+    }
+    EXPECT_GE(failed, 20);  // the flips reach the checks, not only the bytes
 }
 
 }  // namespace

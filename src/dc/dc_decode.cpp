@@ -211,7 +211,7 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
         if (i >= tick_at) [[unlikely]]
             tick_at = tick->fn(tick->ctx, i, n);
     };
-    if (n < packed_limit) {
+    if (n < packed_limit && !dd.plain_arrays) {
         // The list starts at `at` in a wider array and moves up as values go
         // in from its back; when it nears the array's end it moves down again.
         int32_t* const room = dd.upcoming_packed;

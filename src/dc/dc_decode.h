@@ -23,6 +23,8 @@ struct DistanceDecoder {
     // It lies somewhere in this wider array, so that either end can move.
     int32_t upcoming_packed[upcoming_room];
     int32_t symbol_count;
+    // Tests: decode over the plain arrays only, as blocks of 8 MiB and more do.
+    bool plain_arrays = false;
     // After a block decodes: how often each value occurs in it, summed run by
     // run, which spares the inverse transform a count of its own.
     int32_t value_count[256];
