@@ -66,6 +66,12 @@ Status code_oldest(Packer& p, ProgressSink progress, MemberStats& stats, MemberR
     return Status::ok;
 }
 
+// Blocks in flight: one for each worker to sort and one more that the caller
+// codes in order meanwhile, so that no worker waits for a slot while a block
+// whose steps did not all fit its record is coded (nearly incompressible data).
+// One thread sorts and codes each block in turn.
+int slot_count(int threads) { return threads > 1 ? threads + 1 : 1; }
+
 // Fills dst up to len bytes, taking short reads; fewer only at the end.
 ptrdiff_t read_full(MemberInput in, uint8_t* dst, size_t len) {
     size_t done = 0;
@@ -84,7 +90,7 @@ Status packer_init(Packer& p, uint32_t block_size, int threads) {
     VORB_CHECK(block_size >= 1 && block_size <= max_block_size && threads >= 1, Status::bad_parameter);
     p.block_size = block_size;
     std::vector<Job*> jobs;
-    for (int i = 0; i < threads; i++) {
+    for (int i = 0; i < slot_count(threads); i++) {
         auto slot = std::make_unique<PackSlot>();
         slot->sorter = sorter_create();
         // Each slot codes its block in its own buffers: no distance array.
@@ -104,8 +110,8 @@ Status packer_init(Packer& p, uint32_t block_size, int threads) {
 uint64_t packer_memory(uint32_t block_size, int threads) {
     // A sort adds two bits per block byte (final and member marks) for blocks that repeat.
     const uint64_t per_sort = sizeof(PackSlot) + sizeof(Sorter) + (static_cast<uint64_t>(block_size) + 63) / 64 * 16;
-    const uint64_t t = static_cast<uint64_t>(threads);
-    return t * (buffer_bytes(block_size, false) + per_sort) + sizeof(DistanceCoder) + sizeof(NumberCoder) +
+    const uint64_t slots = static_cast<uint64_t>(slot_count(threads));
+    return slots * (buffer_bytes(block_size, false) + per_sort) + sizeof(DistanceCoder) + sizeof(NumberCoder) +
            sizeof(Packer);
 }
 

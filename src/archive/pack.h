@@ -46,7 +46,8 @@ struct Packer {
     ~Packer();
 };
 
-// Buffers and sorters for block_size (1..max_block_size), one per thread.
+// Buffers and sorters for block_size (1..max_block_size), one set per block
+// in flight: one on one thread, threads + 1 on several.
 // Fails with bad_parameter or out_of_memory.
 [[nodiscard]] Status packer_init(Packer& p, uint32_t block_size, int threads);
 
