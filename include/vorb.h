@@ -204,6 +204,41 @@ VORB_API vorb_status vorb_writer_begin(vorb_writer *w, unsigned member_count);
 VORB_API vorb_status vorb_writer_add_member(vorb_writer *w, const char *name, vorb_read_fn read, void *read_ctx,
                                             const vorb_file_meta *meta, vorb_progress_fn progress,
                                             void *progress_ctx, vorb_member_stats *stats);
+/* Where entry i of a batch comes from (vorb_writer_add_members). */
+typedef struct vorb_member_input {
+    vorb_read_fn read;          /* NULL: an absent entry (a file that could not be read) */
+    void *read_ctx;
+    const vorb_file_meta *meta; /* may be NULL; copied at once */
+} vorb_member_input;
+
+/* The callbacks of a batch, all called on the caller's thread; any but open
+ * may be NULL. i counts the batch's entries from 0. */
+typedef struct vorb_member_feed {
+    /* Entry i is to be read next: fill *in (it comes zeroed). Entries are
+     * opened in order, a few ahead of the one being written. */
+    void (*open)(void *ctx, unsigned i, vorb_member_input *in);
+    /* Entry i's read callback is called no more: its input was read to its
+     * end, or the batch failed. Called once for every present entry opened. */
+    void (*close)(void *ctx, unsigned i);
+    /* Entry i, present or absent, is written next; in order. */
+    void (*begin)(void *ctx, unsigned i);
+    /* Present entry i is written whole. */
+    void (*done)(void *ctx, unsigned i, const vorb_member_stats *stats);
+    vorb_progress_fn progress;
+    void *ctx;
+} vorb_member_feed;
+
+/* Writes count entries named names[0..count-1], byte for byte as the same
+ * calls of vorb_writer_add_member and vorb_writer_add_absent would. With
+ * threads > 1 an entry's first blocks sort while the last blocks of the one
+ * before it are coded, so files shorter than a block keep every thread busy.
+ * VORB_ERR_PARAM, with nothing written, for more entries than remain to be
+ * announced, a NULL or too long name, or a NULL open (names may be NULL when
+ * count is 0); later for a meta whose
+ * mtime_nsec is out of range. The first failure ends the batch: no entry
+ * after it is opened. */
+VORB_API vorb_status vorb_writer_add_members(vorb_writer *w, const char *const *names, unsigned count,
+                                             const vorb_member_feed *feed);
 /* Writes an absent entry (a file that could not be read); the plain format
  * does not store name, an index does (at most VORB_MAX_NAME_LENGTH bytes). */
 VORB_API vorb_status vorb_writer_add_absent(vorb_writer *w, const char *name);

@@ -3,6 +3,7 @@
 // thread counts: the command-line and hardening tests, through this API.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -57,6 +58,14 @@ TEST(Api, BadParametersAreRefused) {
     VectorWriter sink;
     const std::string long_name(199, 'x');
     MemoryReader empty{nullptr, 0};
+    const char* const three[] = {"a", "b", "c"};
+    const char* const with_long[] = {"a", long_name.c_str()};
+    const char* const with_null[] = {"a", nullptr};
+    const vorb_member_feed feed{[](void*, unsigned, vorb_member_input*) {}, nullptr, nullptr, nullptr, nullptr, nullptr};
+    const vorb_member_feed no_open{};
+    static const vorb_file_meta late{0644, 1000000000, 0};
+    const vorb_member_feed bad_meta{[](void*, unsigned, vorb_member_input* in) { *in = {memory_read, nullptr, &late}; },
+                                    nullptr, nullptr, nullptr, nullptr, nullptr};
     // Each case: a writer, begun with two entries.
     struct Case {
         const char* what;
@@ -71,6 +80,12 @@ TEST(Api, BadParametersAreRefused) {
         {"name over 198", [&](vorb_writer* w) { return vorb_writer_add_member(w, long_name.c_str(), memory_read, &empty, nullptr, nullptr, nullptr, nullptr); }},
         {"third entry of two", [](vorb_writer* w) { vorb_writer_add_absent(w, "a"); vorb_writer_add_absent(w, "b"); return vorb_writer_add_absent(w, "c"); }},
         {"finish one short", [](vorb_writer* w) { vorb_writer_add_absent(w, "a"); return vorb_writer_finish(w); }},
+        {"batch of three", [&](vorb_writer* w) { return vorb_writer_add_members(w, three, 3, &feed); }},
+        {"batch after an entry", [&](vorb_writer* w) { vorb_writer_add_absent(w, "a"); return vorb_writer_add_members(w, three, 2, &feed); }},
+        {"batch with a long name", [&](vorb_writer* w) { return vorb_writer_add_members(w, with_long, 2, &feed); }},
+        {"batch with a null name", [&](vorb_writer* w) { return vorb_writer_add_members(w, with_null, 2, &feed); }},
+        {"batch without open", [&](vorb_writer* w) { return vorb_writer_add_members(w, three, 1, &no_open); }},
+        {"batch meta past a second", [&](vorb_writer* w) { return vorb_writer_add_members(w, three, 1, &bad_meta); }},
     };
     for (const Case& c : cases) {
         vorb_writer* w = vorb_writer_create(vector_write, &sink, nullptr, nullptr);
@@ -78,7 +93,16 @@ TEST(Api, BadParametersAreRefused) {
         EXPECT_EQ(c.call(w), VORB_ERR_PARAM) << c.what;
         vorb_writer_free(w);
     }
-    vorb_writer* w = vorb_writer_create(vector_write, &sink, nullptr, nullptr);
+    // A batch refused up front writes nothing; an empty one is fine.
+    VectorWriter arc;
+    vorb_writer* w = vorb_writer_create(vector_write, &arc, nullptr, nullptr);
+    ASSERT_EQ(vorb_writer_begin(w, 0), VORB_OK);
+    EXPECT_EQ(vorb_writer_add_members(w, three, 1, &feed), VORB_ERR_PARAM);
+    EXPECT_EQ(vorb_writer_add_members(w, nullptr, 0, &feed), VORB_OK);
+    EXPECT_EQ(vorb_writer_finish(w), VORB_OK);
+    EXPECT_EQ(arc.bytes, archive_of({}, VORB_DEFAULT_BLOCK_SIZE));
+    vorb_writer_free(w);
+    w = vorb_writer_create(vector_write, &sink, nullptr, nullptr);
     EXPECT_EQ(vorb_writer_begin(w, VORB_MAX_MEMBERS + 1), VORB_ERR_PARAM);
     vorb_writer_free(w);
 }
@@ -196,6 +220,184 @@ TEST(Api, OneMemberStreamAndTheBytesAfterIt) {
         EXPECT_EQ(part.bytes, Bytes(data.begin(), data.begin() + (2 << 15))) << threads;
         vorb_unpacker_free(c);
     }
+}
+
+// Entries for a batch: a null content is an absent entry.
+struct BatchEntry {
+    const char* name;
+    const Bytes* content;
+    size_t fail_at = SIZE_MAX;  // the entry's read fails from here on
+};
+
+// A feed over entries in memory that logs what the writer asks, as
+// "o2" (open entry 2), "c2" (close), "b2" (begin), "d2" (done), "p" (progress).
+struct LoggingFeed {
+    const std::vector<BatchEntry>* entries;
+    std::vector<MemoryReader> readers;
+    std::vector<std::string> log;
+    vorb_file_meta meta{0600, 5, 1700000000};
+};
+
+vorb_member_feed logging_feed(LoggingFeed& f) {
+    f.readers.assign(f.entries->size(), MemoryReader{});
+    return vorb_member_feed{
+        [](void* ctx, unsigned i, vorb_member_input* in) {
+            LoggingFeed& f = *static_cast<LoggingFeed*>(ctx);
+            f.log.push_back("o" + std::to_string(i));
+            const BatchEntry& e = (*f.entries)[i];
+            if (!e.content) return;
+            f.readers[i] = MemoryReader{e.content->data(), e.content->size(), 0, 0, e.fail_at};
+            *in = vorb_member_input{memory_read, &f.readers[i], &f.meta};
+        },
+        [](void* ctx, unsigned i) { static_cast<LoggingFeed*>(ctx)->log.push_back("c" + std::to_string(i)); },
+        [](void* ctx, unsigned i) { static_cast<LoggingFeed*>(ctx)->log.push_back("b" + std::to_string(i)); },
+        [](void* ctx, unsigned i, const vorb_member_stats* s) {
+            LoggingFeed& f = *static_cast<LoggingFeed*>(ctx);
+            f.log.push_back("d" + std::to_string(i));
+            EXPECT_EQ(s->unpacked, (*f.entries)[i].content->size());
+        },
+        [](void* ctx, vorb_event) { static_cast<LoggingFeed*>(ctx)->log.push_back("p"); },
+        &f};
+}
+
+// Position of item in log, or -1.
+long at(const std::vector<std::string>& log, const std::string& item) {
+    const auto it = std::find(log.begin(), log.end(), item);
+    return it == log.end() ? -1 : it - log.begin();
+}
+
+// Checks the order of a batch's log for entries (absent ones have no
+// content): each is opened, begun and (when present) closed and done once,
+// in archive order; an entry is closed (read to its end) before it is done
+// and done before the next begins; the next is opened before it is done
+// (read ahead).
+void expect_feed_order(const std::vector<std::string>& log, const std::vector<BatchEntry>& entries) {
+    for (size_t i = 0; i < entries.size(); i++) {
+        const std::string k = std::to_string(i), next = std::to_string(i + 1);
+        for (const char* what : {"o", "b"}) EXPECT_EQ(std::count(log.begin(), log.end(), what + k), 1) << what << k;
+        EXPECT_LT(at(log, "o" + k), at(log, "b" + k)) << k;
+        if (i > 0) EXPECT_LT(at(log, "o" + std::to_string(i - 1)), at(log, "o" + k)) << k;
+        const bool last = i + 1 == entries.size();
+        if (!entries[i].content) {
+            EXPECT_EQ(at(log, "c" + k), -1) << k;
+            EXPECT_EQ(at(log, "d" + k), -1) << k;
+            continue;
+        }
+        for (const char* what : {"c", "d"}) EXPECT_EQ(std::count(log.begin(), log.end(), what + k), 1) << what << k;
+        EXPECT_LT(at(log, "o" + k), at(log, "c" + k)) << k;
+        EXPECT_LT(at(log, "c" + k), at(log, "d" + k)) << k;
+        EXPECT_LT(at(log, "b" + k), at(log, "d" + k)) << k;
+        if (!last) {
+            EXPECT_LT(at(log, "d" + k), at(log, "b" + next)) << k;
+            EXPECT_LT(at(log, "o" + next), at(log, "d" + k)) << k;
+        }
+    }
+    EXPECT_NE(at(log, "p"), -1);  // progress reaches the feed's context
+}
+
+// A batch reads ahead across entries, so that with threads an entry's blocks
+// sort while the one before is coded; the archive is the same bytes as one
+// call per entry gives, with or without an index, and the feed is called in
+// archive order.
+TEST(Api, ABatchWritesWhatOneCallPerEntryWrites) {
+    const Bytes text = text_like(11, 200000), noise = random_bytes(12, 3000), none, small(10, 'x');
+    const std::vector<BatchEntry> entries = {
+        {"text", &text}, {"gone", nullptr}, {"empty", &none}, {"noise", &noise}, {"small", &small}, {"again", &text}};
+    const vorb_file_meta meta{0600, 5, 1700000000};
+    std::vector<const char*> names;
+    for (const BatchEntry& e : entries) names.push_back(e.name);
+    for (const int index : {0, 1}) {
+        VectorWriter one;
+        const vorb_pack_options single{1 << 16, 1, index};
+        vorb_writer* w = vorb_writer_create(vector_write, &one, &single, nullptr);
+        ASSERT_EQ(vorb_writer_begin(w, static_cast<unsigned>(entries.size())), VORB_OK);
+        for (const BatchEntry& e : entries) {
+            MemoryReader r{e.content ? e.content->data() : nullptr, e.content ? e.content->size() : 0};
+            ASSERT_EQ(e.content ? vorb_writer_add_member(w, e.name, memory_read, &r, &meta, nullptr, nullptr, nullptr)
+                                : vorb_writer_add_absent(w, e.name),
+                      VORB_OK);
+        }
+        ASSERT_EQ(vorb_writer_finish(w), VORB_OK);
+        vorb_writer_free(w);
+
+        for (const int threads : {1, 2, 3}) {
+            SCOPED_TRACE("threads " + std::to_string(threads) + ", index " + std::to_string(index));
+            VectorWriter arc;
+            const vorb_pack_options opt{1 << 16, threads, index};
+            w = vorb_writer_create(vector_write, &arc, &opt, nullptr);
+            ASSERT_EQ(vorb_writer_begin(w, static_cast<unsigned>(entries.size())), VORB_OK);
+            // The first entry alone, then a batch of the rest.
+            MemoryReader r{text.data(), text.size()};
+            ASSERT_EQ(vorb_writer_add_member(w, "text", memory_read, &r, &meta, nullptr, nullptr, nullptr), VORB_OK);
+            const std::vector<BatchEntry> rest(entries.begin() + 1, entries.end());
+            LoggingFeed f{&rest};
+            const vorb_member_feed feed = logging_feed(f);
+            ASSERT_EQ(vorb_writer_add_members(w, names.data() + 1, static_cast<unsigned>(rest.size()), &feed), VORB_OK);
+            ASSERT_EQ(vorb_writer_finish(w), VORB_OK);
+            vorb_writer_free(w);
+            EXPECT_EQ(arc.bytes, one.bytes);
+            expect_feed_order(f.log, rest);
+        }
+    }
+}
+
+// A read that fails ends the batch: nothing after that entry is opened, the
+// failing one is closed and never done (nor is anything still in flight).
+TEST(Api, AReadErrorEndsTheBatch) {
+    const Bytes text = text_like(13, 150000);
+    for (const int threads : {1, 2}) {
+        const std::vector<BatchEntry> entries = {
+            {"a", &text}, {"b", &text, 70000}, {"c", &text}, {"d", &text}};
+        VectorWriter arc;
+        const vorb_pack_options opt{1 << 16, threads, 1};
+        vorb_writer* w = vorb_writer_create(vector_write, &arc, &opt, nullptr);
+        ASSERT_EQ(vorb_writer_begin(w, 4), VORB_OK);
+        const char* const names[] = {"a", "b", "c", "d"};
+        LoggingFeed f{&entries};
+        const vorb_member_feed feed = logging_feed(f);
+        EXPECT_EQ(vorb_writer_add_members(w, names, 4, &feed), VORB_ERR_READ) << threads;
+        vorb_writer_free(w);
+        EXPECT_EQ(at(f.log, "o2"), -1) << threads;
+        EXPECT_NE(at(f.log, "c1"), -1) << threads;
+        EXPECT_EQ(at(f.log, "d1"), -1) << threads;
+    }
+}
+// Each allocation of a batch made to fail in turn: the batch says so or
+// writes the archive one call per entry writes, and every entry it opened
+// is closed once whatever failed.
+TEST(Api, EveryEntryOpenedIsClosedWhateverFails) {
+    const Bytes text = text_like(14, 80000);
+    const std::vector<BatchEntry> entries = {{"a", &text}, {"b", &text}};
+    const char* const names[] = {"a", "b"};
+    const vorb_pack_options opt{1 << 15, 1, 1};
+    Bytes whole;
+    int refused = 0;
+    for (long k = 0;; k++) {
+        VectorWriter arc;
+        arc.bytes.reserve(1 << 20);
+        vorb_writer* w = vorb_writer_create(vector_write, &arc, &opt, nullptr);
+        ASSERT_EQ(vorb_writer_begin(w, 2), VORB_OK);
+        LoggingFeed f{&entries};
+        const vorb_member_feed feed = logging_feed(f);
+        f.log.reserve(1000);
+        fail_allocation(k);
+        vorb_status st = vorb_writer_add_members(w, names, 2, &feed);
+        if (st == VORB_OK) st = vorb_writer_finish(w);
+        const bool none_failed = fail_allocation(-1) >= 0;
+        vorb_writer_free(w);
+        for (const std::string i : {"0", "1"})
+            EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "o" + i), std::count(f.log.begin(), f.log.end(), "c" + i))
+                << "allocation " << k << ", entry " << i;
+        if (st == VORB_OK) {
+            if (whole.empty()) whole = arc.bytes;
+            EXPECT_EQ(arc.bytes, whole) << "allocation " << k;
+            if (none_failed) break;
+        } else {
+            EXPECT_EQ(st, VORB_ERR_MEMORY) << "allocation " << k;
+            refused++;
+        }
+    }
+    EXPECT_GT(refused, 0);
 }
 
 }  // namespace

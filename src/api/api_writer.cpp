@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "api/api_streams.h"
 #include "archive/checksum.h"
@@ -113,7 +114,119 @@ void note_member(vorb_writer* w, const char* name, const vorb_file_meta* meta, u
     w->index.entries.push_back(std::move(e));
 }
 
+// The index's record of an absent entry: the name that could not be packed.
+Status note_absent(vorb_writer* w, const char* name) {
+    if (!w->indexed) return Status::ok;
+    try {
+        IndexEntry e;
+        e.absent_name = name;
+        w->index.entries.push_back(std::move(e));
+    } catch (const std::bad_alloc&) {
+        return Status::out_of_memory;
+    }
+    return Status::ok;
+}
+
+// A batch on its way through the packer: the entries' names, the caller's
+// feed and what each entry's open gave.
+struct Batch {
+    vorb_writer* w;
+    const char* const* names;
+    const vorb_member_feed* feed;
+    std::vector<vorb_file_meta> metas;  // per entry, valid where has_meta
+    std::vector<uint8_t> has_meta;
+    uint64_t stream_offset = 0;  // of the present entry being written
+};
+
+Status batch_open(void* ctx, unsigned i, MemberInput& in, bool& present) {
+    Batch& b = *static_cast<Batch*>(ctx);
+    vorb_member_input given{};
+    b.feed->open(b.feed->ctx, i, &given);
+    present = given.read != nullptr;
+    if (present && given.meta) {
+        VORB_CHECK(given.meta->mtime_nsec < nanoseconds_per_second, Status::bad_parameter);
+        b.metas[i] = *given.meta;
+        b.has_meta[i] = 1;
+    }
+    in = MemberInput{given.read, given.read_ctx};
+    return Status::ok;
+}
+
+void batch_close(void* ctx, unsigned i) {
+    const Batch& b = *static_cast<Batch*>(ctx);
+    if (b.feed->close) b.feed->close(b.feed->ctx, i);
+}
+
+Status batch_begin(void* ctx, unsigned i, bool present) {
+    Batch& b = *static_cast<Batch*>(ctx);
+    vorb_writer* w = b.w;
+    if (b.feed->begin) b.feed->begin(b.feed->ctx, i);
+    w->entries_written++;
+    write_entry(w->out.out, present, present ? b.names[i] : "");
+    b.stream_offset = bytes_out(w->out.out);
+    return present ? Status::ok : note_absent(w, b.names[i]);
+}
+
+Status batch_end(void* ctx, unsigned i, const MemberStats& s, MemberRecord* rec) {
+    Batch& b = *static_cast<Batch*>(ctx);
+    if (rec) {
+        try {
+            note_member(b.w, b.names[i], b.has_meta[i] ? &b.metas[i] : nullptr, b.stream_offset, s, *rec);
+        } catch (const std::bad_alloc&) {
+            return Status::out_of_memory;
+        }
+    }
+    if (b.feed->done) {
+        const vorb_member_stats stats{s.unpacked, s.packed, s.blocks};
+        b.feed->done(b.feed->ctx, i, &stats);
+    }
+    return Status::ok;
+}
+
+// The entries of a batch, names and counts checked by the caller.
+vorb_status add_batch(vorb_writer* w, const char* const* names, unsigned count, const vorb_member_feed* feed,
+                      ProgressSink progress) {
+    Status st;
+    try {
+        Batch b{w, names, feed, std::vector<vorb_file_meta>(count), std::vector<uint8_t>(count), 0};
+        MemberFeed mf{&b, batch_open, batch_close, batch_begin, batch_end, progress};
+        st = pack_members(w->packer, count, mf, w->out.out, w->indexed);
+    } catch (const std::bad_alloc&) {
+        st = Status::out_of_memory;
+    }
+    return to_api(st);
+}
+
+// One entry given by its arguments, as a batch of one.
+struct OneEntry {
+    vorb_read_fn read;
+    void* read_ctx;
+    const vorb_file_meta* meta;
+    vorb_member_stats* stats;
+};
+
+void one_open(void* ctx, unsigned, vorb_member_input* in) {
+    const OneEntry& e = *static_cast<OneEntry*>(ctx);
+    *in = vorb_member_input{e.read, e.read_ctx, e.meta};
+}
+
+void one_done(void* ctx, unsigned, const vorb_member_stats* stats) {
+    const OneEntry& e = *static_cast<OneEntry*>(ctx);
+    if (e.stats) *e.stats = *stats;
+}
+
 }  // namespace
+
+vorb_status vorb_writer_add_members(vorb_writer* w, const char* const* names, unsigned count,
+                                    const vorb_member_feed* feed) {
+    if (!w || !w->begun || (!names && count > 0) || !feed || !feed->open ||
+        count > w->member_count - w->entries_written)
+        return VORB_ERR_PARAM;
+    for (unsigned i = 0; i < count; i++)
+        if (!names[i] || std::strlen(names[i]) > max_name_length) return VORB_ERR_PARAM;
+    ProgressAdapter adapter;
+    return add_batch(w, names, count, feed, progress_sink(adapter, feed->progress, feed->ctx));
+}
 
 vorb_status vorb_writer_add_member(vorb_writer* w, const char* name, vorb_read_fn read, void* read_ctx,
                                    const vorb_file_meta* meta, vorb_progress_fn progress, void* progress_ctx,
@@ -122,22 +235,11 @@ vorb_status vorb_writer_add_member(vorb_writer* w, const char* name, vorb_read_f
     if (c != VORB_OK) return c;
     if (!read || std::strlen(name) > max_name_length) return VORB_ERR_PARAM;
     if (meta && meta->mtime_nsec >= nanoseconds_per_second) return VORB_ERR_PARAM;
-    w->entries_written++;
-    write_entry(w->out.out, true, name);
-    const uint64_t stream_offset = bytes_out(w->out.out);
+    if (stats) *stats = vorb_member_stats{};
+    OneEntry e{read, read_ctx, meta, stats};
+    const vorb_member_feed feed{one_open, nullptr, nullptr, one_done, nullptr, &e};
     ProgressAdapter adapter;
-    MemberStats s;
-    Status st;
-    try {
-        MemberRecord rec;
-        st = pack_member(w->packer, MemberInput{read, read_ctx}, w->out.out,
-                         progress_sink(adapter, progress, progress_ctx), s, w->indexed ? &rec : nullptr);
-        if (st == Status::ok && w->indexed) note_member(w, name, meta, stream_offset, s, rec);
-    } catch (const std::bad_alloc&) {
-        st = Status::out_of_memory;
-    }
-    if (stats) *stats = vorb_member_stats{s.unpacked, s.packed, s.blocks};
-    return to_api(st);
+    return add_batch(w, &name, 1, &feed, progress_sink(adapter, progress, progress_ctx));
 }
 
 vorb_status vorb_writer_add_absent(vorb_writer* w, const char* name) {
@@ -146,15 +248,8 @@ vorb_status vorb_writer_add_absent(vorb_writer* w, const char* name) {
     if (w->indexed && std::strlen(name) > max_name_length) return VORB_ERR_PARAM;
     w->entries_written++;
     write_entry(w->out.out, false, std::string());
-    if (w->indexed) {
-        try {
-            IndexEntry e;
-            e.absent_name = name;
-            w->index.entries.push_back(std::move(e));
-        } catch (const std::bad_alloc&) {
-            return VORB_ERR_MEMORY;
-        }
-    }
+    const Status st = note_absent(w, name);
+    if (st != Status::ok) return to_api(st);
     return w->out.out.failed ? VORB_ERR_WRITE : VORB_OK;
 }
 

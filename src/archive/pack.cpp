@@ -1,6 +1,8 @@
 #include "archive/pack.h"
 
 #include <cstring>
+#include <deque>
+#include <new>
 
 #include "dc/block_buffers.h"
 #include "dc/block_code.h"
@@ -115,44 +117,162 @@ uint64_t packer_memory(uint32_t block_size, int threads) {
            sizeof(Packer);
 }
 
-Status pack_member(Packer& p, MemberInput in, ByteOut& out, ProgressSink progress, MemberStats& stats,
-                   MemberRecord* record) {
-    stats = MemberStats{};
-    const uint64_t start = bytes_out(out);
-    const bool threaded = pool_is_threaded(p.pipe.pool);
-    for (auto& s : p.slots) s->progress = threaded ? ProgressSink{} : progress;
-    p.nc->rc.out = &out;
-    rc_start(p.nc->rc);
-    Status st = Status::ok;
-    for (;;) {
-        if (!pipeline_free(p.pipe)) {
-            st = code_oldest(p, progress, stats, record, start);
-            if (st != Status::ok) break;
+namespace {
+
+// What the ordered pass does next, in archive order: an entry's start, a
+// block (the oldest in the pipeline), or a stream's end.
+struct PackStep {
+    enum Kind : uint8_t { begin, absent, block, end } kind;
+    unsigned member;
+};
+
+// A member between the start of its reading and the end of its stream.
+struct MemberInFlight {
+    MemberStats stats;
+    MemberRecord record;
+    uint64_t start = 0;  // where its stream begins in out
+};
+
+struct PackRun {
+    Packer& p;
+    MemberFeed& feed;
+    ByteOut& out;
+    bool keep_records;
+    std::deque<PackStep> steps;
+    std::deque<MemberInFlight> members;  // front: the member being coded
+};
+
+// Takes the oldest step of the ordered pass.
+Status take_step(PackRun& r) {
+    const PackStep step = r.steps.front();
+    r.steps.pop_front();
+    switch (step.kind) {
+        case PackStep::absent:
+            return r.feed.begin(r.feed.ctx, step.member, false);
+        case PackStep::begin:
+            VORB_TRY(r.feed.begin(r.feed.ctx, step.member, true));
+            r.members.front().start = bytes_out(r.out);
+            r.p.nc->rc.out = &r.out;
+            rc_start(r.p.nc->rc);
+            return Status::ok;
+        case PackStep::block: {
+            MemberInFlight& m = r.members.front();
+            return code_oldest(r.p, r.feed.progress, m.stats, r.keep_records ? &m.record : nullptr, m.start);
         }
-        PackSlot& s = *static_cast<PackSlot*>(pipeline_free(p.pipe)->ctx);
-        const ptrdiff_t got = read_full(in, s.buffers.block_start, s.buffers.block_size);
-        if (got < 0) {
-            st = Status::read_failed;
+        case PackStep::end:
             break;
-        }
-        if (got == 0) break;
-        // Hashed before the sort, which may touch the byte after the block.
-        if (record) checksum_add(record->checksum, s.buffers.block_start, static_cast<size_t>(got));
-        s.n = static_cast<int32_t>(got);
-        pipeline_submit(p.pipe);
     }
-    // Every sort in flight ends before its slot is reused; after a failure
-    // nothing more is coded.
-    while (!p.pipe.pending.empty()) {
-        if (st == Status::ok)
-            st = code_oldest(p, progress, stats, record, start);
-        else
-            pipeline_retire_oldest(p.pipe);
+    MemberInFlight& m = r.members.front();
+    note_block(r.p, r.keep_records ? &m.record : nullptr, m.start, 0);
+    code_block(*r.p.dc, *r.p.nc, nullptr, 0, 0);  // end marker
+    m.stats.blocks++;
+    m.stats.packed = bytes_out(r.out) - m.start;
+    const Status st = r.feed.end(r.feed.ctx, step.member, m.stats, r.keep_records ? &m.record : nullptr);
+    r.members.pop_front();
+    return st;
+}
+
+// Takes steps up to and including the next block's, which frees its slot.
+Status take_steps_to_block(PackRun& r) {
+    for (;;) {
+        const bool block = r.steps.front().kind == PackStep::block;
+        VORB_TRY(take_step(r));
+        if (block) return Status::ok;
+    }
+}
+
+}  // namespace
+
+Status pack_members(Packer& p, unsigned count, MemberFeed& feed, ByteOut& out, bool keep_records) {
+    PackRun r{p, feed, out, keep_records, {}, {}};
+    const bool threaded = pool_is_threaded(p.pipe.pool);
+    for (auto& s : p.slots) s->progress = threaded ? ProgressSink{} : feed.progress;
+    Status st = Status::ok;
+    unsigned reading = 0;  // the member being read
+    bool open = false;
+    MemberInput in;
+    try {
+        while (st == Status::ok) {
+            if (!open) {
+                if (reading == count) break;
+                in = MemberInput{};
+                bool present = false;
+                st = feed.open(feed.ctx, reading, in, present);
+                if (st != Status::ok) break;
+                if (!present) {
+                    r.steps.push_back({PackStep::absent, reading++});
+                    continue;
+                }
+                open = true;
+                r.members.emplace_back();
+                r.steps.push_back({PackStep::begin, reading});
+            }
+            if (!pipeline_free(p.pipe)) {
+                st = take_steps_to_block(r);
+                if (st != Status::ok) break;
+            }
+            PackSlot& s = *static_cast<PackSlot*>(pipeline_free(p.pipe)->ctx);
+            const ptrdiff_t got = read_full(in, s.buffers.block_start, s.buffers.block_size);
+            if (got <= 0) {
+                feed.close(feed.ctx, reading);
+                open = false;
+                if (got < 0) {
+                    st = Status::read_failed;
+                    break;
+                }
+                r.steps.push_back({PackStep::end, reading++});
+                continue;
+            }
+            // Hashed before the sort, which may touch the byte after the block.
+            if (keep_records)
+                checksum_add(r.members.back().record.checksum, s.buffers.block_start, static_cast<size_t>(got));
+            s.n = static_cast<int32_t>(got);
+            // On one thread the block sorts at once: what comes before it in
+            // the archive goes out first, so progress shows in archive order.
+            while (!threaded && !r.steps.empty() && st == Status::ok) st = take_step(r);
+            if (st != Status::ok) break;
+            r.steps.push_back({PackStep::block, reading});
+            pipeline_submit(p.pipe);
+        }
+        // The blocks still in flight, in order.
+        while (st == Status::ok && !r.steps.empty()) st = take_step(r);
+    } catch (const std::bad_alloc&) {
+        st = Status::out_of_memory;
+    }
+    if (open) feed.close(feed.ctx, reading);
+    // After a failure nothing more is coded, but every sort in flight ends
+    // before its slot is reused.
+    while (pipeline_retire_oldest(p.pipe)) {
     }
     VORB_TRY(st);
-    note_block(p, record, start, 0);
-    code_block(*p.dc, *p.nc, nullptr, 0, 0);  // end marker
-    stats.blocks++;
-    stats.packed = bytes_out(out) - start;
     return out.failed ? Status::write_failed : Status::ok;
+}
+
+namespace {
+
+// One member alone, its stream the whole output.
+struct SingleMember {
+    MemberInput in;
+    MemberStats* stats;
+};
+
+Status single_open(void* ctx, unsigned, MemberInput& in, bool& present) {
+    in = static_cast<SingleMember*>(ctx)->in;
+    present = true;
+    return Status::ok;
+}
+void single_close(void*, unsigned) {}
+Status single_begin(void*, unsigned, bool) { return Status::ok; }
+Status single_end(void* ctx, unsigned, const MemberStats& stats, MemberRecord*) {
+    *static_cast<SingleMember*>(ctx)->stats = stats;
+    return Status::ok;
+}
+
+}  // namespace
+
+Status pack_member(Packer& p, MemberInput in, ByteOut& out, ProgressSink progress, MemberStats& stats) {
+    stats = MemberStats{};
+    SingleMember m{in, &stats};
+    MemberFeed feed{&m, single_open, single_close, single_begin, single_end, progress};
+    return pack_members(p, 1, feed, out, false);
 }

@@ -54,10 +54,31 @@ struct Packer {
 // Bytes packer_init allocates, with the working tables one block sort adds.
 uint64_t packer_memory(uint32_t block_size, int threads);
 
-// Reads the member to its end and writes its block stream to out. Fails with
-// read_failed (nothing more is read), out_of_memory (a sort could not
-// allocate its tables) or write_failed (out failed; the member is coded to
-// its end all the same). stats.packed counts the bytes put to out. record,
-// when given, gets the member's block records and checksum.
-[[nodiscard]] Status pack_member(Packer& p, MemberInput in, ByteOut& out, ProgressSink progress, MemberStats& stats,
-                                 MemberRecord* record = nullptr);
+// Members packed back to back, each asked for when its turn to be read
+// comes: the first blocks of one sort while the last of the one before are
+// still being coded, so members shorter than a block keep every worker busy.
+// Every function runs on the caller's thread.
+struct MemberFeed {
+    void* ctx = nullptr;
+    // Entry i's input; present false for an absent entry (nothing to read).
+    Status (*open)(void* ctx, unsigned i, MemberInput& in, bool& present) = nullptr;
+    // Entry i's input is read no more: at its end, or after a failure.
+    void (*close)(void* ctx, unsigned i) = nullptr;
+    // Entry i is next in the archive; a present one's block stream follows.
+    Status (*begin)(void* ctx, unsigned i, bool present) = nullptr;
+    // Entry i's stream has ended; record is null unless records are kept.
+    Status (*end)(void* ctx, unsigned i, const MemberStats& stats, MemberRecord* record) = nullptr;
+    ProgressSink progress;
+};
+
+// Packs entries 0..count-1 of the feed in order, each present one's block
+// stream written to out between its begin and end. Fails with read_failed
+// (nothing more is read or coded), out_of_memory (a sort could not allocate
+// its tables), what a feed function returned, or write_failed (out failed;
+// every member is coded to its end all the same). keep_records: each member's block
+// records and checksum go to end.
+[[nodiscard]] Status pack_members(Packer& p, unsigned count, MemberFeed& feed, ByteOut& out, bool keep_records);
+
+// One member alone: reads it to its end and writes its block stream to out,
+// as pack_members does; stats.packed counts the bytes put to out.
+[[nodiscard]] Status pack_member(Packer& p, MemberInput in, ByteOut& out, ProgressSink progress, MemberStats& stats);

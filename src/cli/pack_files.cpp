@@ -1,10 +1,12 @@
 #include "pack_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "file_io.h"
 #include "replace_file.h"
@@ -74,33 +76,81 @@ vorb_file_meta file_meta(const InFile& in) {
                           static_cast<int64_t>(st.st_mtim.tv_sec)};
 }
 
+// The files to pack as the writer asks for them: each is opened when its
+// turn to be read comes, a few ahead of the one being written, and closed
+// once read. Messages go out in archive order.
+struct FileFeed {
+    const PackOptions& opt;
+    const Console& con;
+    std::vector<InFile> files;  // by entry
+    std::vector<vorb_file_meta> metas;
+    std::vector<int> open_errors;  // errno of a file that could not be opened
+    std::vector<uint64_t> opened;  // when each was opened
+    uint64_t last_done = 0;        // when the member before was done
+    int missing = 0;
+};
+
+void feed_open(void* ctx, unsigned i, vorb_member_input* in) {
+    FileFeed& f = *static_cast<FileFeed*>(ctx);
+    InFile& file = f.files[i];
+    f.opened[i] = clock_ms();
+    if (!in_file_open(file, f.opt.files[i])) {
+        // The entry stays, absent, so the archive still has one per name.
+        f.open_errors[i] = file.error;
+        return;
+    }
+    f.metas[i] = file_meta(file);
+    *in = vorb_member_input{in_file_read, &file, &f.metas[i]};
+}
+
+void feed_close(void* ctx, unsigned i) { in_file_close(static_cast<FileFeed*>(ctx)->files[i]); }
+
+void feed_begin(void* ctx, unsigned i) {
+    FileFeed& f = *static_cast<FileFeed*>(ctx);
+    const std::string& name = f.opt.files[i];
+    if (f.open_errors[i] != 0) {
+        f.missing++;
+        say_error(f.con, "\n" + printable_name(name) + ": not packed, " + std::strerror(f.open_errors[i]));
+        return;
+    }
+    say_member(f.con, name);
+}
+
+// A member's time runs from its opening or the end of the one before,
+// whichever is later: what its line took, the lines adding up to the run.
+void feed_done(void* ctx, unsigned i, const vorb_member_stats*) {
+    FileFeed& f = *static_cast<FileFeed*>(ctx);
+    const uint64_t now = clock_ms();
+    say_time(f.con, now - std::max(f.opened[i], f.last_done));
+    f.last_done = now;
+}
+
+void feed_progress(void* ctx, vorb_event ev) {
+    const Console& con = static_cast<FileFeed*>(ctx)->con;
+    console_progress(con)(progress_context(con), ev);
+}
+
 // Packs every file; VORB_ERR_WRITE leaves the message to the caller, which
 // knows the archive's errno. missing counts the files that could not be opened.
 RunResult pack_files(vorb_writer* w, const PackOptions& opt, const Console& con, vorb_status& st, int& missing) {
-    st = vorb_writer_begin(w, static_cast<unsigned>(opt.files.size()));
-    for (size_t i = 0; i < opt.files.size() && st == VORB_OK; i++) {
-        const std::string& name = opt.files[i];
-        InFile in;
-        if (!in_file_open(in, name)) {
-            // The entry stays, absent, so the archive still has one per name.
-            missing++;
-            say_error(con, "\n" + printable_name(name) + ": not packed, " + std::strerror(in.error));
-            st = vorb_writer_add_absent(w, name.c_str());
-            continue;
-        }
-        const uint64_t start = clock_ms();
-        say_member(con, name);
-        const vorb_file_meta meta = file_meta(in);
-        st = vorb_writer_add_member(w, name.c_str(), in_file_read, &in, &meta, console_progress(con),
-                                    progress_context(con), nullptr);
-        in_file_close(in);
-        if (st == VORB_ERR_READ)
-            return run_failed("\nRead error in " + printable_name(name) + ": " + std::strerror(in.error));
-        if (st == VORB_ERR_MEMORY) return run_failed("\nNot enough memory to sort a block");
-        if (st != VORB_OK && st != VORB_ERR_WRITE)
-            return run_failed("\n" + printable_name(name) + ": " + vorb_status_message(st));
-        say_time(con, clock_ms() - start);
-    }
+    const size_t count = opt.files.size();
+    st = vorb_writer_begin(w, static_cast<unsigned>(count));
+    if (st != VORB_OK) return {};
+    FileFeed f{opt, con, std::vector<InFile>(count), std::vector<vorb_file_meta>(count), std::vector<int>(count),
+               std::vector<uint64_t>(count)};
+    std::vector<const char*> names;
+    for (const std::string& name : opt.files) names.push_back(name.c_str());
+    const vorb_member_feed feed{feed_open, feed_close, feed_begin, feed_done,
+                                console_progress(con) ? feed_progress : nullptr, &f};
+    st = vorb_writer_add_members(w, names.data(), static_cast<unsigned>(count), &feed);
+    missing = f.missing;
+    if (st == VORB_ERR_READ)
+        for (size_t i = 0; i < count; i++)
+            if (f.files[i].error != 0 && f.open_errors[i] == 0)
+                return run_failed("\nRead error in " + printable_name(opt.files[i]) + ": " +
+                                  std::strerror(f.files[i].error));
+    if (st == VORB_ERR_MEMORY) return run_failed("\nNot enough memory to sort a block");
+    if (st != VORB_OK && st != VORB_ERR_WRITE) return run_failed(std::string("\n") + vorb_status_message(st));
     if (st == VORB_OK) st = vorb_writer_finish(w);
     return {};
 }
