@@ -22,19 +22,15 @@ reps="${REPS:-3}"
 list_gib="${LIST_GIB:-1}"
 read -r -a inputs <<<"${INPUTS:-kernel-c.txt libllvm.so calgary.tar}"
 vorb="$(realpath -m -- "${VORB:-$root/build/vorb}")"
-say() { echo "index: $*" >&2; }
-die() { say "$*"; exit 1; }
-[ -x "$vorb" ] || make -C "$root" >&2
-[ -x /usr/bin/time ] || die "GNU time (/usr/bin/time) is needed: apt-get install time"
-command -v lbzip2 >/dev/null || die "lbzip2 is needed: apt-get install lbzip2"
+name=index
+# shellcheck source=bench/common.sh
+. "$root/bench/common.sh"
+need_tools
 "$root/bench/make_inputs.sh" "${inputs[@]}"
 
 work="$dir/index"
 rm -rf "$work"
 mkdir -p "$work/out"
-
-# Median of the numbers on standard input.
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # Wall seconds of one run of "$@" in $work/out.
 wall() {

@@ -101,6 +101,13 @@ src/archive/member_decode.cpp ::: if (in.read_error) return Status::read_failed;
 src/archive/member_decode.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
 src/archive/pack.cpp ::: VORB_CHECK(s.sorted, Status::out_of_memory); ::: (void)0;
 src/archive/pack.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
+src/archive/pack.cpp ::: if (open) feed.close(feed.ctx, reading); ::: (void)open;
+src/archive/pack.cpp ::: while (!threaded && !r.steps.empty() && st == Status::ok) st = take_step(r); ::: (void)threaded;
+src/archive/pack.cpp ::: r.members.front().start = bytes_out(r.out); ::: r.members.front().start = 0;
+src/archive/pack.cpp ::: while (st == Status::ok && !r.steps.empty()) st = take_step(r); ::: while (st == Status::ok && r.steps.size() > 1) st = take_step(r);
+src/api/api_writer.cpp ::: VORB_CHECK(given.meta->mtime_nsec < nanoseconds_per_second ::: VORB_CHECK(given.meta->mtime_nsec <= nanoseconds_per_second
+src/api/api_writer.cpp ::: count > w->member_count - w->entries_written) ::: count > w->member_count)
+src/api/api_writer.cpp ::: return present ? Status::ok : note_absent(w, b.names[i]); ::: return Status::ok;
 src/archive/ordered_pipeline.cpp ::: Job* j = p.pending.front();\n    p.pending.pop_front(); ::: Job* j = p.pending.back();\n    p.pending.pop_back();
 src/archive/worker_pool.cpp ::: if ((*i)->priority > (*next)->priority) next = i; ::: if ((*i)->priority >= (*next)->priority) next = i;
 src/archive/worker_pool.cpp ::: p.queue.erase(queued);\n        j.done = true; ::: j.done = true;
