@@ -221,6 +221,7 @@ struct BatchEntry {
 
 // A feed over entries in memory, logging "o2" "c2" "b2" "d2" (open, close, begin, done entry 2), "p" (progress).
 struct LoggingFeed {
+    explicit LoggingFeed(const std::vector<BatchEntry>* e) : entries(e) {}
     const std::vector<BatchEntry>* entries;
     std::vector<MemoryReader> readers;
     std::vector<std::string> log;
@@ -257,8 +258,9 @@ long at(const std::vector<std::string>& log, const std::string& item) {
 
 // The log of a batch: each entry opened and begun once, in archive order, a
 // present one also closed (read to its end) and done once; done before the
-// next begins, and the next opened before it is done (read ahead).
-void expect_feed_order(const std::vector<std::string>& log, const std::vector<BatchEntry>& entries) {
+// next begins, and the next opened before it is done (read ahead). Between
+// its begin and done, an entry's blocks' progress: a sort's start and end.
+void expect_feed_order(const std::vector<std::string>& log, const std::vector<BatchEntry>& entries, size_t block) {
     const auto n = [&](const std::string& item) { return std::count(log.begin(), log.end(), item); };
     for (size_t i = 0; i < entries.size(); i++) {
         const std::string k = std::to_string(i), next = std::to_string(i + 1);
@@ -266,14 +268,32 @@ void expect_feed_order(const std::vector<std::string>& log, const std::vector<Ba
         EXPECT_EQ(std::vector<long>({n("o" + k), n("b" + k), n("c" + k), n("d" + k)}),
                   std::vector<long>({1, 1, present, present})) << k;
         EXPECT_LT(at(log, "o" + k), at(log, "b" + k)) << k;
-        if (i > 0) EXPECT_LT(at(log, "o" + std::to_string(i - 1)), at(log, "o" + k)) << k;
+        EXPECT_LT(i > 0 ? at(log, "o" + std::to_string(i - 1)) : -1, at(log, "o" + k)) << k;
         if (!present) continue;
         EXPECT_LT(std::max(at(log, "b" + k), at(log, "c" + k)), at(log, "d" + k)) << k;
+        EXPECT_EQ(std::count(log.begin() + at(log, "b" + k), log.begin() + at(log, "d" + k), "p"),
+                  2 * ((entries[i].content->size() + block - 1) / block)) << k;
         if (i + 1 == entries.size()) continue;
         EXPECT_LT(at(log, "d" + k), at(log, "b" + next)) << k;
         EXPECT_LT(at(log, "o" + next), at(log, "d" + k)) << k;
     }
-    EXPECT_NE(at(log, "p"), -1);  // progress reaches the feed's context
+}
+
+// Packs f's entries as one batch into a new writer, the archive to out when
+// given (the allocation numbered fail made to fail, when not negative).
+vorb_status pack_batch(LoggingFeed& f, const char* const* names, const vorb_pack_options& opt, long fail = -1,
+                       Bytes* out = nullptr) {
+    VectorWriter arc;
+    const unsigned n = static_cast<unsigned>(f.entries->size());
+    const vorb_member_feed feed = logging_feed(f);
+    fail_allocation(fail);
+    vorb_status st = VORB_OK;
+    vorb_writer* w = vorb_writer_create(vector_write, &arc, &opt, &st);
+    if (w && (st = vorb_writer_begin(w, n)) == VORB_OK && (st = vorb_writer_add_members(w, names, n, &feed)) == VORB_OK)
+        st = vorb_writer_finish(w);
+    vorb_writer_free(w);
+    if (out) *out = arc.bytes;
+    return st;
 }
 
 // A batch reads ahead across entries, so that with threads an entry's blocks
@@ -303,17 +323,11 @@ TEST(Api, ABatchWritesWhatOneCallPerEntryWrites) {
 
         for (const int threads : {1, 2, 3}) {
             SCOPED_TRACE("threads " + std::to_string(threads) + ", index " + std::to_string(index));
-            VectorWriter arc;
-            const vorb_pack_options opt{1 << 16, threads, index};
-            w = vorb_writer_create(vector_write, &arc, &opt, nullptr);
-            ASSERT_EQ(vorb_writer_begin(w, static_cast<unsigned>(entries.size())), VORB_OK);
             LoggingFeed f{&entries};
-            const vorb_member_feed feed = logging_feed(f);
-            ASSERT_EQ(vorb_writer_add_members(w, names.data(), static_cast<unsigned>(entries.size()), &feed), VORB_OK);
-            ASSERT_EQ(vorb_writer_finish(w), VORB_OK);
-            vorb_writer_free(w);
-            EXPECT_EQ(arc.bytes, one.bytes);
-            expect_feed_order(f.log, entries);
+            Bytes arc;
+            ASSERT_EQ(pack_batch(f, names.data(), vorb_pack_options{1 << 16, threads, index}, -1, &arc), VORB_OK);
+            EXPECT_EQ(arc, one.bytes);
+            expect_feed_order(f.log, entries, 1 << 16);
         }
     }
 }
@@ -325,14 +339,8 @@ TEST(Api, AReadErrorEndsTheBatch) {
     const std::vector<BatchEntry> entries = {{"a", &text}, {"b", &text, 70000}, {"c", &text}, {"d", &text}};
     const char* const names[] = {"a", "b", "c", "d"};
     for (const int threads : {1, 2}) {
-        VectorWriter arc;
-        const vorb_pack_options opt{1 << 16, threads, 1};
-        vorb_writer* w = vorb_writer_create(vector_write, &arc, &opt, nullptr);
-        ASSERT_EQ(vorb_writer_begin(w, 4), VORB_OK);
         LoggingFeed f{&entries};
-        const vorb_member_feed feed = logging_feed(f);
-        EXPECT_EQ(vorb_writer_add_members(w, names, 4, &feed), VORB_ERR_READ) << threads;
-        vorb_writer_free(w);
+        EXPECT_EQ(pack_batch(f, names, vorb_pack_options{1 << 16, threads, 1}), VORB_ERR_READ) << threads;
         EXPECT_EQ(std::vector<long>({at(f.log, "o2"), at(f.log, "d1")}), std::vector<long>({-1, -1})) << threads;
         EXPECT_NE(at(f.log, "c1"), -1) << threads;
     }
@@ -344,19 +352,11 @@ TEST(Api, EveryEntryOpenedIsClosedWhateverFails) {
     const Bytes text = text_like(14, 80000);
     const std::vector<BatchEntry> entries = {{"a", &text}, {"b", &text}};
     const char* const names[] = {"a", "b"};
-    const vorb_pack_options opt{1 << 15, 1, 1};
     int refused = 0;
     for (long k = 0;; k++) {
-        VectorWriter arc;
-        vorb_writer* w = vorb_writer_create(vector_write, &arc, &opt, nullptr);
-        ASSERT_EQ(vorb_writer_begin(w, 2), VORB_OK);
         LoggingFeed f{&entries};
-        const vorb_member_feed feed = logging_feed(f);
-        fail_allocation(k);
-        vorb_status st = vorb_writer_add_members(w, names, 2, &feed);
-        if (st == VORB_OK) st = vorb_writer_finish(w);
+        const vorb_status st = pack_batch(f, names, vorb_pack_options{1 << 15, 1, 1}, k);
         const bool none_failed = fail_allocation(-1) >= 0;
-        vorb_writer_free(w);
         for (const std::string i : {"0", "1"})
             EXPECT_EQ(std::count(f.log.begin(), f.log.end(), "o" + i), std::count(f.log.begin(), f.log.end(), "c" + i))
                 << "allocation " << k << ", entry " << i;
@@ -366,7 +366,7 @@ TEST(Api, EveryEntryOpenedIsClosedWhateverFails) {
             refused++;
         }
     }
-    EXPECT_GT(refused, 0);
+    EXPECT_GT(refused, 2);
 }
 
 }  // namespace
