@@ -1,5 +1,5 @@
-# Shared by index.sh and scaling.sh (sourced): messages, the tools both
-# need, and a median. Set name, root and vorb before sourcing.
+# Shared by index.sh and scaling.sh (sourced): set-up, messages and a
+# median. Set name, root and inputs before sourcing.
 
 say() { echo "$name: $*" >&2; }
 die() { say "$*"; exit 1; }
@@ -9,6 +9,18 @@ need_tools() {
   [ -x "$vorb" ] || make -C "$root" >&2
   [ -x /usr/bin/time ] || die "GNU time (/usr/bin/time) is needed: apt-get install time"
   command -v lbzip2 >/dev/null || die "lbzip2 is needed: apt-get install lbzip2"
+}
+
+# Sets dir, vorb and work ($dir/$name, made empty), checks the tools and
+# makes the inputs.
+bench_begin() {
+  dir="${BENCH_DIR:-/tmp/vorb-bench}"
+  vorb="$(realpath -m -- "${VORB:-$root/build/vorb}")"
+  need_tools
+  "$root/bench/make_inputs.sh" "${inputs[@]}"
+  work="$dir/$name"
+  rm -rf "$work"
+  mkdir -p "$work"
 }
 
 # Median of the numbers on standard input.

@@ -17,19 +17,13 @@ set -euo pipefail
 export LC_ALL=C
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
-dir="${BENCH_DIR:-/tmp/vorb-bench}"
 reps="${REPS:-3}"
 list_gib="${LIST_GIB:-1}"
 read -r -a inputs <<<"${INPUTS:-kernel-c.txt libllvm.so calgary.tar}"
-vorb="$(realpath -m -- "${VORB:-$root/build/vorb}")"
 name=index
 # shellcheck source=bench/common.sh
 . "$root/bench/common.sh"
-need_tools
-"$root/bench/make_inputs.sh" "${inputs[@]}"
-
-work="$dir/index"
-rm -rf "$work"
+bench_begin
 mkdir -p "$work/out"
 
 # Wall seconds of one run of "$@" in $work/out.

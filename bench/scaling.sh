@@ -19,19 +19,12 @@ set -euo pipefail
 export LC_ALL=C
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
-dir="${BENCH_DIR:-/tmp/vorb-bench}"
 reps="${REPS:-5}"
 read -r -a inputs <<<"${INPUTS:-kernel-c.txt libllvm.so mixed.tar}"
-vorb="$(realpath -m -- "${VORB:-$root/build/vorb}")"
 name=scaling
 # shellcheck source=bench/common.sh
 . "$root/bench/common.sh"
-need_tools
-"$root/bench/make_inputs.sh" "${inputs[@]}"
-
-work="$dir/scaling"
-rm -rf "$work"
-mkdir -p "$work"
+bench_begin
 
 # Wall seconds of one run of the shell command $1.
 wall() {
