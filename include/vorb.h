@@ -236,7 +236,7 @@ typedef struct vorb_member_feed {
  * announced, a NULL or too long name, or a NULL open (names may be NULL when
  * count is 0); later for a meta whose
  * mtime_nsec is out of range. The first failure ends the batch: no entry
- * after it is opened. */
+ * after it is opened (after a failed write, none after the one being read). */
 VORB_API vorb_status vorb_writer_add_members(vorb_writer *w, const char *const *names, unsigned count,
                                              const vorb_member_feed *feed);
 /* Writes an absent entry (a file that could not be read); the plain format

@@ -102,6 +102,7 @@ src/archive/member_decode.cpp ::: return out.failed ? Status::write_failed : Sta
 src/archive/pack.cpp ::: VORB_CHECK(s.sorted, Status::out_of_memory); ::: (void)0;
 src/archive/pack.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
 src/archive/pack.cpp ::: if (open) feed.close(feed.ctx, reading); ::: (void)open;
+src/archive/pack.cpp ::: if (reading == count || out.failed) break; ::: if (reading == count) break;
 src/archive/pack.cpp ::: while (!threaded && !r.steps.empty() && st == Status::ok) st = take_step(r); ::: (void)threaded;
 src/archive/pack.cpp ::: r.members.front().start = bytes_out(r.out); ::: r.members.front().start = 0;
 src/archive/pack.cpp ::: while (st == Status::ok && !r.steps.empty()) st = take_step(r); ::: while (st == Status::ok && r.steps.size() > 1) st = take_step(r);

@@ -194,7 +194,8 @@ Status pack_members(Packer& p, unsigned count, MemberFeed& feed, ByteOut& out, b
     try {
         while (st == Status::ok) {
             if (!open) {
-                if (reading == count) break;
+                // After a failed write no more files are read: the output is lost.
+                if (reading == count || out.failed) break;
                 in = MemberInput{};
                 bool present = false;
                 st = feed.open(feed.ctx, reading, in, present);

@@ -75,7 +75,8 @@ struct MemberFeed {
 // stream written to out between its begin and end. Fails with read_failed
 // (nothing more is read or coded), out_of_memory (a sort could not allocate
 // its tables), what a feed function returned, or write_failed (out failed;
-// every member is coded to its end all the same). keep_records: each member's block
+// no entry after the one being read is opened, and the members in flight
+// are coded to their ends all the same). keep_records: each member's block
 // records and checksum go to end.
 [[nodiscard]] Status pack_members(Packer& p, unsigned count, MemberFeed& feed, ByteOut& out, bool keep_records);
 
