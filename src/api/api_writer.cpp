@@ -2,6 +2,7 @@
 // request an index after the last entry.
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -133,8 +134,7 @@ struct Batch {
     vorb_writer* w;
     const char* const* names;
     const vorb_member_feed* feed;
-    std::vector<vorb_file_meta> metas;  // per entry, valid where has_meta
-    std::vector<uint8_t> has_meta;
+    std::vector<std::optional<vorb_file_meta>> metas;  // per entry, when given
     uint64_t stream_offset = 0;  // of the present entry being written
 };
 
@@ -146,7 +146,6 @@ Status batch_open(void* ctx, unsigned i, MemberInput& in, bool& present) {
     if (present && given.meta) {
         VORB_CHECK(given.meta->mtime_nsec < nanoseconds_per_second, Status::bad_parameter);
         b.metas[i] = *given.meta;
-        b.has_meta[i] = 1;
     }
     in = MemberInput{given.read, given.read_ctx};
     return Status::ok;
@@ -171,7 +170,7 @@ Status batch_end(void* ctx, unsigned i, const MemberStats& s, MemberRecord* rec)
     Batch& b = *static_cast<Batch*>(ctx);
     if (rec) {
         try {
-            note_member(b.w, b.names[i], b.has_meta[i] ? &b.metas[i] : nullptr, b.stream_offset, s, *rec);
+            note_member(b.w, b.names[i], b.metas[i] ? &*b.metas[i] : nullptr, b.stream_offset, s, *rec);
         } catch (const std::bad_alloc&) {
             return Status::out_of_memory;
         }
@@ -188,7 +187,7 @@ vorb_status add_batch(vorb_writer* w, const char* const* names, unsigned count, 
                       ProgressSink progress) {
     Status st;
     try {
-        Batch b{w, names, feed, std::vector<vorb_file_meta>(count), std::vector<uint8_t>(count), 0};
+        Batch b{w, names, feed, std::vector<std::optional<vorb_file_meta>>(count), 0};
         MemberFeed mf{&b, batch_open, batch_close, batch_begin, batch_end, progress};
         st = pack_members(w->packer, count, mf, w->out.out, w->indexed);
     } catch (const std::bad_alloc&) {

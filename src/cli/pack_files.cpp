@@ -79,38 +79,42 @@ vorb_file_meta file_meta(const InFile& in) {
 // The files to pack as the writer asks for them: each is opened when its
 // turn to be read comes, a few ahead of the one being written, and closed
 // once read. Messages go out in archive order.
+struct FeedFile {
+    InFile in;
+    vorb_file_meta meta{};
+    int open_error = 0;   // errno when it could not be opened
+    uint64_t opened = 0;  // when it was opened
+};
+
 struct FileFeed {
     const PackOptions& opt;
     const Console& con;
-    std::vector<InFile> files;  // by entry
-    std::vector<vorb_file_meta> metas;
-    std::vector<int> open_errors;  // errno of a file that could not be opened
-    std::vector<uint64_t> opened;  // when each was opened
-    uint64_t last_done = 0;        // when the member before was done
+    std::vector<FeedFile> files;  // by entry
+    uint64_t last_done = 0;       // when the member before was done
     int missing = 0;
 };
 
 void feed_open(void* ctx, unsigned i, vorb_member_input* in) {
     FileFeed& f = *static_cast<FileFeed*>(ctx);
-    InFile& file = f.files[i];
-    f.opened[i] = clock_ms();
-    if (!in_file_open(file, f.opt.files[i])) {
+    FeedFile& file = f.files[i];
+    file.opened = clock_ms();
+    if (!in_file_open(file.in, f.opt.files[i])) {
         // The entry stays, absent, so the archive still has one per name.
-        f.open_errors[i] = file.error;
+        file.open_error = file.in.error;
         return;
     }
-    f.metas[i] = file_meta(file);
-    *in = vorb_member_input{in_file_read, &file, &f.metas[i]};
+    file.meta = file_meta(file.in);
+    *in = vorb_member_input{in_file_read, &file.in, &file.meta};
 }
 
-void feed_close(void* ctx, unsigned i) { in_file_close(static_cast<FileFeed*>(ctx)->files[i]); }
+void feed_close(void* ctx, unsigned i) { in_file_close(static_cast<FileFeed*>(ctx)->files[i].in); }
 
 void feed_begin(void* ctx, unsigned i) {
     FileFeed& f = *static_cast<FileFeed*>(ctx);
     const std::string& name = f.opt.files[i];
-    if (f.open_errors[i] != 0) {
+    if (f.files[i].open_error != 0) {
         f.missing++;
-        say_error(f.con, "\n" + printable_name(name) + ": not packed, " + std::strerror(f.open_errors[i]));
+        say_error(f.con, "\n" + printable_name(name) + ": not packed, " + std::strerror(f.files[i].open_error));
         return;
     }
     say_member(f.con, name);
@@ -121,7 +125,7 @@ void feed_begin(void* ctx, unsigned i) {
 void feed_done(void* ctx, unsigned i, const vorb_member_stats*) {
     FileFeed& f = *static_cast<FileFeed*>(ctx);
     const uint64_t now = clock_ms();
-    say_time(f.con, now - std::max(f.opened[i], f.last_done));
+    say_time(f.con, now - std::max(f.files[i].opened, f.last_done));
     f.last_done = now;
 }
 
@@ -136,8 +140,7 @@ RunResult pack_files(vorb_writer* w, const PackOptions& opt, const Console& con,
     const size_t count = opt.files.size();
     st = vorb_writer_begin(w, static_cast<unsigned>(count));
     if (st != VORB_OK) return {};
-    FileFeed f{opt, con, std::vector<InFile>(count), std::vector<vorb_file_meta>(count), std::vector<int>(count),
-               std::vector<uint64_t>(count)};
+    FileFeed f{opt, con, std::vector<FeedFile>(count)};
     std::vector<const char*> names;
     for (const std::string& name : opt.files) names.push_back(name.c_str());
     const vorb_member_feed feed{feed_open, feed_close, feed_begin, feed_done,
@@ -146,9 +149,9 @@ RunResult pack_files(vorb_writer* w, const PackOptions& opt, const Console& con,
     missing = f.missing;
     if (st == VORB_ERR_READ)
         for (size_t i = 0; i < count; i++)
-            if (f.files[i].error != 0 && f.open_errors[i] == 0)
+            if (f.files[i].in.error != 0 && f.files[i].open_error == 0)
                 return run_failed("\nRead error in " + printable_name(opt.files[i]) + ": " +
-                                  std::strerror(f.files[i].error));
+                                  std::strerror(f.files[i].in.error));
     if (st == VORB_ERR_MEMORY) return run_failed("\nNot enough memory to sort a block");
     if (st != VORB_OK && st != VORB_ERR_WRITE) return run_failed(std::string("\n") + vorb_status_message(st));
     if (st == VORB_OK) st = vorb_writer_finish(w);
