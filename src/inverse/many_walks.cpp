@@ -91,8 +91,10 @@ void lanes_start(WalkLanes& l, WalkTeam& team, std::vector<Piece>& pieces) {
 }
 
 // One byte from every lane; returns a bit for each lane with an event.
-// Packed: next[row] carries the next row above the row's byte. Otherwise
-// next[row] is the next row alone and bytes[row] the byte (any block size).
+// Packed: next[row] carries the next row above the row's byte, and the
+// lane's next link is fetched ahead as soon as its row is known, beside the
+// other lanes' loads rather than in a burst after them. Otherwise next[row]
+// is the next row alone and bytes[row] the byte (any block size).
 template <bool packed>
 uint32_t lanes_sweep(WalkLanes& l) {
     const uint32_t* next = l.team->next;
@@ -103,6 +105,7 @@ uint32_t lanes_sweep(WalkLanes& l) {
             const uint32_t e = next[l.row[g]];
             *l.dst[g]++ = static_cast<uint8_t>(e);
             l.row[g] = e >> 8;
+            __builtin_prefetch(next + (e >> 8));
         } else {
             *l.dst[g]++ = bytes[l.row[g]];
             l.row[g] = next[l.row[g]];
@@ -286,9 +289,9 @@ bool stepped_walks_sweep(SteppedWalks& s) {
     WalkLanes& l = *s.lanes;
     if (l.active == 0) return false;
     s.walked += static_cast<uint32_t>(l.active);
+    // The sweep leaves the next one's links on their way while other work
+    // runs (a lane that took a new walk or region fetches on its next sweep).
     lanes_settle(l, lanes_sweep<true>(l));
-    // The next sweep's links are on their way while other work runs.
-    for (int g = 0; g < l.active; g++) __builtin_prefetch(s.team->next + l.row[g]);
     return l.active > 0;
 }
 
