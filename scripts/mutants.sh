@@ -110,7 +110,13 @@ src/api/api_writer.cpp ::: VORB_CHECK(given.meta->mtime_nsec < nanoseconds_per_s
 src/api/api_writer.cpp ::: count > w->member_count - w->entries_written) ::: count > w->member_count)
 src/api/api_writer.cpp ::: return present ? Status::ok : note_absent(w, b.names[i]); ::: return Status::ok;
 src/archive/ordered_pipeline.cpp ::: Job* j = p.pending.front();\n    p.pending.pop_front(); ::: Job* j = p.pending.back();\n    p.pending.pop_back();
-src/archive/worker_pool.cpp ::: if ((*i)->priority > (*next)->priority) next = i; ::: if ((*i)->priority >= (*next)->priority) next = i;
+src/archive/worker_pool.cpp ::: (*i)->priority > (*next)->priority)) ::: (*i)->priority >= (*next)->priority))
+src/archive/worker_pool.cpp ::: (!(*i)->idle_only || ::: (true ||
+src/sort/bucket_share.cpp ::: } else if (!theirs || !cut_span(s, *theirs, own, true, b.cutting)) { ::: } else if (true) {
+src/sort/bucket_share.cpp ::: into.store(span_of(cut, hi) ::: into.store(span_of(cut + 1, hi)
+src/sort/bucket_share.cpp ::: std::memcpy(h.bigram_fill, o.bigram_fill, sizeof h.bigram_fill); ::: (void)0;
+src/sort/bucket_share.cpp ::: s.over_budget = b.helper_over_budget; ::: (void)0;
+src/sort/bucket_share.cpp ::: const uint32_t next = k < hi ? k + 1 : hi; ::: const uint32_t next = k < hi ? k : hi;
 src/archive/worker_pool.cpp ::: p.queue.erase(queued);\n        j.done = true; ::: j.done = true;
 src/inverse/many_walks.cpp ::: if (helpers) helpers->dismiss(helpers->ctx); ::: (void)0;
 src/archive/worker_pool.cpp ::: lock.unlock();\n        j->run(j->ctx);\n        lock.lock();\n        j->done = true; ::: j->done = true;\n        lock.unlock();\n        j->run(j->ctx);\n        lock.lock();

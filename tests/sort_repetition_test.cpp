@@ -7,6 +7,7 @@
 #include <pthread.h>
 
 #include <random>
+#include <thread>
 
 #include "sort/sorter.h"
 #include "support/cli_run.h"
@@ -171,6 +172,60 @@ TEST(SortRepetition, LargeBlocksStayOffTheWholeBlockSortAndTheCallStack) {
         const OracleTransform expected = oracle_transform(block);
         EXPECT_TRUE(run.result.ok && run.result.primary == expected.primary && run.result.transformed == expected.transformed);
         EXPECT_EQ(run.sorter->counters.context_sort_fallbacks, 0u);
+    }
+}
+
+// A helper's share of a block's buckets, in its own sorter: taken before the
+// owner starts, sent away after a few buckets (the owner takes the rest),
+// arriving once the owner is done (nothing left), or on a thread of its own
+// (under the thread sanitizer). Repetitive blocks copy order only from
+// buckets the same sorter finished; in the last, the helper's part alone
+// (an aperiodic two-letter word above some text) runs past the budget.
+TEST(SortHelper, SharedBucketsMatchTheOracle) {
+    Bytes corpus = corpus_bytes();
+    corpus.resize(1u << 20);
+    Bytes over = random_bytes(5, 1 << 16, 26);
+    for (uint8_t& c : over) c += 'A';
+    for (uint8_t c : thue_morse_word(1 << 19)) over.push_back(c == 'a' ? 'y' : 'z');
+    struct Helping {
+        int mode;  // 0 at once, 1 sent away, 2 too late, 3 a thread
+        int asked = 0;
+        void (*work)(void*) = nullptr;
+        void* arg = nullptr;
+        std::thread thread{};
+    };
+    const Helpers helpers{[](void* ctx, void (*work)(void*), void* arg) {
+                              auto& h = *static_cast<Helping*>(ctx);
+                              h.work = work;
+                              h.arg = arg;
+                              if (h.mode < 2) work(arg);
+                              if (h.mode == 3) h.thread = std::thread(work, arg);
+                          },
+                          [](void* ctx) {
+                              auto& h = *static_cast<Helping*>(ctx);
+                              if (h.mode == 2) h.work(h.arg);
+                              if (h.mode == 3) h.thread.join();
+                          },
+                          nullptr};
+    for (const Bytes& block : {corpus, periodic(11, 1000, 256, 1 << 20), periodic(12, 7, 4, 1 << 20),
+                               with_changes(repeat_pattern(bytes_of("ab"), 1 << 20), 3, 20), over}) {
+        const OracleTransform expected = oracle_transform(block);
+        for (int mode = 0; mode < 4; ++mode) {
+            SCOPED_TRACE(::testing::Message() << block.size() << " bytes starting " << int(block[0]) << ", mode " << mode);
+            Helping h{mode};
+            SorterPtr owner = make_sorter(), helper = make_sorter();
+            Helpers with_ctx = helpers;
+            with_ctx.ctx = &h;
+            const SortHelp help{with_ctx, helper.get(),
+                                [](void* ctx) { return static_cast<Helping*>(ctx)->mode != 1 || ++static_cast<Helping*>(ctx)->asked < 4; }};
+            const ForwardResult r = run_forward(*owner, block, &help);
+            EXPECT_TRUE(r.ok && r.primary == expected.primary && r.transformed == expected.transformed);
+            if (block == corpus) {
+                EXPECT_EQ(helper->work + helper->shallow_work > 0, mode != 2);
+            } else if (block == over && mode == 0) {
+                EXPECT_TRUE(helper->over_budget);
+            }
+        }
     }
 }
 

@@ -48,4 +48,18 @@ TEST(WorkerPool, HighestPriorityFirstAndAWithdrawnJobNeverRuns) {
     pool_stop(pool);
 }
 
+// Work for an idle core starts only while some thread waits for a job.
+TEST(WorkerPool, AnIdleOnlyJobStartsOnceAThreadWaits) {
+    WorkerPool pool;
+    pool_start(pool, 1);
+    std::atomic<bool> ran{false};
+    Job offer;
+    pool_offer(pool, offer, [](void* r) { static_cast<std::atomic<bool>*>(r)->store(true); }, &ran, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_FALSE(ran);
+    pool_wait(pool, offer);
+    EXPECT_TRUE(ran);
+    pool_stop(pool);
+}
+
 }  // namespace

@@ -85,12 +85,7 @@ void give_back(WorkSets& w, WorkSet& set) {
 
 void invite_helpers(void* ctx, void (*work)(void*), void* arg) {
     WorkSet& w = *static_cast<WorkSet*>(ctx);
-    for (Job& j : w.helps) {
-        j.run = work;
-        j.ctx = arg;
-        j.priority = 0;
-        pool_submit(*w.pool, j);
-    }
+    for (Job& j : w.helps) pool_offer(*w.pool, j, work, arg);
 }
 
 void dismiss_helpers(void* ctx) {

@@ -20,9 +20,15 @@ struct PackSlot {
     bool record = false;  // on a worker: record the block's steps after the sort
     BlockSteps steps;
     Job job;
+    // Threaded: a worker with no block to start sorts part of this one, in
+    // its own tables.
+    WorkerPool* pool = nullptr;
+    Sorter* help_sorter = nullptr;
+    Job help_job;
     ~PackSlot() {
         release_buffers(buffers);
         if (sorter) sorter_destroy(sorter);
+        if (help_sorter) sorter_destroy(help_sorter);
     }
 };
 
@@ -35,10 +41,26 @@ namespace {
 // the transformed bytes at the start of the index buffer; they move to the
 // block buffer (whose bytes are no longer needed), so the index buffer holds
 // the run distances and, on a worker, the step record.
+// A worker helps only while the caller waits for a block: otherwise its
+// help would take time from the coding in order, not from an idle core.
+void offer_help(void* ctx, void (*work)(void*), void* arg) {
+    PackSlot& s = *static_cast<PackSlot*>(ctx);
+    pool_offer(*s.pool, s.help_job, work, arg, true);
+}
+
+bool caller_waits(void* ctx) { return pool_has_waiters(*static_cast<PackSlot*>(ctx)->pool); }
+
+void end_help(void* ctx) {
+    PackSlot& s = *static_cast<PackSlot*>(ctx);
+    pool_withdraw(*s.pool, s.help_job);
+}
+
 void sort_slot(void* ctx) {
     PackSlot& s = *static_cast<PackSlot*>(ctx);
     int32_t primary = 0;
-    s.sorted = forward_transform(*s.sorter, s.buffers.block_start, s.n, s.buffers.index, s.progress, primary);
+    const SortHelp help{{offer_help, end_help, &s}, s.help_sorter, caller_waits};
+    s.sorted = forward_transform(*s.sorter, s.buffers.block_start, s.n, s.buffers.index, s.progress, primary,
+                                 s.help_sorter ? &help : nullptr);
     if (!s.sorted) return;
     std::memcpy(s.buffers.block_start, s.buffers.index, static_cast<size_t>(s.n));
     steps_prepare(s.steps, s.buffers.block_start, s.n, primary, s.buffers.index);
@@ -99,8 +121,14 @@ Status packer_init(Packer& p, uint32_t block_size, int threads) {
         if (!slot->sorter || !setup_buffers(slot->buffers, block_size, false)) return Status::out_of_memory;
         // Workers record steps; a lone thread codes at once, as recording would only add work.
         slot->record = threads > 1;
+        if (threads > 1) {
+            slot->pool = &p.pipe.pool;
+            slot->help_sorter = sorter_create();
+            if (!slot->help_sorter) return Status::out_of_memory;
+        }
         slot->job.run = sort_slot;
         slot->job.ctx = slot.get();
+        slot->job.priority = 1;  // above the helpers' offers; equal blocks go in order
         jobs.push_back(&slot->job);
         p.slots.push_back(std::move(slot));
     }
@@ -113,8 +141,10 @@ uint64_t packer_memory(uint32_t block_size, int threads) {
     // A sort adds two bits per block byte (final and member marks) for blocks that repeat.
     const uint64_t per_sort = sizeof(PackSlot) + sizeof(Sorter) + (static_cast<uint64_t>(block_size) + 63) / 64 * 16;
     const uint64_t slots = static_cast<uint64_t>(slot_count(threads));
-    return slots * (buffer_bytes(block_size, false) + per_sort) + sizeof(DistanceCoder) + sizeof(NumberCoder) +
-           sizeof(Packer);
+    // Threaded, each block in flight can have a helper sort part of it.
+    const uint64_t sorts = threads > 1 ? 2 : 1;
+    return slots * (buffer_bytes(block_size, false) + sorts * per_sort) + sizeof(DistanceCoder) +
+           sizeof(NumberCoder) + sizeof(Packer);
 }
 
 namespace {

@@ -4,14 +4,23 @@
 
 namespace {
 
+// The queued job to start next (the queue is as short as the slots in
+// flight), or the queue's end when none may start now.
+std::deque<Job*>::iterator next_job(WorkerPool& p) {
+    auto next = p.queue.end();
+    for (auto i = p.queue.begin(); i != p.queue.end(); ++i)
+        if ((!(*i)->idle_only || p.waiters.load(std::memory_order_relaxed) > 0 || p.stopping) &&
+            (next == p.queue.end() || (*i)->priority > (*next)->priority))
+            next = i;
+    return next;
+}
+
 void worker_loop(WorkerPool* p) {
     std::unique_lock lock(p->mutex);
     for (;;) {
-        p->job_ready.wait(lock, [p] { return p->stopping || !p->queue.empty(); });
-        if (p->queue.empty()) return;  // stopping and nothing left
-        auto next = p->queue.begin();  // the queue is as short as the slots in flight
-        for (auto i = next; i != p->queue.end(); ++i)
-            if ((*i)->priority > (*next)->priority) next = i;
+        p->job_ready.wait(lock, [p] { return p->stopping || next_job(*p) != p->queue.end(); });
+        const auto next = next_job(*p);
+        if (next == p->queue.end()) return;  // stopping and nothing left that may start
         Job* j = *next;
         p->queue.erase(next);
         lock.unlock();
@@ -44,10 +53,22 @@ void pool_submit(WorkerPool& p, Job& j) {
     p.job_ready.notify_one();
 }
 
+void pool_offer(WorkerPool& p, Job& j, void (*work)(void*), void* arg, bool idle_only) {
+    j.run = work;
+    j.ctx = arg;
+    j.priority = 0;
+    j.idle_only = idle_only;
+    pool_submit(p, j);
+}
+
 void pool_wait(WorkerPool& p, Job& j) {
     if (p.threads.empty()) return;
     std::unique_lock lock(p.mutex);
+    if (j.done) return;
+    p.waiters.fetch_add(1, std::memory_order_relaxed);
+    p.job_ready.notify_all();  // idle-only jobs may start now
     p.job_done.wait(lock, [&j] { return j.done; });
+    p.waiters.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void pool_withdraw(WorkerPool& p, Job& j) {

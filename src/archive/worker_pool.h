@@ -3,6 +3,7 @@
 // path is the same code with nothing in between.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -17,6 +18,9 @@ struct Job {
     // Queued jobs start highest first, in submission order among equals: a
     // long job started late would leave the other workers idle at the end.
     uint64_t priority = 0;
+    // Starts only while some thread waits in pool_wait: work for a core that
+    // would otherwise stand idle, never taken from the thread that waits.
+    bool idle_only = false;
 };
 
 struct WorkerPool {
@@ -26,11 +30,18 @@ struct WorkerPool {
     std::condition_variable job_done;
     std::deque<Job*> queue;
     bool stopping = false;
+    std::atomic<int> waiters{0};  // threads in pool_wait; changed under the mutex
 };
 
 void pool_start(WorkerPool& p, int threads);
 void pool_submit(WorkerPool& p, Job& j);
 void pool_wait(WorkerPool& p, Job& j);
+// Queues work(arg) as j at the lowest priority, for a worker that has
+// nothing else to start (a helper); pool_withdraw ends the offer. idle_only
+// as in Job.
+void pool_offer(WorkerPool& p, Job& j, void (*work)(void*), void* arg, bool idle_only = false);
+// Whether a thread waits in pool_wait now (a hint: it may change at once).
+inline bool pool_has_waiters(const WorkerPool& p) { return p.waiters.load(std::memory_order_relaxed) > 0; }
 // Takes j off the queue if no worker has started it, else waits for it.
 void pool_withdraw(WorkerPool& p, Job& j);
 // Waits for the queued jobs to finish and joins the threads.

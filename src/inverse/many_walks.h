@@ -7,16 +7,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "coder/helpers.h"
 #include "coder/status.h"
 
-// Other threads that can take part in a block's walks. invite asks them to
-// run work(arg), which returns once no walk is left to start; dismiss returns
-// when none of them runs it or can still start it.
-struct WalkHelpers {
-    void (*invite)(void* ctx, void (*work)(void*), void* arg);
-    void (*dismiss)(void* ctx);
-    void* ctx;
-};
+// Other threads that can take part in a block's walks; their work returns
+// once no walk is left to start.
+using WalkHelpers = Helpers;
 
 // Smallest block for which the many walks pay off (smaller ones fit in cache).
 constexpr int32_t many_walks_min_block = 1 << 18;

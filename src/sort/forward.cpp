@@ -1,6 +1,7 @@
 #include "sort/forward.h"
 
 #include "sort/bigram.h"
+#include "sort/bucket_share.h"
 #include "sort/bucket_sort.h"
 #include "sort/context_sort.h"
 #include "sort/help.h"
@@ -24,22 +25,6 @@ constexpr uint64_t work_floor = 1u << 20;
 // apiece; the byte this many rows ahead is asked for early. (A row not yet
 // placed holds a stale position: its request is merely wasted.)
 constexpr int32_t prefetch_rows = 16;
-
-// Sorts the selected positions (and position 0) bucket by bucket, in
-// ascending order: the repetition handling copies order from lower buckets
-// and relies on them being final.
-bool sort_buckets(Sorter& s) {
-    for (uint32_t k = 0; k < 65536; ++k) {
-        int32_t* const first = s.index + s.bigram_start[k];
-        int32_t* const last = s.index + s.bigram_fill[k];
-        if (last - first < 2) continue;
-        s.current_bucket = k;
-        bucket_sort(s, first, last, -5);
-        run_sort_tasks(s);
-        if (s.failed || s.over_budget) return false;
-    }
-    return true;
-}
 
 // Right to left: the upper buckets of each first-byte group (second byte
 // above the first) are complete here; every position in them hands its
@@ -110,7 +95,7 @@ int32_t emit_rows(Sorter& s) {
 }  // namespace
 
 bool forward_transform(Sorter& s, uint8_t* data, int32_t n, int32_t* index, ProgressSink progress,
-                       int32_t& primary) {
+                       int32_t& primary, const SortHelp* help) {
     progress_put(progress, 'D');
     primary = -1;
     s.data = data;
@@ -125,7 +110,7 @@ bool forward_transform(Sorter& s, uint8_t* data, int32_t n, int32_t* index, Prog
 
     bucket_block(s, data, n, index);
     repeat_state_init(s, n);
-    const bool sorted = sort_buckets(s);
+    const bool sorted = sort_buckets(s, help);
     for (int32_t k = 0; k < 65536; ++k) s.bigram_fill[k] = s.bigram_start[k + 1];
     repeat_state_release(s);
     if (!sorted && !s.over_budget) return false;

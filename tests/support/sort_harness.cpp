@@ -9,14 +9,14 @@
 #include "support/cli_run.h"
 #include "support/oracle.h"
 
-ForwardResult run_forward(Sorter& s, const std::vector<uint8_t>& block) {
+ForwardResult run_forward(Sorter& s, const std::vector<uint8_t>& block, const SortHelp* help) {
     ForwardResult r;
     const int32_t n = static_cast<int32_t>(block.size());
     BlockBuffers b;
     if (!setup_buffers(b, static_cast<uint32_t>(n), false)) return r;
     std::memcpy(b.block_start, block.data(), block.size());
     ProgressSink sink{[](void* ctx, char c) { static_cast<std::string*>(ctx)->push_back(c); }, &r.progress};
-    r.ok = forward_transform(s, b.block_start, n, b.index, sink, r.primary);
+    r.ok = forward_transform(s, b.block_start, n, b.index, sink, r.primary, help);
     const uint8_t* out = reinterpret_cast<const uint8_t*>(b.index);
     r.transformed.assign(out, out + n);
     release_buffers(b);
