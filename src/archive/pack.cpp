@@ -37,10 +37,6 @@ Packer::~Packer() { pipeline_stop(pipe); }
 
 namespace {
 
-// Sorts the slot's block and scans it for distance coding. The sort leaves
-// the transformed bytes at the start of the index buffer; they move to the
-// block buffer (whose bytes are no longer needed), so the index buffer holds
-// the run distances and, on a worker, the step record.
 // A worker helps only while the caller waits for a block: otherwise its
 // help would take time from the coding in order, not from an idle core.
 void offer_help(void* ctx, void (*work)(void*), void* arg) {
@@ -55,6 +51,10 @@ void end_help(void* ctx) {
     pool_withdraw(*s.pool, s.help_job);
 }
 
+// Sorts the slot's block and scans it for distance coding. The sort leaves
+// the transformed bytes at the start of the index buffer; they move to the
+// block buffer (whose bytes are no longer needed), so the index buffer holds
+// the run distances and, on a worker, the step record.
 void sort_slot(void* ctx) {
     PackSlot& s = *static_cast<PackSlot*>(ctx);
     int32_t primary = 0;

@@ -18,8 +18,8 @@ struct Job {
     // Queued jobs start highest first, in submission order among equals: a
     // long job started late would leave the other workers idle at the end.
     uint64_t priority = 0;
-    // Starts only while some thread waits in pool_wait: work for a core that
-    // would otherwise stand idle, never taken from the thread that waits.
+    // Starts only while some thread waits in pool_wait: work for the core
+    // that thread leaves idle, never time taken from it.
     bool idle_only = false;
 };
 
