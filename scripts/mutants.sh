@@ -112,6 +112,11 @@ src/api/api_writer.cpp ::: return present ? Status::ok : note_absent(w, b.names[
 src/archive/ordered_pipeline.cpp ::: Job* j = p.pending.front();\n    p.pending.pop_front(); ::: Job* j = p.pending.back();\n    p.pending.pop_back();
 src/archive/worker_pool.cpp ::: (*i)->priority > (*next)->priority)) ::: (*i)->priority >= (*next)->priority))
 src/archive/worker_pool.cpp ::: (!(*i)->idle_only || ::: (true ||
+src/coder/step_record.cpp ::: where = {i, end}; ::: where = {i, nullptr};
+src/dc/block_code.cpp ::: if (!replayed) replay_steps(nc.rc, b.record); ::: replay_steps(nc.rc, b.record);
+src/dc/block_code.cpp ::: r.end = r.at + progress->chunk_words; ::: (void)0;
+src/archive/pack.cpp ::: steps_finish(s.steps, *p.nc, threaded); ::: steps_finish(s.steps, *p.nc, false);
+src/archive/pack.cpp ::: x.s.record_ended = x.ended; ::: x.s.record_ended = true;
 src/sort/bucket_share.cpp ::: } else if (!theirs || !cut_span(s, *theirs, own, true, b.cutting)) { ::: } else if (true) {
 src/sort/bucket_share.cpp ::: into.store(span_of(cut, hi) ::: into.store(span_of(cut + 1, hi)
 src/sort/bucket_share.cpp ::: std::memcpy(h.bigram_fill, o.bigram_fill, sizeof h.bigram_fill); ::: (void)0;

@@ -21,6 +21,8 @@ TEST(DistanceCoder, RecordedBlocksCodeAsCodingAtOnce) {
     // each block recorded in a work area as large as the packer's, one that
     // ends part way through the distances, and one with no room past them;
     // replayed and finished, they leave the same registers as code_block.
+    // Every other time the record is replayed as it grows, shown every 999
+    // words or so.
     auto sorter = make_sorter();
     std::vector<ForwardResult> blocks;
     const Bytes corpus = corpus_bytes();
@@ -40,23 +42,39 @@ TEST(DistanceCoder, RecordedBlocksCodeAsCodingAtOnce) {
         const int32_t n = static_cast<int32_t>(f.transformed.size());
         std::vector<int32_t> distance(f.transformed.size() + 1), work(distance.size());
         dc.distance = distance.data();
-        for (int room = 0; room < 3; room++) {
+        for (int room = 0; room < 6; room++) {
             SCOPED_TRACE(room);
             code_block(dc, direct, f.transformed.data(), n, f.primary);
             BlockSteps b;
             steps_prepare(b, f.transformed.data(), n, f.primary, work.data());
             const size_t runs = static_cast<size_t>(b.dc.run_count);
             const size_t entries[] = {work.size(), runs + (work.size() - runs) / 16, runs};
-            steps_record(b, work.data(), entries[room]);
+            struct Shown {
+                NumberCoder& nc;
+                ReplayPoint where;
+                size_t calls = 0, ended = 0;
+            } shown{split, {}};
+            const RecordProgress progress{[](void* ctx, const StepRecord& r, bool ended) {
+                                              auto& v = *static_cast<Shown*>(ctx);
+                                              replay_steps_on(v.nc.rc, r, v.where);
+                                              v.calls++;
+                                              v.ended += ended;
+                                          },
+                                          &shown, 999};
+            steps_record(b, work.data(), entries[room % 3], room < 3 ? nullptr : &progress);
+            EXPECT_EQ(shown.ended, room < 3 ? 0u : 1u);
+            if (room >= 3) {
+                EXPECT_GE(shown.calls, record_words(b.record) / 999);
+            }
             whole += b.dc.stage == dc_stage_done;
             part += b.dc.stage == dc_stage_runs && b.dc.pos > 0;
-            steps_finish(b, split);
+            steps_finish(b, split, room >= 3);
             ASSERT_EQ(split.rc.low, direct.rc.low);
             ASSERT_EQ(split.rc.range, direct.rc.range);
         }
     }
-    EXPECT_GE(whole, 4);  // the text blocks and the run, at the packer's size
-    EXPECT_GE(part, 8);
+    EXPECT_GE(whole, 8);  // the text blocks and the run, at the packer's size
+    EXPECT_GE(part, 16);
     code_block(dc, direct, nullptr, 0, 0);
     code_block(dc, split, nullptr, 0, 0);
     EXPECT_EQ(memory_out_bytes(ms), memory_out_bytes(md));
@@ -83,7 +101,7 @@ TEST(DistanceCoder, RecordedBlocksCodeAsCodingAtOnce) {
     start_unpacking(dec, in);
     BlockDecoder bd;
     for (const ForwardResult& f : blocks)
-        for (int room = 0; room < 3; room++) {
+        for (int room = 0; room < 6; room++) {
             const int32_t n = static_cast<int32_t>(f.transformed.size());
             Bytes t(f.transformed.size());
             int32_t got = 0, primary = 0;

@@ -23,6 +23,9 @@ void pipeline_start(OrderedPipeline& p, const std::vector<Job*>& slots, int work
 // the oldest first).
 inline Job* pipeline_free(const OrderedPipeline& p) { return p.free_jobs.empty() ? nullptr : p.free_jobs.back(); }
 
+// The oldest job in flight, not yet retired; nullptr when none is.
+inline Job* pipeline_oldest(const OrderedPipeline& p) { return p.pending.empty() ? nullptr : p.pending.front(); }
+
 // Starts the free slot that pipeline_free gave.
 void pipeline_submit(OrderedPipeline& p);
 

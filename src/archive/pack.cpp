@@ -25,6 +25,12 @@ struct PackSlot {
     WorkerPool* pool = nullptr;
     Sorter* help_sorter = nullptr;
     Job help_job;
+    // Threaded: the step record as far as the worker has shown it, so that
+    // the caller codes a block's steps while the rest are recorded. Guarded
+    // by the pool's lock.
+    StepRecord shown;
+    uint64_t shows = 0;
+    bool record_ended = false;
     ~PackSlot() {
         release_buffers(buffers);
         if (sorter) sorter_destroy(sorter);
@@ -55,16 +61,54 @@ void end_help(void* ctx) {
 // the transformed bytes at the start of the index buffer; they move to the
 // block buffer (whose bytes are no longer needed), so the index buffer holds
 // the run distances and, on a worker, the step record.
+void show_record(void* ctx, const StepRecord& r, bool ended) {
+    struct Show {
+        PackSlot& s;
+        const StepRecord& r;
+        bool ended;
+    } show{*static_cast<PackSlot*>(ctx), r, ended};
+    pool_publish(*show.s.pool, [](void* c) {
+        Show& x = *static_cast<Show*>(c);
+        x.s.shown = x.r;
+        x.s.shows++;
+        x.s.record_ended = x.ended;
+    }, &show);
+}
+
+// Words recorded between two showings: a few dozen a block.
+constexpr size_t show_every_words = size_t{1} << 16;
+
 void sort_slot(void* ctx) {
     PackSlot& s = *static_cast<PackSlot*>(ctx);
     int32_t primary = 0;
     const SortHelp help{{offer_help, end_help, &s}, s.help_sorter, caller_waits};
     s.sorted = forward_transform(*s.sorter, s.buffers.block_start, s.n, s.buffers.index, s.progress, primary,
                                  s.help_sorter ? &help : nullptr);
-    if (!s.sorted) return;
+    if (!s.sorted) {
+        if (s.record) show_record(&s, StepRecord{}, true);
+        return;
+    }
     std::memcpy(s.buffers.block_start, s.buffers.index, static_cast<size_t>(s.n));
     steps_prepare(s.steps, s.buffers.block_start, s.n, primary, s.buffers.index);
-    if (s.record) steps_record(s.steps, s.buffers.index, static_cast<size_t>(s.buffers.block_size) + 1);
+    const RecordProgress progress{show_record, &s, show_every_words};
+    if (s.record) steps_record(s.steps, s.buffers.index, static_cast<size_t>(s.buffers.block_size) + 1, &progress);
+}
+
+// What the caller has seen of a slot's record.
+struct Watch {
+    PackSlot& s;
+    uint64_t shows = 0;
+    StepRecord record{};
+    bool ended = false;
+};
+
+bool shown_more(void* ctx) {
+    Watch& w = *static_cast<Watch*>(ctx);
+    if (w.s.shows == w.shows) return false;
+    w.shows = w.s.shows;
+    w.record = w.s.shown;
+    w.ended = w.s.record_ended;
+    return true;
 }
 
 // The coder's state before the next block, for the index.
@@ -75,16 +119,27 @@ void note_block(const Packer& p, MemberRecord* record, uint64_t stream_start, in
 // Codes the oldest block in flight, in file order, once its sort is done.
 // This is where each block's place in the stream is known.
 Status code_oldest(Packer& p, ProgressSink progress, MemberStats& stats, MemberRecord* record, uint64_t stream_start) {
-    PackSlot& s = *static_cast<PackSlot*>(pipeline_retire_oldest(p.pipe)->ctx);
+    PackSlot& s = *static_cast<PackSlot*>(pipeline_oldest(p.pipe)->ctx);
+    const bool threaded = pool_is_threaded(p.pipe.pool);
+    note_block(p, record, stream_start, s.n);
+    if (threaded) {
+        // The steps are coded as the worker shows them (none when the sort
+        // failed), so the last block's replay no longer follows its record.
+        Watch w{s};
+        for (ReplayPoint where; !w.ended;) {
+            pool_wait_for(p.pipe.pool, shown_more, &w);
+            replay_steps_on(p.nc->rc, w.record, where);
+        }
+    }
+    pipeline_retire_oldest(p.pipe);
     VORB_CHECK(s.sorted, Status::out_of_memory);
-    if (pool_is_threaded(p.pipe.pool)) {
+    if (threaded) {
         // Worker threads print nothing; the coder shows each block when it is done.
         progress_put(progress, 'D');
         progress_put(progress, '\b');
         progress_put(progress, 'W');
     }
-    note_block(p, record, stream_start, s.n);
-    steps_finish(s.steps, *p.nc);
+    steps_finish(s.steps, *p.nc, threaded);
     stats.blocks++;
     stats.unpacked += static_cast<uint64_t>(s.n);
     return Status::ok;
@@ -263,6 +318,9 @@ Status pack_members(Packer& p, unsigned count, MemberFeed& feed, ByteOut& out, b
             while (!threaded && !r.steps.empty() && st == Status::ok) st = take_step(r);
             if (st != Status::ok) break;
             r.steps.push_back({PackStep::block, reading});
+            s.shown = StepRecord{};
+            s.shows = 0;
+            s.record_ended = false;
             pipeline_submit(p.pipe);
         }
         // The blocks still in flight, in order.

@@ -61,14 +61,35 @@ void pool_offer(WorkerPool& p, Job& j, void (*work)(void*), void* arg, bool idle
     pool_submit(p, j);
 }
 
-void pool_wait(WorkerPool& p, Job& j) {
-    if (p.threads.empty()) return;
+namespace {
+
+template <typename Ready>
+void wait_until(WorkerPool& p, Ready ready) {
     std::unique_lock lock(p.mutex);
-    if (j.done) return;
+    if (ready()) return;
     p.waiters.fetch_add(1, std::memory_order_relaxed);
     p.job_ready.notify_all();  // idle-only jobs may start now
-    p.job_done.wait(lock, [&j] { return j.done; });
+    p.job_done.wait(lock, ready);
     p.waiters.fetch_sub(1, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+void pool_wait(WorkerPool& p, Job& j) {
+    if (p.threads.empty()) return;
+    wait_until(p, [&j] { return j.done; });
+}
+
+void pool_publish(WorkerPool& p, void (*change)(void*), void* ctx) {
+    {
+        std::lock_guard lock(p.mutex);
+        change(ctx);
+    }
+    p.job_done.notify_all();
+}
+
+void pool_wait_for(WorkerPool& p, bool (*ready)(void*), void* ctx) {
+    wait_until(p, [ready, ctx] { return ready(ctx); });
 }
 
 void pool_withdraw(WorkerPool& p, Job& j) {

@@ -40,6 +40,12 @@ void pool_wait(WorkerPool& p, Job& j);
 // nothing else to start (a helper); pool_withdraw ends the offer. idle_only
 // as in Job.
 void pool_offer(WorkerPool& p, Job& j, void (*work)(void*), void* arg, bool idle_only = false);
+// Runs change(ctx) under the pool's lock, then wakes the threads waiting in
+// pool_wait_for.
+void pool_publish(WorkerPool& p, void (*change)(void*), void* ctx);
+// Waits, as pool_wait does, until ready(ctx), asked under the pool's lock,
+// holds: for what a job publishes before it ends.
+void pool_wait_for(WorkerPool& p, bool (*ready)(void*), void* ctx);
 // Whether a thread waits in pool_wait now (a hint: it may change at once).
 inline bool pool_has_waiters(const WorkerPool& p) { return p.waiters.load(std::memory_order_relaxed) > 0; }
 // Takes j off the queue if no worker has started it, else waits for it.

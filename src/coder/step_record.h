@@ -42,6 +42,17 @@ inline void record_extend(StepRecord& r, void* new_end) { r.end = static_cast<ui
 // Codes the recorded steps, in order, on rc.
 void replay_steps(RangeCoder& rc, const StepRecord& r);
 
+// How far a replay has got in a record that is still growing: the area and
+// its next word (null: the area's start).
+struct ReplayPoint {
+    int area = 0;
+    const uint16_t* at = nullptr;
+};
+
+// Codes the steps of r (a copy taken while it grows, at a number's end) from
+// where on, and moves where to its end.
+void replay_steps_on(RangeCoder& rc, const StepRecord& r, ReplayPoint& where);
+
 // Words recorded so far.
 size_t record_words(const StepRecord& r);
 

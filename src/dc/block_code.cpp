@@ -23,26 +23,37 @@ void steps_prepare(BlockSteps& b, const uint8_t* t, int32_t n, int32_t primary, 
     record_clear(b.record);
 }
 
-void steps_record(BlockSteps& b, int32_t* work, size_t work_entries) {
+void steps_record(BlockSteps& b, int32_t* work, size_t work_entries, const RecordProgress* progress) {
     DistanceCoder& dc = b.dc;
-    if (!record_open(b.record, work + dc.run_count, work + work_entries)) return;
+    StepRecord& r = b.record;
     bool in_distances = false;
-    while (!dc_code_steps(dc, b.models, b.record, b.t, b.n, b.primary)) {
+    bool room = record_open(r, work + dc.run_count, work + work_entries);
+    while (room) {
+        // Shown to someone, the record stops at every chunk's end.
+        uint16_t* const end = r.end;
+        if (progress && static_cast<size_t>(end - r.at) > progress->chunk_words) r.end = r.at + progress->chunk_words;
+        const bool done = dc_code_steps(dc, b.models, r, b.t, b.n, b.primary);
+        const bool chunk_full = r.end != end;
+        r.end = end;
+        if (done) break;
+        if (progress) progress->show(progress->ctx, r, false);
+        if (chunk_full && sink_has_room(r)) continue;
         // Distances already coded are free; the record may run on over them,
         // up to the next one still to code.
         int32_t* free_end = work + (dc.stage == dc_stage_runs ? dc.item : 0);
         if (dc.stage > dc_stage_runs) free_end = work + dc.run_count;
         if (!in_distances) {
-            if (!record_open(b.record, work, free_end)) return;
+            room = record_open(r, work, free_end);
             in_distances = true;
         } else {
-            record_extend(b.record, free_end);
+            record_extend(r, free_end);
         }
-        if (!sink_has_room(b.record)) return;
+        room = room && sink_has_room(r);
     }
+    if (progress) progress->show(progress->ctx, r, true);
 }
 
-void steps_finish(BlockSteps& b, NumberCoder& nc) {
-    replay_steps(nc.rc, b.record);
+void steps_finish(BlockSteps& b, NumberCoder& nc, bool replayed) {
+    if (!replayed) replay_steps(nc.rc, b.record);
     dc_code_steps(b.dc, b.models, nc, b.t, b.n, b.primary);
 }

@@ -31,11 +31,20 @@ struct BlockSteps {
 // entries at most), and readies fresh models and an empty record.
 void steps_prepare(BlockSteps& b, const uint8_t* t, int32_t n, int32_t primary, int32_t* work);
 
+// Shown the record as it grows: at a number's end every chunk_words words
+// or so, and once more when it ends.
+struct RecordProgress {
+    void (*show)(void* ctx, const StepRecord& r, bool ended);
+    void* ctx;
+    size_t chunk_words;
+};
+
 // Records as many of the block's steps as fit in the work area of
 // work_entries entries (steps_prepare's): first the part past the run
 // distances, then the distances already coded. What does not fit is left
 // for steps_finish.
-void steps_record(BlockSteps& b, int32_t* work, size_t work_entries);
+void steps_record(BlockSteps& b, int32_t* work, size_t work_entries, const RecordProgress* progress = nullptr);
 
-// Codes the block on nc's range coder: the recorded steps, then the rest.
-void steps_finish(BlockSteps& b, NumberCoder& nc);
+// Codes the block on nc's range coder: the recorded steps (unless they were
+// replayed as they were shown), then the rest.
+void steps_finish(BlockSteps& b, NumberCoder& nc, bool replayed = false);
