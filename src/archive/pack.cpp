@@ -57,10 +57,7 @@ void end_help(void* ctx) {
     pool_withdraw(*s.pool, s.help_job);
 }
 
-// Sorts the slot's block and scans it for distance coding. The sort leaves
-// the transformed bytes at the start of the index buffer; they move to the
-// block buffer (whose bytes are no longer needed), so the index buffer holds
-// the run distances and, on a worker, the step record.
+// Shows the caller the slot's record as far as it is made.
 void show_record(void* ctx, const StepRecord& r, bool ended) {
     struct Show {
         PackSlot& s;
@@ -75,9 +72,13 @@ void show_record(void* ctx, const StepRecord& r, bool ended) {
     }, &show);
 }
 
-// Words recorded between two showings: a few dozen a block.
+// Words recorded between two showings: about seventy for a 4 MiB block of text.
 constexpr size_t show_every_words = size_t{1} << 16;
 
+// Sorts the slot's block and scans it for distance coding. The sort leaves
+// the transformed bytes at the start of the index buffer; they move to the
+// block buffer (whose bytes are no longer needed), so the index buffer holds
+// the run distances and, on a worker, the step record.
 void sort_slot(void* ctx) {
     PackSlot& s = *static_cast<PackSlot*>(ctx);
     int32_t primary = 0;
@@ -116,8 +117,9 @@ void note_block(const Packer& p, MemberRecord* record, uint64_t stream_start, in
     if (record) record->blocks.push_back(IndexBlock{coder_state(p.nc->rc, stream_start), static_cast<uint32_t>(n)});
 }
 
-// Codes the oldest block in flight, in file order, once its sort is done.
-// This is where each block's place in the stream is known.
+// Codes the oldest block in flight, in file order, as its steps are shown
+// (threaded) or once its sort is done. This is where each block's place in
+// the stream is known.
 Status code_oldest(Packer& p, ProgressSink progress, MemberStats& stats, MemberRecord* record, uint64_t stream_start) {
     PackSlot& s = *static_cast<PackSlot*>(pipeline_oldest(p.pipe)->ctx);
     const bool threaded = pool_is_threaded(p.pipe.pool);
