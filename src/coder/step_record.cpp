@@ -55,17 +55,17 @@ bool record_open(StepRecord& r, void* begin, void* end) {
     return true;
 }
 
-void replay_steps(RangeCoder& rc, const StepRecord& r) {
-    for (int i = 0; i < r.area_count; i++)
-        replay_area(rc, r.areas[i].begin, i == r.area_count - 1 ? r.at : r.areas[i].end);
-}
-
 void replay_steps_on(RangeCoder& rc, const StepRecord& r, ReplayPoint& where) {
     for (int i = where.area; i < r.area_count; i++) {
         const uint16_t* end = i == r.area_count - 1 ? r.at : r.areas[i].end;
         replay_area(rc, i == where.area && where.at ? where.at : r.areas[i].begin, end);
         where = {i, end};
     }
+}
+
+void replay_steps(RangeCoder& rc, const StepRecord& r) {
+    ReplayPoint start;
+    replay_steps_on(rc, r, start);
 }
 
 size_t record_words(const StepRecord& r) {
