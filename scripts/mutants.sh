@@ -99,6 +99,7 @@ src/archive/entry.cpp ::: VORB_CHECK(c < 0, Status::trailing_bytes); ::: VORB_CH
 src/archive/member_decode.cpp ::: if (in.overread) return Status::truncated; ::: (void)0;
 src/archive/member_decode.cpp ::: if (in.read_error) return Status::read_failed; ::: (void)0;
 src/archive/member_decode.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
+src/archive/member_decode.cpp ::: std::memcpy(s.counts, d.bd->dd.value_count, sizeof s.counts); ::: (void)0;
 src/archive/pack.cpp ::: VORB_CHECK(s.sorted, Status::out_of_memory); ::: (void)0;
 src/archive/pack.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
 src/archive/pack.cpp ::: if (open) feed.close(feed.ctx, reading); ::: (void)open;

@@ -41,6 +41,9 @@ struct InverseSlot {
     WorkSets* work = nullptr;
     int32_t n = 0;
     int32_t primary = 0;
+    // How often each value occurs in the block, as its decoder counted the
+    // runs: the inverse then needs no pass of its own to count them.
+    int32_t counts[256];
     Status status = Status::ok;
     // False from submission until the block's bytes are whole; meanwhile a
     // set may hold its inverse.
@@ -95,8 +98,10 @@ void dismiss_helpers(void* ctx) {
 
 Status invert_with(WorkSet& w, InverseSlot& s) {
     const WalkHelpers helpers{invite_helpers, dismiss_helpers, &w};
-    return invert_block(w.bucket_start, s.buffers.block_start, s.n, s.primary, w.links.index, w.links.distance,
-                        w.helps.empty() ? nullptr : &helpers);
+    PendingInverse p;
+    inverse_begin(p, s.counts, w.bucket_start, s.buffers.block_start, s.n, s.primary, w.links.index,
+                  w.links.distance);
+    return inverse_end(p, w.helps.empty() ? nullptr : &helpers);
 }
 
 void invert_slot(void* ctx) {
@@ -309,6 +314,7 @@ Status decode_member(MemberDecoder& d, ByteOut& out, ProgressSink progress, bool
         stats.blocks++;
         if (s.n == 0) break;
         stats.unpacked += static_cast<uint64_t>(s.n);
+        std::memcpy(s.counts, d.bd->dd.value_count, sizeof s.counts);
         if (invert) pipeline_submit(d.pipe);
     }
     // Every job in flight must end before its slot is reused or freed.
