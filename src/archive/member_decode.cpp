@@ -43,7 +43,7 @@ struct InverseSlot {
     int32_t primary = 0;
     // How often each value occurs in the block, as its decoder counted the
     // runs: the inverse then needs no pass of its own to count them.
-    int32_t counts[256];
+    int32_t counts[256] = {};
     Status status = Status::ok;
     // False from submission until the block's bytes are whole; meanwhile a
     // set may hold its inverse.
@@ -98,6 +98,7 @@ void dismiss_helpers(void* ctx) {
 
 Status invert_with(WorkSet& w, InverseSlot& s) {
     const WalkHelpers helpers{invite_helpers, dismiss_helpers, &w};
+    // Begun and ended at once: beginning is what takes the decoder's counts.
     PendingInverse p;
     inverse_begin(p, s.counts, w.bucket_start, s.buffers.block_start, s.n, s.primary, w.links.index,
                   w.links.distance);
