@@ -96,12 +96,17 @@ void dismiss_helpers(void* ctx) {
     for (Job& j : w.helps) pool_withdraw(*w.pool, j);
 }
 
+// Begins the inverse of s's block in w's tables, its values counted in counts.
+void begin_inverse(PendingInverse& p, const int32_t* counts, WorkSet& w, InverseSlot& s) {
+    inverse_begin(p, counts, w.bucket_start, s.buffers.block_start, s.n, s.primary, w.links.index,
+                  w.links.distance);
+}
+
 Status invert_with(WorkSet& w, InverseSlot& s) {
     const WalkHelpers helpers{invite_helpers, dismiss_helpers, &w};
     // Begun and ended at once: beginning is what takes the decoder's counts.
     PendingInverse p;
-    inverse_begin(p, s.counts, w.bucket_start, s.buffers.block_start, s.n, s.primary, w.links.index,
-                  w.links.distance);
+    begin_inverse(p, s.counts, w, s);
     return inverse_end(p, w.helps.empty() ? nullptr : &helpers);
 }
 
@@ -137,8 +142,7 @@ void decode_and_invert_slot(void* ctx) {
     if (w.held) end_held(sets, w);
     const bool hold = s.status == Status::ok && s.n > 0;
     if (hold)
-        inverse_begin(w.pending, w.bd.dd.value_count, w.bucket_start, s.buffers.block_start, s.n, s.primary,
-                      w.links.index, w.links.distance);
+        begin_inverse(w.pending, w.bd.dd.value_count, w, s);
     {
         std::lock_guard<std::mutex> lock(sets.mutex);
         if (hold) {
@@ -276,8 +280,7 @@ Status decode_member_serial(MemberDecoder& d, ByteOut& out, ProgressSink progres
         stats.blocks++;
         if (s.n == 0) break;
         stats.unpacked += static_cast<uint64_t>(s.n);
-        inverse_begin(w.pending, d.bd->dd.value_count, w.bucket_start, s.buffers.block_start, s.n, s.primary,
-                      w.links.index, w.links.distance);
+        begin_inverse(w.pending, d.bd->dd.value_count, w, s);
         held = &s;
     }
     return st;
