@@ -138,19 +138,24 @@ void inverse_begin(PendingInverse& p, const int32_t* counts, int32_t* bucket_sta
 namespace {
 
 // Keeps the walks a little ahead of the decoding, in proportion to the two
-// blocks' lengths, so that they end before the block being decoded does and
-// one sweep's misses are outstanding while the decoder works.
+// blocks' lengths, so that they end before the block being decoded does. A
+// call sweeps once at most: a sweep reads the links the one before it asked
+// for, and only the decoder's work in between gives them time to arrive from
+// memory (a second sweep at once would wait for them). Calls come every
+// quarter sweep's worth of bytes, as often as runs end, so the walks keep up
+// where runs end far apart.
 int32_t pace_walks(void* ctx, int32_t written, int32_t n) {
     PendingInverse& p = *static_cast<PendingInverse*>(ctx);
     if (p.paced_for != n) {
         constexpr uint64_t lead = 9;  // ninths: finish when 8/9 of the block is decoded
+        constexpr int64_t calls_per_sweep = 4;
         p.paced_for = n;
         p.ratio = (static_cast<uint64_t>(p.n) << 16) * lead / (8 * static_cast<uint64_t>(n));
-        p.every = std::max<int32_t>(1, static_cast<int32_t>(many_walks_lanes * static_cast<int64_t>(n) / p.n));
+        p.every = std::max<int32_t>(
+            1, static_cast<int32_t>(many_walks_lanes * static_cast<int64_t>(n) / (calls_per_sweep * p.n)));
     }
     const uint64_t target = static_cast<uint64_t>(written) * p.ratio >> 16;
-    while (p.walks.walked < target)
-        if (!stepped_walks_sweep(p.walks)) return INT32_MAX;
+    if (p.walks.walked < target && !stepped_walks_sweep(p.walks)) return INT32_MAX;
     return written + p.every;
 }
 
