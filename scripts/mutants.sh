@@ -57,7 +57,7 @@ src/dc/dc_encode.h ::: for (; e + 16 <= n; e += 16) { ::: for (; e + 15 <= n; e 
 src/coder/range_coder.h ::: & (range >= rc_min_range); ::: & (range >= rc_min_range / 2);
 src/dc/block_decode.cpp ::: VORB_CHECK(p < static_cast<uint32_t>(n), ::: VORB_CHECK(p <= static_cast<uint32_t>(n),
 src/inverse/decode_block.cpp ::: constexpr int32_t packed_rows_limit = 1 << 24; ::: constexpr int32_t packed_rows_limit = 1 << 25;
-src/inverse/decode_block.cpp ::: bucket_start[x] = static_cast<int32_t>(next);\n    }; ::: };
+src/inverse/decode_block.cpp ::: static_cast<uint32_t>(bucket_start[y]++); ::: static_cast<uint32_t>(bucket_start[y]);
 src/dc/dc_decode.cpp ::: value_count[s] += e - i; ::: value_count[s] += 1;
 src/archive/member_decode.cpp ::: if (f != Status::ok) st = f; ::: (void)f;
 src/coder/model.cpp ::: cmovael %[moved], %[low] ::: cmovbl %[moved], %[low]
