@@ -136,16 +136,31 @@ Status decode_number(NumberCoder& nc, uint8_t symbol, uint8_t kind, uint32_t& va
     uint16_t *sf = x.sf, *sq = x.sq, *pf = x.pf, *pq = x.pq;
 
     Interval iv{rc.low, rc.range, rc.code};
-    // Length decisions: only the end of the chain is a branch.
+    // Length decisions, each taken by a branch: the chain's end is a branch
+    // on the same outcome anyway, and a predicted branch lets the next
+    // decision start before this one's compare is done, where selecting the
+    // interval by conditional moves would wait for it.
     int c = 0;
     for (;;) {
         // Bit lengths above 27 would run the length state past its rows.
         VORB_CHECK(c <= model_length_states - 3, Status::bad_length_code);
-        const bool cont = decode_bit(rc, iv, (sq[c] + pq[c]) >> 1);
-        adapt_either(sq[c], m.shared_length_shift, cont);
-        adapt_either(pq[c], m.symbol_length_shift, cont);
-        if (!cont) break;
-        c++;
+        const uint32_t p = (sq[c] + pq[c]) >> 1;
+        const uint32_t unit = iv.range >> 12;
+        const uint32_t bound = p * unit;
+        if (iv.code - iv.low >= bound) {
+            iv.low += bound;
+            iv.range = (iv.range & ~(prob_one - 1)) - bound;
+            settle(rc, iv);
+            adapt_second(sq[c], m.shared_length_shift);
+            adapt_second(pq[c], m.symbol_length_shift);
+            c++;
+            continue;
+        }
+        iv.range = bound;
+        settle(rc, iv);
+        adapt_first(sq[c], m.shared_length_shift);
+        adapt_first(pq[c], m.symbol_length_shift);
+        break;
     }
 
     int len;
