@@ -61,7 +61,7 @@ src/inverse/decode_block.cpp ::: static_cast<uint32_t>(bucket_start[y]++); ::: s
 src/dc/dc_decode.cpp ::: value_count[s] += e - i; ::: value_count[s] += 1;
 src/archive/member_decode.cpp ::: if (f != Status::ok) st = f; ::: (void)f;
 src/coder/model.cpp ::: cmovael %[moved], %[low] ::: cmovbl %[moved], %[low]
-src/coder/model.cpp ::: (iv.range & ~(prob_one - 1)) - bound ::: (iv.range & ~prob_one) - bound
+src/coder/model.cpp ::: (iv.range & ~(prob_one - 1)) - bound; ::: (iv.range & ~prob_one) - bound;
 src/coder/model.cpp ::: if (iv.code - iv.low >= bound) { ::: if (iv.code - iv.low > bound) {
 src/coder/model.cpp ::: rc.code = iv.code;\n    rc_normalize ::: rc_normalize
 src/coder/model.cpp ::: rc.code = iv.code;\n    r.length_state ::: r.length_state

@@ -44,16 +44,21 @@ inline void settle(RangeCoder& rc, Interval& iv) {
     iv = {rc.low, rc.range, rc.code};
 }
 
+// Where a decision of probability p splits the interval: the first
+// outcome's range, from iv.low up.
+inline uint32_t split_of(const Interval& iv, uint32_t p) { return p * (iv.range >> 12); }
+
+// The second outcome's range: (prob_one - p) * unit without a second
+// multiply, as prob_one * unit is the range with its low 12 bits cleared.
+inline uint32_t second_range(const Interval& iv, uint32_t bound) { return (iv.range & ~(prob_one - 1)) - bound; }
+
 // A decision, with the new interval chosen by conditional moves rather than
 // a branch: the bits of large numbers are close to coin flips, and a
 // mispredicted branch costs more than working out both sides. True for the
 // second outcome.
 inline bool decode_bit(RangeCoder& rc, Interval& iv, uint32_t p) {
-    const uint32_t unit = iv.range >> 12;
-    const uint32_t bound = p * unit;
-    // (prob_one - p) * unit without a second multiply: prob_one * unit is
-    // the range with its low 12 bits cleared.
-    const uint32_t other = (iv.range & ~(prob_one - 1)) - bound;
+    const uint32_t bound = split_of(iv, p);
+    const uint32_t other = second_range(iv, bound);
     const uint32_t target = iv.code - iv.low;
     const uint32_t moved = iv.low + bound;
     uint32_t low = iv.low, range = bound;
@@ -144,12 +149,10 @@ Status decode_number(NumberCoder& nc, uint8_t symbol, uint8_t kind, uint32_t& va
     for (;;) {
         // Bit lengths above 27 would run the length state past its rows.
         VORB_CHECK(c <= model_length_states - 3, Status::bad_length_code);
-        const uint32_t p = (sq[c] + pq[c]) >> 1;
-        const uint32_t unit = iv.range >> 12;
-        const uint32_t bound = p * unit;
+        const uint32_t bound = split_of(iv, (sq[c] + pq[c]) >> 1);
         if (iv.code - iv.low >= bound) {
+            iv.range = second_range(iv, bound);
             iv.low += bound;
-            iv.range = (iv.range & ~(prob_one - 1)) - bound;
             settle(rc, iv);
             adapt_second(sq[c], m.shared_length_shift);
             adapt_second(pq[c], m.symbol_length_shift);
