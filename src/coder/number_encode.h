@@ -33,11 +33,13 @@ inline void sink_number(NumberCoder& nc, uint32_t value, uint8_t symbol, uint8_t
     if (nc.trace.fn) nc.trace.fn(nc.trace.ctx, value, symbol, kind);
 }
 inline bool sink_has_room(const NumberCoder&) { return true; }
-// The interval of either outcome chosen by selects, not a branch: the bits
-// of large numbers are close to coin flips.
+// The interval of either outcome chosen by masks, not a branch: the bits of
+// large numbers are close to coin flips, and the compiler turned plain
+// selects here into a branch.
 inline void sink_decision(NumberCoder& nc, uint32_t p, bool second) {
+    const uint32_t mask = 0u - static_cast<uint32_t>(second);
     nc.rc.range >>= 12;
-    rc_encode(nc.rc, second ? p : 0, second ? prob_one - p : p);
+    rc_encode(nc.rc, p & mask, p ^ ((p ^ (prob_one - p)) & mask));
 }
 inline void sink_table(NumberCoder& nc, uint32_t cum, uint32_t freq, uint32_t total) {
     nc.rc.range /= total;
