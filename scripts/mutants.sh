@@ -42,6 +42,7 @@ src/coder/model.cpp ::: (s + len) >> 1 ::: (s + len + 1) >> 1
 src/coder/model.cpp ::: VORB_CHECK(c <= model_length_states - 3, ::: VORB_CHECK(c <= model_length_states - 2,
 src/coder/model.cpp ::: VORB_CHECK(target < total * unit, ::: VORB_CHECK(true,
 src/coder/number_encode.h ::: p ^ ((p ^ (prob_one - p)) & mask) ::: p ^ ((p ^ (prob_one - p - 1)) & mask)
+src/coder/number_encode.h ::: c.low = c.rc.low; ::: (void)0;
 src/coder/range_coder.cpp ::: if ((low ^ hi) >= (1u << 24) && range < rc_min_range) { ::: if ((low ^ hi) >= (1u << 24) && range < rc_min_range / 2) {
 src/coder/range_coder.cpp ::: if (hi - o < o - low) ::: if (hi - o <= o - low)
 src/coder/range_coder.cpp ::: for (int i = 0; i < 4; i++) {\n        rc_put_byte(rc); ::: for (int i = 0; i < 3; i++) {\n        rc_put_byte(rc);

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "coder/model.h"
+#include "coder/number_encode.h"
 #include "coder/range_coder.h"
 #include "coder/step_record.h"
 #include "support/memory_stream.h"
@@ -33,12 +34,11 @@ TEST(RangeCoder, StraddleAndShiftCases) {
         NumberCoder nc;
         MemoryOut m;
         start_packing(nc, m);
-        nc.rc.low = c.low;
-        nc.rc.range = c.unit;
-        rc_encode(nc.rc, 0, 1);
+        CoderInterval ci{nc.rc, c.low, 0};
+        interval_step(ci, c.unit, 0, 1);
         EXPECT_EQ(memory_out_bytes(m), c.written);
-        EXPECT_EQ(nc.rc.low, c.end_low);
-        EXPECT_EQ(nc.rc.range, c.end_range);
+        EXPECT_EQ(ci.low, c.end_low);
+        EXPECT_EQ(ci.range, c.end_range);
     }
 }
 

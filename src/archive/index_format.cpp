@@ -29,8 +29,8 @@ Status fail(ArchiveIndex& index, const char* why) {
     return Status::damaged_index;
 }
 
-// A coder state the packer can have been in between two blocks: what
-// rc_encode leaves behind (top bytes apart, range not narrow, no wrap).
+// A coder state the packer can have been in between two blocks: what an
+// interval step leaves behind (top bytes apart, range not narrow, no wrap).
 bool coder_state_possible(const CoderState& s) {
     return s.low <= UINT32_MAX - s.range && rc_wide(s.low, s.range);
 }

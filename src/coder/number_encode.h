@@ -28,23 +28,40 @@ inline void adapt_either(uint16_t& p, int shift, bool second) {
 // and 26 bits below its leading 1.
 constexpr int number_steps_max = 51;
 
-// The range coder as a sink: each step is coded at once.
-inline void sink_number(NumberCoder& nc, uint32_t value, uint8_t symbol, uint8_t kind) {
-    if (nc.trace.fn) nc.trace.fn(nc.trace.ctx, value, symbol, kind);
+// The range coder as a sink, each step coded at once: for the length of one
+// number the interval stays in locals, where each step's result reaches the
+// next without a trip through memory; the coder's fields take it back when
+// a byte goes out and when the number is done.
+struct CoderInterval {
+    RangeCoder& rc;
+    uint32_t low, range;
+};
+inline void sink_number(CoderInterval&, uint32_t, uint8_t, uint8_t) {}
+// The new interval [low + cum * unit, low + (cum + freq) * unit).
+inline void interval_step(CoderInterval& c, uint32_t unit, uint32_t cum, uint32_t freq) {
+    const uint32_t low = c.low + cum * unit;
+    const uint32_t range = freq * unit;
+    // Most steps leave the top bytes apart and the range wide: nothing to move.
+    if (rc_wide(low, range)) [[likely]] {
+        c.low = low;
+        c.range = range;
+        return;
+    }
+    rc_settle(c.rc, low, range);
+    c.low = c.rc.low;
+    c.range = c.rc.range;
 }
-inline bool sink_has_room(const NumberCoder&) { return true; }
 // The interval of either outcome chosen by masks, not a branch: the bits of
 // large numbers are close to coin flips, and the compiler turned plain
 // selects here into a branch.
-inline void sink_decision(NumberCoder& nc, uint32_t p, bool second) {
+inline void sink_decision(CoderInterval& c, uint32_t p, bool second) {
     const uint32_t mask = 0u - static_cast<uint32_t>(second);
-    nc.rc.range >>= 12;
-    rc_encode(nc.rc, p & mask, p ^ ((p ^ (prob_one - p)) & mask));
+    interval_step(c, c.range >> 12, p & mask, p ^ ((p ^ (prob_one - p)) & mask));
 }
-inline void sink_table(NumberCoder& nc, uint32_t cum, uint32_t freq, uint32_t total) {
-    nc.rc.range /= total;
-    rc_encode(nc.rc, cum, freq);
+inline void sink_table(CoderInterval& c, uint32_t cum, uint32_t freq, uint32_t total) {
+    interval_step(c, c.range / total, cum, freq);
 }
+inline bool sink_has_room(const NumberCoder&) { return true; }
 
 // value < 2^27, kind 0 or 1; the models m adapt as the steps go to out.
 template <class Sink>
@@ -84,4 +101,13 @@ inline void encode_number_to(ModelSet& m, Sink& out, uint32_t value, uint8_t sym
         }
     }
     r.length_state = static_cast<uint8_t>((s + len) >> 1);
+}
+
+// A number coded at once on the range coder.
+inline void encode_number_to(ModelSet& m, NumberCoder& nc, uint32_t value, uint8_t symbol, uint8_t kind) {
+    if (nc.trace.fn) nc.trace.fn(nc.trace.ctx, value, symbol, kind);
+    CoderInterval c{nc.rc, nc.rc.low, nc.rc.range};
+    encode_number_to(m, c, value, symbol, kind);
+    nc.rc.low = c.low;
+    nc.rc.range = c.range;
 }

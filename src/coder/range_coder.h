@@ -57,21 +57,6 @@ inline void rc_settle(RangeCoder& rc, uint32_t low, uint32_t range) {
     rc_normalize(rc, low, range);
 }
 
-// One interval step of packing. On entry rc.range holds the caller's unit (range >> 12
-// for a decision, range / total for a frequency table); the new interval is
-// [low + cum * unit, low + (cum + freq) * unit).
-inline void rc_encode(RangeCoder& rc, uint32_t cum, uint32_t freq) {
-    const uint32_t low = rc.low + cum * rc.range;
-    const uint32_t range = freq * rc.range;
-    // Most steps leave the top bytes apart and the range wide: nothing to move.
-    if (rc_wide(low, range)) [[likely]] {
-        rc.low = low;
-        rc.range = range;
-        return;
-    }
-    rc_settle(rc, low, range);
-}
-
 // A read past the end ORs in -1 (all ones), as the format defines; the stream
 // records the overread so the caller can report a truncated archive.
 inline void rc_get_byte(RangeCoder& rc) {
