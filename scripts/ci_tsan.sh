@@ -9,4 +9,4 @@ scripts/setup.sh --tests
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORB_SANITIZE=thread -DVORB_BUILD_TESTS=ON >/dev/null
 cmake --build build-tsan -j2 --target vorb vorb_tests
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66"
-timeout 600 ./build-tsan/tests/vorb_tests --gtest_filter='Threads.*:IndexedArchive.*:WorkerPool.*:InverseTransform.WalksShared*:SortHelper.*'
+timeout 600 ./build-tsan/tests/vorb_tests --gtest_filter='Threads.*:IndexedArchive.*:WorkerPool.*:BlockHandoff.*:InverseTransform.WalksShared*:SortHelper.*'

@@ -43,6 +43,11 @@ src/coder/model.cpp ::: VORB_CHECK(c <= model_length_states - 3, ::: VORB_CHECK(
 src/coder/model.cpp ::: VORB_CHECK(target < total * unit, ::: VORB_CHECK(true,
 src/coder/number_encode.h ::: p ^ ((p ^ (prob_one - p)) & mask) ::: p ^ ((p ^ (prob_one - p - 1)) & mask)
 src/coder/number_encode.h ::: c.low = c.rc.low; ::: (void)0;
+src/archive/block_handoff.cpp ::: if (h.shows != x.w.shows || h.holder ::: if (h.holder
+src/archive/block_handoff.cpp ::: return {h.shown.area_count - 1, h.shown.at}; ::: return {};
+src/archive/block_handoff.cpp ::: x.h.drain_ok = x.ok; ::: x.h.drain_ok = true;
+src/archive/block_handoff.cpp ::: out.drained = h.coder_out.drained; ::: (void)0;
+src/archive/pack.cpp ::: handoff_reset(s.handoff); ::: (void)0;
 src/coder/range_coder.cpp ::: if ((low ^ hi) >= (1u << 24) && range < rc_min_range) { ::: if ((low ^ hi) >= (1u << 24) && range < rc_min_range / 2) {
 src/coder/range_coder.cpp ::: if (hi - o < o - low) ::: if (hi - o <= o - low)
 src/coder/range_coder.cpp ::: for (int i = 0; i < 4; i++) {\n        rc_put_byte(rc); ::: for (int i = 0; i < 3; i++) {\n        rc_put_byte(rc);
@@ -120,7 +125,7 @@ src/coder/step_record.cpp ::: where = {i, end}; ::: where = {i, nullptr};
 src/dc/block_code.cpp ::: if (!replayed) replay_steps(nc.rc, b.record); ::: replay_steps(nc.rc, b.record);
 src/dc/block_code.cpp ::: r.end = r.at + progress->chunk_words; ::: (void)0;
 src/archive/pack.cpp ::: steps_finish(s.steps, *p.nc, threaded); ::: steps_finish(s.steps, *p.nc, false);
-src/archive/pack.cpp ::: x.s.record_ended = x.ended; ::: x.s.record_ended = true;
+src/archive/block_handoff.cpp ::: x.h.record_ended = x.ended; ::: x.h.record_ended = true;
 src/sort/bucket_share.cpp ::: } else if (!theirs || !cut_span(s, *theirs, own, true, b.cutting)) { ::: } else if (true) {
 src/sort/bucket_share.cpp ::: into.store(span_of(cut, hi) ::: into.store(span_of(cut + 1, hi)
 src/sort/bucket_share.cpp ::: std::memcpy(h.bigram_fill, o.bigram_fill, sizeof h.bigram_fill); ::: (void)0;

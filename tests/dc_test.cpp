@@ -21,8 +21,11 @@ TEST(DistanceCoder, RecordedBlocksCodeAsCodingAtOnce) {
     // each block recorded in a work area as large as the packer's, one that
     // ends part way through the distances, and one with no room past them;
     // replayed and finished, they leave the same registers as code_block.
-    // Every other time the record is replayed as it grows, shown every 999
-    // words or so.
+    // Two times in three the record is replayed as it grows, shown every 999
+    // words or so; in the third, the one shown takes over at the third
+    // showing (or at the end, if the record ends first), replaying the part
+    // not shown and coding the rest at once.
+    constexpr int ways = 9;  // three work areas, each coded three ways
     auto sorter = make_sorter();
     std::vector<ForwardResult> blocks;
     const Bytes corpus = corpus_bytes();
@@ -42,7 +45,7 @@ TEST(DistanceCoder, RecordedBlocksCodeAsCodingAtOnce) {
         const int32_t n = static_cast<int32_t>(f.transformed.size());
         std::vector<int32_t> distance(f.transformed.size() + 1), work(distance.size());
         dc.distance = distance.data();
-        for (int room = 0; room < 6; room++) {
+        for (int room = 0; room < ways; room++) {
             SCOPED_TRACE(room);
             code_block(dc, direct, f.transformed.data(), n, f.primary);
             BlockSteps b;
@@ -51,20 +54,28 @@ TEST(DistanceCoder, RecordedBlocksCodeAsCodingAtOnce) {
             const size_t entries[] = {work.size(), runs + (work.size() - runs) / 16, runs};
             struct Shown {
                 NumberCoder& nc;
+                bool takes;
                 ReplayPoint where;
                 size_t calls = 0, ended = 0;
-            } shown{split, {}};
+            } shown{split, room >= 6, {}};
             const RecordProgress progress{[](void* ctx, const StepRecord& r, bool ended) {
                                               auto& v = *static_cast<Shown*>(ctx);
+                                              if (v.takes && (++v.calls == 3 || ended)) return true;
                                               replay_steps_on(v.nc.rc, r, v.where);
-                                              v.calls++;
+                                              v.calls += !v.takes;
                                               v.ended += ended;
+                                              return false;
                                           },
                                           &shown, 999};
-            steps_record(b, work.data(), entries[room % 3], room < 3 ? nullptr : &progress);
-            EXPECT_EQ(shown.ended, room < 3 ? 0u : 1u);
-            if (room >= 3) {
+            const bool took = steps_record(b, work.data(), entries[room % 3], room < 3 ? nullptr : &progress);
+            EXPECT_EQ(took, room >= 6);
+            EXPECT_EQ(shown.ended, room >= 3 && room < 6 ? 1u : 0u);
+            if (room >= 3 && room < 6) {
                 EXPECT_GE(shown.calls, record_words(b.record) / 999);
+            }
+            if (took) {
+                replay_steps_on(split.rc, b.record, shown.where);
+                steps_code_at_once(b, split.rc);
             }
             whole += b.dc.stage == dc_stage_done;
             part += b.dc.stage == dc_stage_runs && b.dc.pos > 0;
@@ -101,7 +112,7 @@ TEST(DistanceCoder, RecordedBlocksCodeAsCodingAtOnce) {
     start_unpacking(dec, in);
     BlockDecoder bd;
     for (const ForwardResult& f : blocks)
-        for (int room = 0; room < 6; room++) {
+        for (int room = 0; room < ways; room++) {
             const int32_t n = static_cast<int32_t>(f.transformed.size());
             Bytes t(f.transformed.size());
             int32_t got = 0, primary = 0;

@@ -4,6 +4,7 @@
 #include <deque>
 #include <new>
 
+#include "archive/block_handoff.h"
 #include "dc/block_buffers.h"
 #include "dc/block_code.h"
 #include "sort/forward.h"
@@ -25,12 +26,8 @@ struct PackSlot {
     WorkerPool* pool = nullptr;
     Sorter* help_sorter = nullptr;
     Job help_job;
-    // Threaded: the step record as far as the worker has shown it, so that
-    // the caller codes a block's steps while the rest are recorded. Guarded
-    // by the pool's lock.
-    StepRecord shown;
-    uint64_t shows = 0;
-    bool record_ended = false;
+    // Threaded: how the block's coding passes to the ordered pass.
+    BlockHandoff handoff;
     ~PackSlot() {
         release_buffers(buffers);
         if (sorter) sorter_destroy(sorter);
@@ -57,21 +54,6 @@ void end_help(void* ctx) {
     pool_withdraw(*s.pool, s.help_job);
 }
 
-// Shows the caller the slot's record as far as it is made.
-void show_record(void* ctx, const StepRecord& r, bool ended) {
-    struct Show {
-        PackSlot& s;
-        const StepRecord& r;
-        bool ended;
-    } show{*static_cast<PackSlot*>(ctx), r, ended};
-    pool_publish(*show.s.pool, [](void* c) {
-        Show& x = *static_cast<Show*>(c);
-        x.s.shown = x.r;
-        x.s.shows++;
-        x.s.record_ended = x.ended;
-    }, &show);
-}
-
 // Words recorded between two showings: about seventy for a 4 MiB block of text.
 constexpr size_t show_every_words = size_t{1} << 16;
 
@@ -86,30 +68,14 @@ void sort_slot(void* ctx) {
     s.sorted = forward_transform(*s.sorter, s.buffers.block_start, s.n, s.buffers.index, s.progress, primary,
                                  s.help_sorter ? &help : nullptr);
     if (!s.sorted) {
-        if (s.record) show_record(&s, StepRecord{}, true);
+        if (s.record) handoff_failed(s.handoff);
         return;
     }
     std::memcpy(s.buffers.block_start, s.buffers.index, static_cast<size_t>(s.n));
     steps_prepare(s.steps, s.buffers.block_start, s.n, primary, s.buffers.index);
-    const RecordProgress progress{show_record, &s, show_every_words};
-    if (s.record) steps_record(s.steps, s.buffers.index, static_cast<size_t>(s.buffers.block_size) + 1, &progress);
-}
-
-// What the caller has seen of a slot's record.
-struct Watch {
-    PackSlot& s;
-    uint64_t shows = 0;
-    StepRecord record{};
-    bool ended = false;
-};
-
-bool shown_more(void* ctx) {
-    Watch& w = *static_cast<Watch*>(ctx);
-    if (w.s.shows == w.shows) return false;
-    w.shows = w.s.shows;
-    w.record = w.s.shown;
-    w.ended = w.s.record_ended;
-    return true;
+    if (!s.record) return;
+    handoff_work(s.handoff, s.steps, s.buffers.index, static_cast<size_t>(s.buffers.block_size) + 1, show_every_words,
+                 handoff_show);
 }
 
 // The coder's state before the next block, for the index.
@@ -117,22 +83,17 @@ void note_block(const Packer& p, MemberRecord* record, uint64_t stream_start, in
     if (record) record->blocks.push_back(IndexBlock{coder_state(p.nc->rc, stream_start), static_cast<uint32_t>(n)});
 }
 
-// Codes the oldest block in flight, in file order, as its steps are shown
-// (threaded) or once its sort is done. This is where each block's place in
-// the stream is known.
+// Codes the oldest block in flight, in file order: threaded, through the
+// block's handoff (its worker's record replayed here, or the coder lent to
+// the worker); else once its sort is done. This is where each block's place
+// in the stream is known.
 Status code_oldest(Packer& p, ProgressSink progress, MemberStats& stats, MemberRecord* record, uint64_t stream_start) {
     PackSlot& s = *static_cast<PackSlot*>(pipeline_oldest(p.pipe)->ctx);
     const bool threaded = pool_is_threaded(p.pipe.pool);
     note_block(p, record, stream_start, s.n);
-    if (threaded) {
-        // The steps are coded as the worker shows them (none when the sort
-        // failed), so the last block's replay no longer follows its record.
-        Watch w{s};
-        for (ReplayPoint where; !w.ended;) {
-            pool_wait_for(p.pipe.pool, shown_more, &w);
-            replay_steps_on(p.nc->rc, w.record, where);
-        }
-    }
+    // The steps are coded as the worker shows them, or by the worker itself
+    // once it holds the coder (none when the sort failed).
+    if (threaded) handoff_code(s.handoff, p.nc->rc);
     pipeline_retire_oldest(p.pipe);
     VORB_CHECK(s.sorted, Status::out_of_memory);
     if (threaded) {
@@ -180,6 +141,7 @@ Status packer_init(Packer& p, uint32_t block_size, int threads) {
         slot->record = threads > 1;
         if (threads > 1) {
             slot->pool = &p.pipe.pool;
+            slot->handoff.pool = &p.pipe.pool;
             slot->help_sorter = sorter_create();
             if (!slot->help_sorter) return Status::out_of_memory;
         }
@@ -320,9 +282,7 @@ Status pack_members(Packer& p, unsigned count, MemberFeed& feed, ByteOut& out, b
             while (!threaded && !r.steps.empty() && st == Status::ok) st = take_step(r);
             if (st != Status::ok) break;
             r.steps.push_back({PackStep::block, reading});
-            s.shown = StepRecord{};
-            s.shows = 0;
-            s.record_ended = false;
+            handoff_reset(s.handoff);
             pipeline_submit(p.pipe);
         }
         // The blocks still in flight, in order.

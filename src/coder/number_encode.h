@@ -61,6 +61,7 @@ inline void sink_decision(CoderInterval& c, uint32_t p, bool second) {
 inline void sink_table(CoderInterval& c, uint32_t cum, uint32_t freq, uint32_t total) {
     interval_step(c, c.range / total, cum, freq);
 }
+inline bool sink_has_room(const RangeCoder&) { return true; }
 inline bool sink_has_room(const NumberCoder&) { return true; }
 
 // value < 2^27, kind 0 or 1; the models m adapt as the steps go to out.
@@ -104,10 +105,13 @@ inline void encode_number_to(ModelSet& m, Sink& out, uint32_t value, uint8_t sym
 }
 
 // A number coded at once on the range coder.
+inline void encode_number_to(ModelSet& m, RangeCoder& rc, uint32_t value, uint8_t symbol, uint8_t kind) {
+    CoderInterval c{rc, rc.low, rc.range};
+    encode_number_to(m, c, value, symbol, kind);
+    rc.low = c.low;
+    rc.range = c.range;
+}
 inline void encode_number_to(ModelSet& m, NumberCoder& nc, uint32_t value, uint8_t symbol, uint8_t kind) {
     if (nc.trace.fn) nc.trace.fn(nc.trace.ctx, value, symbol, kind);
-    CoderInterval c{nc.rc, nc.rc.low, nc.rc.range};
-    encode_number_to(m, c, value, symbol, kind);
-    nc.rc.low = c.low;
-    nc.rc.range = c.range;
+    encode_number_to(m, nc.rc, value, symbol, kind);
 }

@@ -23,7 +23,7 @@ void steps_prepare(BlockSteps& b, const uint8_t* t, int32_t n, int32_t primary, 
     record_clear(b.record);
 }
 
-void steps_record(BlockSteps& b, int32_t* work, size_t work_entries, const RecordProgress* progress) {
+bool steps_record(BlockSteps& b, int32_t* work, size_t work_entries, const RecordProgress* progress) {
     DistanceCoder& dc = b.dc;
     StepRecord& r = b.record;
     bool in_distances = false;
@@ -36,7 +36,7 @@ void steps_record(BlockSteps& b, int32_t* work, size_t work_entries, const Recor
         const bool chunk_full = r.end != end;
         r.end = end;
         if (done) break;
-        if (progress) progress->show(progress->ctx, r, false);
+        if (progress && progress->show(progress->ctx, r, false)) return true;
         if (chunk_full && sink_has_room(r)) continue;
         // Distances already coded are free; the record may run on over them,
         // up to the next one still to code.
@@ -50,7 +50,11 @@ void steps_record(BlockSteps& b, int32_t* work, size_t work_entries, const Recor
         }
         room = room && sink_has_room(r);
     }
-    if (progress) progress->show(progress->ctx, r, true);
+    return progress && progress->show(progress->ctx, r, true);
+}
+
+void steps_code_at_once(BlockSteps& b, RangeCoder& rc) {
+    dc_code_steps(b.dc, b.models, rc, b.t, b.n, b.primary);
 }
 
 void steps_finish(BlockSteps& b, NumberCoder& nc, bool replayed) {

@@ -32,9 +32,10 @@ struct BlockSteps {
 void steps_prepare(BlockSteps& b, const uint8_t* t, int32_t n, int32_t primary, int32_t* work);
 
 // Shown the record as it grows: at a number's end every chunk_words words
-// or so, and once more when it ends.
+// or so, and once more when it ends. show returns true when the one shown
+// takes over the rest of the block instead (recording then stops).
 struct RecordProgress {
-    void (*show)(void* ctx, const StepRecord& r, bool ended);
+    bool (*show)(void* ctx, const StepRecord& r, bool ended);
     void* ctx;
     size_t chunk_words;
 };
@@ -42,8 +43,13 @@ struct RecordProgress {
 // Records as many of the block's steps as fit in the work area of
 // work_entries entries (steps_prepare's): first the part past the run
 // distances, then the distances already coded. What does not fit is left
-// for steps_finish.
-void steps_record(BlockSteps& b, int32_t* work, size_t work_entries, const RecordProgress* progress = nullptr);
+// for steps_finish. True when progress took over the rest.
+bool steps_record(BlockSteps& b, int32_t* work, size_t work_entries, const RecordProgress* progress = nullptr);
+
+// Codes the whole block at once on rc, the models' work and the arithmetic
+// together, where the block was sorted: for a block whose place in the
+// stream is known by the time its sort ends.
+void steps_code_at_once(BlockSteps& b, RangeCoder& rc);
 
 // Codes the block on nc's range coder: the recorded steps (unless they were
 // replayed as they were shown), then the rest.
