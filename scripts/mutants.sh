@@ -45,6 +45,7 @@ src/coder/number_encode.h ::: p ^ ((p ^ (prob_one - p)) & mask) ::: p ^ ((p ^ (p
 src/coder/number_encode.h ::: c.low = c.rc.low; ::: (void)0;
 src/archive/block_handoff.cpp ::: if (h.shows != x.w.shows || h.holder ::: if (h.holder
 src/archive/block_handoff.cpp ::: return {h.shown.area_count - 1, h.shown.at}; ::: return {};
+src/archive/block_handoff.cpp ::: h.drain_data, h.drain_len) ::: h.drain_data, h.drain_len / 2)
 src/archive/block_handoff.cpp ::: x.h.drain_ok = x.ok; ::: x.h.drain_ok = true;
 src/archive/block_handoff.cpp ::: out.drained = h.coder_out.drained; ::: (void)0;
 src/archive/pack.cpp ::: handoff_reset(s.handoff); ::: (void)0;
