@@ -19,7 +19,10 @@
 
 struct BlockHandoff {
     WorkerPool* pool = nullptr;
-    // Every field below is guarded by the pool's lock.
+    // Every field below is written under the pool's lock. A side reads one
+    // without it only where the other cannot be writing it: the worker its
+    // own showings, the caller the coder once coded and a drain request
+    // while the worker waits for the answer.
     StepRecord shown;  // the record as far as shown
     uint64_t shows = 0;
     bool record_ended = false;

@@ -46,9 +46,9 @@ struct RecordProgress {
 // for steps_finish. True when progress took over the rest.
 bool steps_record(BlockSteps& b, int32_t* work, size_t work_entries, const RecordProgress* progress = nullptr);
 
-// Codes the whole block at once on rc, the models' work and the arithmetic
-// together, where the block was sorted: for a block whose place in the
-// stream is known by the time its sort ends.
+// Codes at once on rc, the models' work and the arithmetic together, the
+// steps neither coded nor recorded yet: the whole block, or the rest after a
+// record that progress took over (whose recorded steps rc must have coded).
 void steps_code_at_once(BlockSteps& b, RangeCoder& rc);
 
 // Codes the block on nc's range coder: the recorded steps (unless they were
