@@ -79,7 +79,11 @@ src/dc/dc_decode.cpp ::: if (e - i <= 8 && i + 8 <= n) { ::: if (e - i <= 9 && i
 src/dc/dc_decode.cpp ::: const int32_t at = j + 32 - ::: const int32_t at = j + 31 -
 src/dc/dc_decode.cpp ::: store_eight(packed + at - 8, kept); ::: (void)kept;
 src/dc/dc_decode.cpp ::: at++;\n                    continue; ::: continue;
-src/dc/dc_decode.cpp ::: std::memmove(room + front, packed, ::: std::memmove(room + front + 1, packed,
+src/dc/dc_decode.cpp ::: std::memmove(room + list_front, packed, ::: std::memmove(room + list_front + 1, packed,
+src/dc/dc_decode.cpp ::: _mm512_storeu_si512(packed + end, kept); ::: (void)kept;
+src/dc/dc_decode.cpp ::: _mm512_storeu_si512(packed + at - 16, kept); ::: (void)kept;
+src/dc/dc_decode.cpp ::: _mm512_slli_epi32(k, 8) ::: _mm512_slli_epi32(k, 7)
+src/dc/dc_decode.cpp ::: limits_from_wide(c + j);; j -= 16 ::: limits_from_wide(c + j + 1);; j -= 16
 src/dc/dc_decode.cpp ::: VORB_CHECK(packed[0] >> 8 == i, ::: VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: VORB_CHECK(p != last && r != p0, ::: VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: VORB_CHECK(p == r, ::: VORB_CHECK(true,

@@ -132,12 +132,13 @@ TEST(DistanceCoder, RecordedBlocksCodeAsCodingAtOnce) {
 
 TEST(DistanceDecoder, PackedListDecodesAsThePlainArrays) {
     // The packed list (searched from either end, its start moving through a
-    // wider array) against the plain arrays that blocks of 8 MiB and more
-    // use: a block coded alone, then the same stream with one bit flipped
-    // at a time, give the same status, length and bytes either way.
+    // wider array), scanned sixteen entries a step where the processor can
+    // and eight, against the plain arrays that blocks of 8 MiB and more use:
+    // a block coded alone, then the same stream with one bit flipped at a
+    // time, give the same status, length and bytes every way.
     auto sorter = make_sorter();
     const Bytes corpus = corpus_bytes();
-    const Bytes inputs[] = {random_bytes(11, 60000), random_bytes(12, 60000, 40),
+    const Bytes inputs[] = {random_bytes(11, 60000), random_bytes(12, 60000, 40), random_bytes(13, 60000, 24),
                             Bytes(corpus.begin(), corpus.begin() + std::min<size_t>(corpus.size(), 60000))};
     int failed = 0;
     for (const Bytes& input : inputs) {
@@ -157,22 +158,25 @@ TEST(DistanceDecoder, PackedListDecodesAsThePlainArrays) {
             Bytes s = stream;  // k = 0 intact, then a flip every 24th of the way
             if (k > 0) s[(k - 1) * (stream.size() / 24) + k % 7] ^= static_cast<uint8_t>(1u << (k % 8));
             const uint32_t max_n = static_cast<uint32_t>(n) + 1000;
-            Bytes out[2];
-            Status st[2];
-            int32_t got[2] = {-1, -1};
-            for (int plain = 0; plain < 2; plain++) {
+            Bytes out[3];
+            Status st[3];
+            int32_t got[3] = {-1, -1, -1};
+            for (int way = 0; way < 3; way++) {  // wide where it can be, narrow, plain
                 ByteIn in;
                 byte_in_from_memory(in, s.data(), s.size());
                 NumberCoder dec;
                 start_unpacking(dec, in);
                 auto dd = std::make_unique<DistanceDecoder>();
-                dd->plain_arrays = plain == 1;
-                out[plain].assign(max_n, 0xA5);
-                st[plain] = dc_decode(*dd, dec, out[plain].data(), max_n, got[plain]);
+                dd->wide_scan = way == 0;
+                dd->plain_arrays = way == 2;
+                out[way].assign(max_n, 0xA5);
+                st[way] = dc_decode(*dd, dec, out[way].data(), max_n, got[way]);
             }
-            EXPECT_EQ(st[0], st[1]);
-            EXPECT_EQ(got[0], got[1]);
-            EXPECT_TRUE(out[0] == out[1]);
+            for (int way = 1; way < 3; way++) {
+                EXPECT_EQ(st[0], st[way]);
+                EXPECT_EQ(got[0], got[way]);
+                EXPECT_TRUE(out[0] == out[way]);
+            }
             if (k == 0) {
                 EXPECT_TRUE(st[0] == Status::ok && Bytes(out[0].begin(), out[0].begin() + n) == f.transformed);
             }

@@ -7,6 +7,12 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+// The wide scan needs GCC or Clang on x86-64: they compile its functions for
+// 64-byte vectors alone and tell at run time whether the processor has them.
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define DC_WIDE_SCAN 1
+#endif
 
 namespace {
 
@@ -129,6 +135,88 @@ inline void place_again_back(int32_t* packed, int32_t count, int32_t c, uint8_t 
 }
 #endif
 
+#if DC_WIDE_SCAN
+// place_again_packed and place_again_back sixteen entries a step. Nearly
+// incompressible blocks keep all 256 values in the list, and a value's place
+// lies anywhere in it: half as many steps there.
+[[gnu::target("avx512f")]] inline __m512i limits_from_wide(int32_t cj) {
+    const __m512i k = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    return _mm512_add_epi32(_mm512_set1_epi32(cj << 8), _mm512_slli_epi32(k, 8));
+}
+
+[[gnu::target("avx512f")]] inline void place_again_packed_wide(int32_t* packed, int32_t c, uint8_t s) {
+    const __m512i sixteen = _mm512_set1_epi32(16 << 8);
+    int32_t j = 1;
+    for (__m512i limit = limits_from_wide(c + 1);; limit = _mm512_add_epi32(limit, sixteen)) {
+        const __m512i e = _mm512_loadu_si512(packed + j);
+        const uint32_t below = _mm512_cmplt_epi32_mask(e, limit);
+        if (below != 0xFFFF) {
+            // Whole stores, not masked ones: the next run's loads of the
+            // list's head can then be forwarded from them.
+            const int32_t end = j + __builtin_ctz(~below);
+            const __m512i kept = _mm512_loadu_si512(packed + end);
+            _mm512_storeu_si512(packed + j - 1, e);
+            _mm512_storeu_si512(packed + end, kept);
+            j = end;
+            break;
+        }
+        _mm512_storeu_si512(packed + j - 1, e);
+        j += 16;
+    }
+    const int32_t k = j - 1;
+    packed[k] = (c + k) << 8 | s;
+}
+
+// Sixteen places in front of the list are readable.
+[[gnu::target("avx512f")]] inline void place_again_back_wide(int32_t* packed, int32_t count, int32_t c, uint8_t s) {
+    const __m512i sixteen = _mm512_set1_epi32(16 << 8);
+    int32_t j = count - 16;
+    for (__m512i limit = limits_from_wide(c + j);; j -= 16, limit = _mm512_sub_epi32(limit, sixteen)) {
+        const __m512i e = _mm512_loadu_si512(packed + j);
+        const uint32_t below = _mm512_cmplt_epi32_mask(e, limit);
+        if (below != 0) {
+            const int32_t at = j + 32 - __builtin_clz(below);
+            const __m512i kept = _mm512_loadu_si512(packed + at - 16);
+            _mm512_storeu_si512(packed + j + 1, e);
+            _mm512_storeu_si512(packed + at - 16, kept);
+            packed[at] = (c + at - 1) << 8 | s;
+            return;
+        }
+        _mm512_storeu_si512(packed + j + 1, e);
+    }
+}
+#endif
+
+// The placement scans of the packed list, one vector width each: step
+// entries a step, and whether a place in the back half is searched from the
+// list's end.
+struct NarrowScan {
+    static constexpr int32_t step = 8;
+#if defined(__SSE2__)
+    static constexpr bool from_back = true;
+    static void back(int32_t* packed, int32_t count, int32_t c, uint8_t s) { place_again_back(packed, count, c, s); }
+#else
+    static constexpr bool from_back = false;
+#endif
+    static void front(int32_t* packed, int32_t c, uint8_t s) { place_again_packed(packed, c, s); }
+};
+
+#if DC_WIDE_SCAN
+struct WideScan {
+    static constexpr int32_t step = 16;
+    static constexpr bool from_back = true;
+    [[gnu::target("avx512f")]] static void back(int32_t* packed, int32_t count, int32_t c, uint8_t s) {
+        place_again_back_wide(packed, count, c, s);
+    }
+    [[gnu::target("avx512f")]] static void front(int32_t* packed, int32_t c, uint8_t s) {
+        place_again_packed_wide(packed, c, s);
+    }
+};
+#endif
+
+// Places in front of the packed list: the back scan's widest step may start there.
+constexpr int32_t list_front = 16;
+
 // Most runs are short: eight bytes are stored at once, past the run's end
 // too while inside the block, as later runs overwrite what lies beyond.
 inline void write_run(uint8_t* buffer, int32_t i, int32_t e, int32_t n, uint8_t s) {
@@ -157,7 +245,94 @@ inline Status take_run(NumberCoder& nc, uint8_t* buffer, int32_t i, int32_t e, i
 // sends a value this far, continues over the two plain arrays.
 constexpr int32_t packed_limit = (1 << 23) - 2 * 256;
 
+// Calls the tick between runs once the bytes written reach what it asked for.
+struct Ticker {
+    DecodeTick* tick;
+    int32_t at;
+    void after(int32_t written, int32_t n) {
+        if (written >= at) [[unlikely]]
+            at = tick->fn(tick->ctx, written, n);
+    }
+};
+
+// The runs over the packed list, from i while i < n. The list starts at `at`
+// in a wider array and moves up as values go in from its back; when it nears
+// the array's end it moves down again. A candidate past packed_limit leaves
+// the rest of the block to the plain arrays, which then hold the list.
+template <class Scan>
+inline Status packed_runs(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, int32_t n, int32_t& i,
+                          Ticker& ticker) {
+    const int32_t count = dd.symbol_count;
+    int32_t* const room = dd.upcoming_packed;
+    int32_t at = list_front;
+    std::fill(room, room + upcoming_room, INT32_MAX);
+    for (int32_t j = 0; j < count; j++) room[at + j] = dd.upcoming_pos[j] << 8 | dd.upcoming_list[j];
+    while (i < n) {
+        int32_t* packed = room + at;
+        const uint8_t s = static_cast<uint8_t>(packed[0]);
+        VORB_CHECK(packed[0] >> 8 == i, Status::bad_run);
+        const int32_t e = count >= 2 ? packed[1] >> 8 : n;
+        uint32_t d;
+        VORB_TRY(take_run(nc, buffer, i, e, n, s, d, dd.value_count));
+        i = e;
+        ticker.after(i, n);
+        const int32_t c = i + static_cast<int32_t>(d);
+        if (c < packed_limit) [[likely]] {
+            if constexpr (Scan::from_back) {
+                // Which half the place lies in, from the middle entry. A list
+                // this long is then searched from the front only up to the
+                // middle, so past its end nothing is read for its value and
+                // the stop mark need not follow it.
+                const int32_t mid = count >> 1;
+                if (count >= 2 * Scan::step && packed[mid] < (c + mid) << 8) {
+                    if (at + count + upcoming_pad >= upcoming_room) {
+                        std::memmove(room + list_front, packed, static_cast<size_t>(count) * sizeof(int32_t));
+                        at = list_front;
+                        packed = room + at;
+                    }
+                    Scan::back(packed, count, c, s);
+                    at++;
+                    continue;
+                }
+            }
+            Scan::front(packed, c, s);
+            continue;
+        }
+        // Only a damaged stream gets here with a default-sized block.
+        for (int32_t j = 0; j < count; j++) {
+            dd.upcoming_pos[j] = packed[j] >> 8;
+            dd.upcoming_list[j] = packed[j] & 0xFF;
+        }
+        place_again(dd.upcoming_list, dd.upcoming_pos, c, s);
+        break;
+    }
+    return Status::ok;
+}
+
+Status packed_runs_narrow(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, int32_t n, int32_t& i,
+                          Ticker& ticker) {
+    return packed_runs<NarrowScan>(dd, nc, buffer, n, i, ticker);
+}
+
+#if DC_WIDE_SCAN
+// Compiled for 64-byte vectors as a whole, so that the wide scans inline.
+[[gnu::target("avx512f"), gnu::flatten]] Status packed_runs_wide(DistanceDecoder& dd, NumberCoder& nc,
+                                                                 uint8_t* buffer, int32_t n, int32_t& i,
+                                                                 Ticker& ticker) {
+    return packed_runs<WideScan>(dd, nc, buffer, n, i, ticker);
+}
+#endif
+
 }  // namespace
+
+bool dc_wide_scan_available() {
+#if DC_WIDE_SCAN
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f");
+#else
+    return false;
+#endif
+}
 
 Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t max_n, int32_t& n,
                  DecodeTick* tick) {
@@ -206,58 +381,14 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
     // Runs: the head value owns every position up to the next value's
     // occurrence. Packed first, where the positions allow.
     int32_t i = 0;
-    int32_t tick_at = tick ? 0 : INT32_MAX;
-    auto ticked = [&] {
-        if (i >= tick_at) [[unlikely]]
-            tick_at = tick->fn(tick->ctx, i, n);
-    };
+    Ticker ticker{tick, tick ? 0 : INT32_MAX};
     if (n < packed_limit && !dd.plain_arrays) {
-        // The list starts at `at` in a wider array and moves up as values go
-        // in from its back; when it nears the array's end it moves down again.
-        int32_t* const room = dd.upcoming_packed;
-        constexpr int32_t front = 8;
-        int32_t at = front;
-        std::fill(room, room + upcoming_room, INT32_MAX);
-        for (int32_t j = 0; j < count; j++) room[at + j] = pos[j] << 8 | list[j];
-        while (i < n) {
-            int32_t* packed = room + at;
-            const uint8_t s = static_cast<uint8_t>(packed[0]);
-            VORB_CHECK(packed[0] >> 8 == i, Status::bad_run);
-            const int32_t e = count >= 2 ? packed[1] >> 8 : n;
-            uint32_t d;
-            VORB_TRY(take_run(nc, buffer, i, e, n, s, d, dd.value_count));
-            i = e;
-            ticked();
-            const int32_t c = i + static_cast<int32_t>(d);
-            if (c < packed_limit) [[likely]] {
-#if defined(__SSE2__)
-                // Which half the place lies in, from the middle entry. A list
-                // this long is then searched from the front only up to the
-                // middle, so past its end nothing is read for its value and
-                // the stop mark need not follow it.
-                const int32_t mid = count >> 1;
-                if (count >= 16 && packed[mid] < (c + mid) << 8) {
-                    if (at + count + upcoming_pad >= upcoming_room) {
-                        std::memmove(room + front, packed, static_cast<size_t>(count) * sizeof(int32_t));
-                        at = front;
-                        packed = room + at;
-                    }
-                    place_again_back(packed, count, c, s);
-                    at++;
-                    continue;
-                }
+#if DC_WIDE_SCAN
+        if (dd.wide_scan && dc_wide_scan_available())
+            VORB_TRY(packed_runs_wide(dd, nc, buffer, n, i, ticker));
+        else
 #endif
-                place_again_packed(packed, c, s);
-                continue;
-            }
-            // Only a damaged stream gets here with a default-sized block.
-            for (int32_t j = 0; j < count; j++) {
-                pos[j] = packed[j] >> 8;
-                list[j] = packed[j] & 0xFF;
-            }
-            place_again(list, pos, c, s);
-            break;
-        }
+            VORB_TRY(packed_runs_narrow(dd, nc, buffer, n, i, ticker));
     }
     while (i < n) {
         const uint8_t s = static_cast<uint8_t>(list[0]);
@@ -266,7 +397,7 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
         uint32_t d;
         VORB_TRY(take_run(nc, buffer, i, e, n, s, d, dd.value_count));
         i = e;
-        ticked();
+        ticker.after(i, n);
         // d < 2^27 and i <= n < 2^27: the candidate cannot overflow.
         const int32_t c = i + static_cast<int32_t>(d);
         place_again(list, pos, c, s);
