@@ -78,13 +78,16 @@ src/dc/dc_decode.cpp ::: _mm_add_epi32(limit, four)))) << 4; ::: limit))) << 4;
 src/dc/dc_decode.cpp ::: if (e - i <= 8 && i + 8 <= n) { ::: if (e - i <= 9 && i + 8 <= n) {
 src/dc/dc_decode.cpp ::: const int32_t at = j + 32 - ::: const int32_t at = j + 31 -
 src/dc/dc_decode.cpp ::: store_eight(packed + at - 8, kept); ::: (void)kept;
-src/dc/dc_decode.cpp ::: at++;\n                    continue; ::: continue;
+src/dc/dc_decode.cpp ::: at++;\n            continue; ::: continue;
 src/dc/dc_decode.cpp ::: std::memmove(room + list_front, packed, ::: std::memmove(room + list_front + 1, packed,
-src/dc/dc_decode.cpp ::: _mm512_storeu_si512(packed + end, kept); ::: (void)kept;
-src/dc/dc_decode.cpp ::: _mm512_storeu_si512(packed + at - 16, kept); ::: (void)kept;
 src/dc/dc_decode.cpp ::: _mm512_slli_epi32(k, 8) ::: _mm512_slli_epi32(k, 7)
-src/dc/dc_decode.cpp ::: limits_from_wide(c + j);; j -= 16 ::: limits_from_wide(c + j + 1);; j -= 16
-src/dc/dc_decode.cpp ::: VORB_CHECK(packed[0] >> 8 == i, ::: VORB_CHECK(true,
+src/dc/dc_decode.cpp ::: VORB_CHECK(pos[0] == 0, ::: VORB_CHECK(true,
+src/dc/dc_decode.cpp ::: VORB_CHECK(i == 0 || pos[i - 1] != ::: VORB_CHECK(true || pos[i - 1] !=
+src/dc/dc_decode.cpp ::: _mm512_add_epi32(limit, one) ::: limit
+src/dc/dc_decode.cpp ::: next, here, 1); ::: next, here, 2);
+src/dc/dc_decode.cpp ::: _mm512_mask_or_epi32(here, to_place, limit, value) ::: _mm512_mask_mov_epi32(here, to_place, value)
+src/dc/dc_decode.cpp ::: e = std::min(packed[2] >> 8, c + 1); ::: e = packed[2] >> 8;
+src/dc/dc_decode.cpp ::: packed + 16 * (vectors + 1), INT32_MAX ::: packed + count, INT32_MAX
 src/inverse/decode_block.cpp ::: VORB_CHECK(p != last && r != p0, ::: VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: VORB_CHECK(p == r, ::: VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: if (m > h) {\n        VORB_CHECK(r != p0, ::: if (m > h) {\n        VORB_CHECK(true,

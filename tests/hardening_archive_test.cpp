@@ -78,8 +78,12 @@ TEST(HardeningStream, EachCheckStopsTheRunAndKeepsWhatCameBefore) {
          middle(coded_numbers({{4, 0, 0}, {5, 0, 1}, {0, 5, 0}, {256, 0, 1}, {1, 5, 0}})), member + "(bad symbol set)"},
         {"first position outside the block", middle(coded_numbers({{4, 0, 0}, {5, 0, 1}, {4, 5, 0}, {0, 0, 1}})),
          member + "(bad symbol set)"},
-        {"run ending at the current position",
-         middle(coded_numbers({{4, 0, 0}, {5, 0, 1}, {0, 5, 0}, {1, 0, 1}, {0, 6, 0}, {0, 0, 1}})),
+        // Deeper in the list, not at its head: the runs would reach them.
+        {"two values at the same first position",
+         middle(coded_numbers({{4, 0, 0}, {5, 0, 1}, {0, 5, 0}, {1, 0, 1}, {2, 6, 0}, {1, 0, 1}, {2, 7, 0}, {0, 0, 1}})),
+         member + "(bad symbol set)"},
+        {"no value at the block's start",
+         middle(coded_numbers({{4, 0, 0}, {5, 0, 1}, {1, 5, 0}, {1, 0, 1}, {3, 6, 0}, {0, 0, 1}})),
          member + "(bad run)"},
         {"run ending beyond the block",
          middle(coded_numbers(

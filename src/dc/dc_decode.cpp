@@ -7,8 +7,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-// The wide scan needs GCC or Clang on x86-64: they compile its functions for
-// 64-byte vectors alone and tell at run time whether the processor has them.
+// The whole-list placement needs GCC or Clang on x86-64: they compile its
+// functions for 64-byte vectors alone and tell at run time whether the
+// processor has them.
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
 #define DC_WIDE_SCAN 1
@@ -136,86 +137,44 @@ inline void place_again_back(int32_t* packed, int32_t count, int32_t c, uint8_t 
 #endif
 
 #if DC_WIDE_SCAN
-// place_again_packed and place_again_back sixteen entries a step. Nearly
-// incompressible blocks keep all 256 values in the list, and a value's place
-// lies anywhere in it: half as many steps there.
+// The limits of sixteen entries from j on, (c + j + k) << 8 for k = 0..15.
 [[gnu::target("avx512f")]] inline __m512i limits_from_wide(int32_t cj) {
     const __m512i k = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     return _mm512_add_epi32(_mm512_set1_epi32(cj << 8), _mm512_slli_epi32(k, 8));
 }
 
-[[gnu::target("avx512f")]] inline void place_again_packed_wide(int32_t* packed, int32_t c, uint8_t s) {
+// place_again_packed over the whole list, sixteen entries a vector, with no
+// branch on where the place lies. On binary and nearly incompressible blocks
+// it lies anywhere in a list of all 256 values, and a scan that stops there
+// mispredicts its stop about every run, each time holding up the next
+// number. The entries below their limits are a prefix of the list, its
+// positions rising strictly: up to the place. So an entry moves one towards
+// the head when the entry after it is below its limit too, s goes where the
+// entry is and the one after is not, and the rest stay. vectors * 16
+// entries are rewritten and 16 more read, all past the list stop marks.
+[[gnu::target("avx512f")]] inline void place_again_whole(int32_t* packed, int32_t vectors, int32_t c, uint8_t s) {
     const __m512i sixteen = _mm512_set1_epi32(16 << 8);
-    int32_t j = 1;
-    for (__m512i limit = limits_from_wide(c + 1);; limit = _mm512_add_epi32(limit, sixteen)) {
-        const __m512i e = _mm512_loadu_si512(packed + j);
-        const uint32_t below = _mm512_cmplt_epi32_mask(e, limit);
-        if (below != 0xFFFF) {
-            // Whole stores, not masked ones: the next run's loads of the
-            // list's head can then be forwarded from them.
-            const int32_t end = j + __builtin_ctz(~below);
-            const __m512i kept = _mm512_loadu_si512(packed + end);
-            _mm512_storeu_si512(packed + j - 1, e);
-            _mm512_storeu_si512(packed + end, kept);
-            j = end;
-            break;
-        }
-        _mm512_storeu_si512(packed + j - 1, e);
-        j += 16;
-    }
-    const int32_t k = j - 1;
-    packed[k] = (c + k) << 8 | s;
-}
-
-// Sixteen places in front of the list are readable.
-[[gnu::target("avx512f")]] inline void place_again_back_wide(int32_t* packed, int32_t count, int32_t c, uint8_t s) {
-    const __m512i sixteen = _mm512_set1_epi32(16 << 8);
-    int32_t j = count - 16;
-    for (__m512i limit = limits_from_wide(c + j);; j -= 16, limit = _mm512_sub_epi32(limit, sixteen)) {
-        const __m512i e = _mm512_loadu_si512(packed + j);
-        const uint32_t below = _mm512_cmplt_epi32_mask(e, limit);
-        if (below != 0) {
-            const int32_t at = j + 32 - __builtin_clz(below);
-            const __m512i kept = _mm512_loadu_si512(packed + at - 16);
-            _mm512_storeu_si512(packed + j + 1, e);
-            _mm512_storeu_si512(packed + at - 16, kept);
-            packed[at] = (c + at - 1) << 8 | s;
-            return;
-        }
-        _mm512_storeu_si512(packed + j + 1, e);
+    const __m512i one = _mm512_set1_epi32(1 << 8);
+    const __m512i value = _mm512_set1_epi32(s);
+    __m512i limit = limits_from_wide(c);
+    __m512i here = _mm512_loadu_si512(packed);
+    for (int32_t v = 0; v < vectors; v++, limit = _mm512_add_epi32(limit, sixteen)) {
+        const __m512i next = _mm512_loadu_si512(packed + 16 * (v + 1));
+        // Each entry's successor beside it. Every lane merged is the plain
+        // instruction; GCC 12 warns on the unmerged form's undefined source.
+        const __m512i after = _mm512_mask_alignr_epi32(here, 0xFFFF, next, here, 1);
+        const __mmask16 to_place = _mm512_cmplt_epi32_mask(here, limit);
+        const __mmask16 before_place = _mm512_cmplt_epi32_mask(after, _mm512_add_epi32(limit, one));
+        __m512i out = _mm512_mask_or_epi32(here, to_place, limit, value);
+        out = _mm512_mask_mov_epi32(out, before_place, after);
+        _mm512_storeu_si512(packed + 16 * v, out);
+        here = next;
     }
 }
 #endif
 
-// The placement scans of the packed list, one vector width each: step
-// entries a step, and whether a place in the back half is searched from the
-// list's end.
-struct NarrowScan {
-    static constexpr int32_t step = 8;
-#if defined(__SSE2__)
-    static constexpr bool from_back = true;
-    static void back(int32_t* packed, int32_t count, int32_t c, uint8_t s) { place_again_back(packed, count, c, s); }
-#else
-    static constexpr bool from_back = false;
-#endif
-    static void front(int32_t* packed, int32_t c, uint8_t s) { place_again_packed(packed, c, s); }
-};
-
-#if DC_WIDE_SCAN
-struct WideScan {
-    static constexpr int32_t step = 16;
-    static constexpr bool from_back = true;
-    [[gnu::target("avx512f")]] static void back(int32_t* packed, int32_t count, int32_t c, uint8_t s) {
-        place_again_back_wide(packed, count, c, s);
-    }
-    [[gnu::target("avx512f")]] static void front(int32_t* packed, int32_t c, uint8_t s) {
-        place_again_packed_wide(packed, c, s);
-    }
-};
-#endif
-
-// Places in front of the packed list: the back scan's widest step may start there.
-constexpr int32_t list_front = 16;
+// Places in front of the packed list: the back scan's step may start there.
+constexpr int32_t list_front = 8;
 
 // Most runs are short: eight bytes are stored at once, past the run's end
 // too while inside the block, as later runs overwrite what lies beyond.
@@ -228,16 +187,6 @@ inline void write_run(uint8_t* buffer, int32_t i, int32_t e, int32_t n, uint8_t 
     } else {
         std::memset(buffer + i, s, static_cast<size_t>(e - i));
     }
-}
-
-// The run of s over [i, e), checked against the block end and written; then
-// the distance to s's next run, which codes with whether the run is long.
-inline Status take_run(NumberCoder& nc, uint8_t* buffer, int32_t i, int32_t e, int32_t n, uint8_t s, uint32_t& d,
-                       int32_t* value_count) {
-    VORB_CHECK(e > i && e <= n, Status::bad_run);
-    write_run(buffer, i, e, n, s);
-    value_count[s] += e - i;
-    return decode_number(nc, s, e - i >= 2 ? 1 : 0, d);
 }
 
 // Candidates from here on would not fit beside a value in 31 bits once the
@@ -255,13 +204,38 @@ struct Ticker {
     }
 };
 
+// The run of s over [i, e), checked against the block end and written; then
+// the distance to s's next run, which codes with whether the run is long.
+// i moves on to e, and c is where s's next run starts when no value that
+// comes in between is counted (d < 2^27 and e <= n < 2^27: no overflow).
+inline Status take_run(NumberCoder& nc, uint8_t* buffer, int32_t& i, int32_t e, int32_t n, uint8_t s,
+                       int32_t* value_count, Ticker& ticker, int32_t& c) {
+    VORB_CHECK(e > i && e <= n, Status::bad_run);
+    write_run(buffer, i, e, n, s);
+    value_count[s] += e - i;
+    uint32_t d;
+    VORB_TRY(decode_number(nc, s, e - i >= 2 ? 1 : 0, d));
+    i = e;
+    ticker.after(i, n);
+    c = i + static_cast<int32_t>(d);
+    return Status::ok;
+}
+
+// Hands the packed list back to the plain arrays, for a candidate past
+// packed_limit, and places s there.
+void unpack_list(DistanceDecoder& dd, const int32_t* packed, int32_t c, uint8_t s) {
+    for (int32_t j = 0; j < dd.symbol_count; j++) {
+        dd.upcoming_pos[j] = packed[j] >> 8;
+        dd.upcoming_list[j] = packed[j] & 0xFF;
+    }
+    place_again(dd.upcoming_list, dd.upcoming_pos, c, s);
+}
+
 // The runs over the packed list, from i while i < n. The list starts at `at`
 // in a wider array and moves up as values go in from its back; when it nears
 // the array's end it moves down again. A candidate past packed_limit leaves
-// the rest of the block to the plain arrays, which then hold the list.
-template <class Scan>
-inline Status packed_runs(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, int32_t n, int32_t& i,
-                          Ticker& ticker) {
+// the rest of the block to the plain arrays.
+Status packed_runs(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, int32_t n, int32_t& i, Ticker& ticker) {
     const int32_t count = dd.symbol_count;
     int32_t* const room = dd.upcoming_packed;
     int32_t at = list_front;
@@ -270,56 +244,63 @@ inline Status packed_runs(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer,
     while (i < n) {
         int32_t* packed = room + at;
         const uint8_t s = static_cast<uint8_t>(packed[0]);
-        VORB_CHECK(packed[0] >> 8 == i, Status::bad_run);
         const int32_t e = count >= 2 ? packed[1] >> 8 : n;
-        uint32_t d;
-        VORB_TRY(take_run(nc, buffer, i, e, n, s, d, dd.value_count));
-        i = e;
-        ticker.after(i, n);
-        const int32_t c = i + static_cast<int32_t>(d);
-        if (c < packed_limit) [[likely]] {
-            if constexpr (Scan::from_back) {
-                // Which half the place lies in, from the middle entry. A list
-                // this long is then searched from the front only up to the
-                // middle, so past its end nothing is read for its value and
-                // the stop mark need not follow it.
-                const int32_t mid = count >> 1;
-                if (count >= 2 * Scan::step && packed[mid] < (c + mid) << 8) {
-                    if (at + count + upcoming_pad >= upcoming_room) {
-                        std::memmove(room + list_front, packed, static_cast<size_t>(count) * sizeof(int32_t));
-                        at = list_front;
-                        packed = room + at;
-                    }
-                    Scan::back(packed, count, c, s);
-                    at++;
-                    continue;
-                }
+        int32_t c;
+        VORB_TRY(take_run(nc, buffer, i, e, n, s, dd.value_count, ticker, c));
+        if (c >= packed_limit) [[unlikely]] {
+            unpack_list(dd, packed, c, s);
+            break;
+        }
+#if defined(__SSE2__)
+        // Which half the place lies in, from the middle entry. A list this
+        // long is then searched from the front only up to the middle, so
+        // past its end nothing is read for its value and the stop mark need
+        // not follow it.
+        const int32_t mid = count >> 1;
+        if (count >= 16 && packed[mid] < (c + mid) << 8) {
+            if (at + count + upcoming_pad >= upcoming_room) {
+                std::memmove(room + list_front, packed, static_cast<size_t>(count) * sizeof(int32_t));
+                at = list_front;
+                packed = room + at;
             }
-            Scan::front(packed, c, s);
+            place_again_back(packed, count, c, s);
+            at++;
             continue;
         }
-        // Only a damaged stream gets here with a default-sized block.
-        for (int32_t j = 0; j < count; j++) {
-            dd.upcoming_pos[j] = packed[j] >> 8;
-            dd.upcoming_list[j] = packed[j] & 0xFF;
-        }
-        place_again(dd.upcoming_list, dd.upcoming_pos, c, s);
-        break;
+#endif
+        place_again_packed(packed, c, s);
     }
     return Status::ok;
 }
 
-Status packed_runs_narrow(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, int32_t n, int32_t& i,
-                          Ticker& ticker) {
-    return packed_runs<NarrowScan>(dd, nc, buffer, n, i, ticker);
-}
-
 #if DC_WIDE_SCAN
-// Compiled for 64-byte vectors as a whole, so that the wide scans inline.
-[[gnu::target("avx512f"), gnu::flatten]] Status packed_runs_wide(DistanceDecoder& dd, NumberCoder& nc,
-                                                                 uint8_t* buffer, int32_t n, int32_t& i,
-                                                                 Ticker& ticker) {
-    return packed_runs<WideScan>(dd, nc, buffer, n, i, ticker);
+// packed_runs with the whole list placed at once; the list stays put. The
+// next run's value and end are taken from the list as it was, so the next
+// number need not wait for the placement: the value is the entry after the
+// head, and the end is the one after that unless s lands in between, at c + 1.
+// Compiled for 64-byte vectors as a whole, so that the placement inlines.
+[[gnu::target("avx512f"), gnu::flatten]] Status whole_runs(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer,
+                                                           int32_t n, int32_t& i, Ticker& ticker) {
+    const int32_t count = dd.symbol_count;
+    const int32_t vectors = (count + 15) / 16;
+    int32_t* const packed = dd.upcoming_packed + list_front;
+    std::fill(packed, packed + 16 * (vectors + 1), INT32_MAX);
+    for (int32_t j = 0; j < count; j++) packed[j] = dd.upcoming_pos[j] << 8 | dd.upcoming_list[j];
+    uint8_t s = static_cast<uint8_t>(packed[0]);
+    int32_t e = count >= 2 ? packed[1] >> 8 : n;
+    while (i < n) {
+        int32_t c;
+        VORB_TRY(take_run(nc, buffer, i, e, n, s, dd.value_count, ticker, c));
+        if (c >= packed_limit) [[unlikely]] {
+            unpack_list(dd, packed, c, s);
+            break;
+        }
+        const uint8_t next = static_cast<uint8_t>(packed[1]);
+        e = std::min(packed[2] >> 8, c + 1);
+        place_again_whole(packed, vectors, c, s);
+        s = next;
+    }
+    return Status::ok;
 }
 #endif
 
@@ -346,7 +327,9 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
     int32_t* list = dd.upcoming_list;
     int32_t* pos = dd.upcoming_pos;
 
-    // Symbol set: ascending values, each with its first position.
+    // Symbol set: ascending values, each with its first position. No two
+    // share a position, so the list's positions rise strictly, and stay so
+    // as runs place their values again.
     bool seen[256] = {};
     int32_t count = 0;
     uint32_t x = 0;
@@ -365,6 +348,7 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
             pos[i] = pos[i - 1];
             i--;
         }
+        VORB_CHECK(i == 0 || pos[i - 1] != static_cast<int32_t>(first), Status::bad_symbol_set);
         list[i] = static_cast<int32_t>(x);
         pos[i] = static_cast<int32_t>(first);
         count++;
@@ -377,29 +361,27 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
         pos[j] = INT32_MAX;
         list[j] = 0;
     }
+    // The head owns every position up to the next value's first one, from
+    // the block's start. Each run after the first starts where the one
+    // before ended, at the next value's position, so this is checked once.
+    VORB_CHECK(pos[0] == 0, Status::bad_run);
 
-    // Runs: the head value owns every position up to the next value's
-    // occurrence. Packed first, where the positions allow.
+    // Runs: packed first, where the positions allow.
     int32_t i = 0;
     Ticker ticker{tick, tick ? 0 : INT32_MAX};
     if (n < packed_limit && !dd.plain_arrays) {
 #if DC_WIDE_SCAN
         if (dd.wide_scan && dc_wide_scan_available())
-            VORB_TRY(packed_runs_wide(dd, nc, buffer, n, i, ticker));
+            VORB_TRY(whole_runs(dd, nc, buffer, n, i, ticker));
         else
 #endif
-            VORB_TRY(packed_runs_narrow(dd, nc, buffer, n, i, ticker));
+            VORB_TRY(packed_runs(dd, nc, buffer, n, i, ticker));
     }
     while (i < n) {
         const uint8_t s = static_cast<uint8_t>(list[0]);
-        VORB_CHECK(pos[0] == i, Status::bad_run);
         const int32_t e = count >= 2 ? pos[1] : n;
-        uint32_t d;
-        VORB_TRY(take_run(nc, buffer, i, e, n, s, d, dd.value_count));
-        i = e;
-        ticker.after(i, n);
-        // d < 2^27 and i <= n < 2^27: the candidate cannot overflow.
-        const int32_t c = i + static_cast<int32_t>(d);
+        int32_t c;
+        VORB_TRY(take_run(nc, buffer, i, e, n, s, dd.value_count, ticker, c));
         place_again(list, pos, c, s);
     }
     return Status::ok;

@@ -12,7 +12,7 @@
 constexpr int upcoming_pad = 8;
 constexpr int upcoming_room = 2048;
 
-// True when this build and processor can scan the list with 64-byte vectors.
+// True when this build and processor can place on the list with 64-byte vectors.
 bool dc_wide_scan_available();
 
 struct DistanceDecoder {
@@ -28,8 +28,9 @@ struct DistanceDecoder {
     int32_t symbol_count;
     // Tests: decode over the plain arrays only, as blocks of 8 MiB and more do.
     bool plain_arrays = false;
-    // Scan the packed list 16 entries a step, where the processor can; tests
-    // turn it off to compare the two scans.
+    // Place values on the packed list with 64-byte vectors, the whole list
+    // at once, where the processor can; tests turn it off to compare with
+    // the eight-entry scan.
     bool wide_scan = dc_wide_scan_available();
     // After a block decodes: how often each value occurs in it, summed run by
     // run, which spares the inverse transform a count of its own.
