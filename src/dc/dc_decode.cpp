@@ -222,7 +222,8 @@ inline Status take_run(NumberCoder& nc, uint8_t* buffer, int32_t& i, int32_t e, 
 }
 
 // Hands the packed list back to the plain arrays, for a candidate past
-// packed_limit, and places s there.
+// packed_limit (with a default-sized block, only a damaged stream sends
+// one), and places s there.
 void unpack_list(DistanceDecoder& dd, const int32_t* packed, int32_t c, uint8_t s) {
     for (int32_t j = 0; j < dd.symbol_count; j++) {
         dd.upcoming_pos[j] = packed[j] >> 8;
