@@ -169,7 +169,7 @@ TEST(DistanceDecoder, PackedListDecodesAsThePlainArrays) {
                 NumberCoder dec;
                 start_unpacking(dec, in);
                 auto dd = std::make_unique<DistanceDecoder>();
-                dd->wide_scan = way == 0;
+                dd->whole_list = way == 0;
                 dd->plain_arrays = way == 2;
                 out[way].assign(max_n, 0xA5);
                 st[way] = dc_decode(*dd, dec, out[way].data(), max_n, got[way]);

@@ -12,7 +12,7 @@
 // processor has them.
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
-#define DC_WIDE_SCAN 1
+#define DC_WHOLE_LIST 1
 #endif
 
 namespace {
@@ -136,9 +136,9 @@ inline void place_again_back(int32_t* packed, int32_t count, int32_t c, uint8_t 
 }
 #endif
 
-#if DC_WIDE_SCAN
+#if DC_WHOLE_LIST
 // The limits of sixteen entries from j on, (c + j + k) << 8 for k = 0..15.
-[[gnu::target("avx512f")]] inline __m512i limits_from_wide(int32_t cj) {
+[[gnu::target("avx512f")]] inline __m512i lane_limits(int32_t cj) {
     const __m512i k = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     return _mm512_add_epi32(_mm512_set1_epi32(cj << 8), _mm512_slli_epi32(k, 8));
 }
@@ -156,7 +156,7 @@ inline void place_again_back(int32_t* packed, int32_t count, int32_t c, uint8_t 
     const __m512i sixteen = _mm512_set1_epi32(16 << 8);
     const __m512i one = _mm512_set1_epi32(1 << 8);
     const __m512i value = _mm512_set1_epi32(s);
-    __m512i limit = limits_from_wide(c);
+    __m512i limit = lane_limits(c);
     __m512i here = _mm512_loadu_si512(packed);
     for (int32_t v = 0; v < vectors; v++, limit = _mm512_add_epi32(limit, sixteen)) {
         const __m512i next = _mm512_loadu_si512(packed + 16 * (v + 1));
@@ -274,7 +274,7 @@ Status packed_runs(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, int32_
     return Status::ok;
 }
 
-#if DC_WIDE_SCAN
+#if DC_WHOLE_LIST
 // packed_runs with the whole list placed at once; the list stays put. The
 // next run's value and end are taken from the list as it was, so the next
 // number need not wait for the placement: the value is the entry after the
@@ -307,8 +307,8 @@ Status packed_runs(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, int32_
 
 }  // namespace
 
-bool dc_wide_scan_available() {
-#if DC_WIDE_SCAN
+bool dc_whole_list_available() {
+#if DC_WHOLE_LIST
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f");
 #else
@@ -371,8 +371,8 @@ Status dc_decode(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, uint32_t
     int32_t i = 0;
     Ticker ticker{tick, tick ? 0 : INT32_MAX};
     if (n < packed_limit && !dd.plain_arrays) {
-#if DC_WIDE_SCAN
-        if (dd.wide_scan && dc_wide_scan_available())
+#if DC_WHOLE_LIST
+        if (dd.whole_list && dc_whole_list_available())
             VORB_TRY(whole_runs(dd, nc, buffer, n, i, ticker));
         else
 #endif

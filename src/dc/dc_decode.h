@@ -13,7 +13,7 @@ constexpr int upcoming_pad = 8;
 constexpr int upcoming_room = 2048;
 
 // True when this build and processor can place on the list with 64-byte vectors.
-bool dc_wide_scan_available();
+bool dc_whole_list_available();
 
 struct DistanceDecoder {
     // [0, symbol_count): the values in ascending order of their next
@@ -31,7 +31,7 @@ struct DistanceDecoder {
     // Place values on the packed list with 64-byte vectors, the whole list
     // at once, where the processor can; tests turn it off to compare with
     // the eight-entry scan.
-    bool wide_scan = dc_wide_scan_available();
+    bool whole_list = dc_whole_list_available();
     // After a block decodes: how often each value occurs in it, summed run by
     // run, which spares the inverse transform a count of its own.
     int32_t value_count[256];
