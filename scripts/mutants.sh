@@ -89,6 +89,8 @@ src/dc/dc_decode.cpp ::: _mm512_mask_or_epi32(here, to_place, limit, value) ::: 
 src/dc/dc_decode.cpp ::: e = std::min(packed[2] >> 8, c + 1); ::: e = packed[2] >> 8;
 src/dc/dc_decode.cpp ::: packed + 16 * (vectors + 1), INT32_MAX ::: packed + count, INT32_MAX
 src/dc/dc_decode.cpp ::: dd.upcoming_pos[j] = packed[j] >> 8; ::: dd.upcoming_pos[j] = packed[j] >> 7;
+src/dc/dc_decode.cpp ::: (c + 32) << 8) return 2; ::: (c + 32) << 8) return 1;
+src/dc/dc_decode.cpp ::: packed[64] >= (c + 64) << 8 ::: packed[64] >= (c + 63) << 8
 src/inverse/decode_block.cpp ::: VORB_CHECK(p != last && r != p0, ::: VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: VORB_CHECK(p == r, ::: VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: if (m > h) {\n        VORB_CHECK(r != p0, ::: if (m > h) {\n        VORB_CHECK(true,
