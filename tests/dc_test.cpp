@@ -136,9 +136,10 @@ TEST(DistanceDecoder, PackedListDecodesAsThePlainArrays) {
     // moving through a wider array), against the plain arrays that blocks of
     // 8 MiB and more use: a block coded alone, then the same stream with one
     // bit flipped at a time, give the same status, length and bytes every
-    // way. The alphabets put the list's end on either side of a vector's,
-    // and those of 40 values and more put places on either side of entries
-    // 32 and 64, where the whole-list rewrite may stop early.
+    // way. The alphabets put the list's end on either side of a vector's;
+    // with 40 values and more, places fall on either side of entry 32, and
+    // with the text and 256 values of entry 64 too, where the rewrite may
+    // stop early.
     auto sorter = make_sorter();
     const Bytes corpus = corpus_bytes();
     const Bytes inputs[] = {random_bytes(11, 60000),     random_bytes(12, 60000, 40), random_bytes(13, 60000, 24),
