@@ -144,10 +144,10 @@ inline void place_again_back(int32_t* packed, int32_t count, int32_t c, uint8_t 
 }
 
 // place_again_packed over the list's first vectors (enough to hold the
-// place), sixteen entries a vector, with no branch on where in them it lies. On binary and nearly incompressible blocks
-// it lies anywhere in a list of all 256 values, and a scan that stops there
-// mispredicts its stop about every run, each time holding up the next
-// number. The entries below their limits are a prefix of the list, its
+// place), sixteen entries a vector, with no branch on where in them it lies.
+// On binary and nearly incompressible blocks the place lies anywhere in a
+// list of all 256 values, and a scan that stops there mispredicts its stop
+// about every run, each time holding up the next number. The entries below their limits are a prefix of the list, its
 // positions rising strictly: up to the place. So an entry moves one towards
 // the head when the entry after it is below its limit too, s goes where the
 // entry is and the one after is not, and the rest stay. vectors * 16

@@ -28,9 +28,9 @@ struct DistanceDecoder {
     int32_t symbol_count;
     // Tests: decode over the plain arrays only, as blocks of 8 MiB and more do.
     bool plain_arrays = false;
-    // Place values on the packed list with 64-byte vectors, the whole list
-    // at once, where the processor can; tests turn it off to compare with
-    // the eight-entry scan.
+    // Place values on the packed list with 64-byte vectors, every vector up
+    // to the place at once, where the processor can; tests turn it off to
+    // compare with the eight-entry scan.
     bool whole_list = dc_whole_list_available();
     // After a block decodes: how often each value occurs in it, summed run by
     // run, which spares the inverse transform a count of its own.
