@@ -147,12 +147,12 @@ inline void place_again_back(int32_t* packed, int32_t count, int32_t c, uint8_t 
 // place), sixteen entries a vector, with no branch on where in them it lies.
 // On binary and nearly incompressible blocks the place lies anywhere in a
 // list of all 256 values, and a scan that stops there mispredicts its stop
-// about every run, each time holding up the next number. The entries below their limits are a prefix of the list, its
-// positions rising strictly: up to the place. So an entry moves one towards
-// the head when the entry after it is below its limit too, s goes where the
-// entry is and the one after is not, and the rest stay. vectors * 16
-// entries are rewritten and 16 more read; past the list's end they are stop
-// marks.
+// about every run, each time holding up the next number. The entries below
+// their limits are a prefix of the list, its positions rising strictly: up
+// to the place. So an entry moves one towards the head when the entry after
+// it is below its limit too, s goes where the entry is and the one after is
+// not, and the rest stay. vectors * 16 entries are rewritten and 16 more
+// read; past the list's end they are stop marks.
 [[gnu::target("avx512f")]] inline void place_again_whole(int32_t* packed, int32_t vectors, int32_t c, uint8_t s) {
     const __m512i sixteen = _mm512_set1_epi32(16 << 8);
     const __m512i one = _mm512_set1_epi32(1 << 8);
