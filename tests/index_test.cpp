@@ -225,7 +225,10 @@ TEST(IndexedArchive, EveryBitFlipIsCaughtAndNoMemberComesBackWrong) {
             // Blocks decoded from their states, or the index checked at the end.
             EXPECT_TRUE(fuzz_index::read_all(*archive, 2, true, &clean, streamed));
             ASSERT_TRUE(clean);
-            for (size_t bit = 0; bit < archive->size() * 8; bit++) {
+            // The other variants flip every bit of the index and a sample of those in front.
+            const bool every = archive == &sample().archive && !streamed;
+            const size_t index_bits = sample().index_start * 8;
+            for (size_t bit = 0; bit < archive->size() * 8; bit += every || bit >= index_bits ? 1 : 7) {
                 Bytes a = *archive;
                 a[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
                 fuzz_index::read_all(a, 1 + bit % 2, false, &clean, streamed);
