@@ -321,7 +321,8 @@ VORB_API const char *vorb_reader_index_fault(const vorb_reader *r);
 /* Reads every archive byte in front of the index again and compares them
  * with the index's checksum of them: VORB_OK, VORB_ERR_CHECKSUM when they
  * differ (a header, name or presence byte may be wrong), VORB_ERR_READ, or
- * VORB_ERR_PARAM for an archive without a valid index. Call it before the
+ * VORB_ERR_PARAM for an archive without a valid index or read as a stream
+ * (vorb_reader_finish compares that one's). Call it before the
  * first entry to know the names can be trusted. */
 VORB_API vorb_status vorb_reader_check_archive(vorb_reader *r);
 /* Steps to the next entry and describes it in *entry; a present member not

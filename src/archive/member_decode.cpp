@@ -425,7 +425,6 @@ Status decode_member_indexed(MemberDecoder& d, const ArchiveIndex& index, const 
         s.packed.resize(stop - s.start.written);
         std::memcpy(s.packed.data(), carry + coder_lookahead - reuse, reuse);
         if (!take_bytes(*d.in, s.packed.data() + reuse, s.packed.size() - reuse)) {
-            d.failed_block = k;
             st = d.in->read_error ? Status::read_failed : Status::truncated;
             break;
         }
