@@ -244,7 +244,7 @@ TEST(ForgedIndex, EachLieIsFoundWhereItLies) {
     constexpr size_t m = index_head_size, blocks = m + index_member_record_size, rec = index_block_record_size_v2;
     const size_t foot = sample().archive.size() - sample().index_start - index_footer_size;
     const char *size = "the header and the index disagree on the block size",
-               *count = "the header and the index disagree on the entry count";
+               *count = "the header and the index disagree on the entry count", *sig = "index signature damaged";
     // first: the first member's unpacking; offset: its failed block's; end: finish, and what differs.
     const struct {
         const char* what;
@@ -252,6 +252,7 @@ TEST(ForgedIndex, EachLieIsFoundWhereItLies) {
         bool streamed, unpack; int threads;
         vorb_status first; int64_t offset;
         vorb_status end; const char *differs = nullptr, *name = nullptr;
+        bool index_lost = false;  // read at offsets without it
     } cases[] = {
         {"the third block's checksum", blocks + 2 * rec + 20, 8, 1, false, true, 1, VORB_ERR_BLOCK_CHECKSUM, 200, VORB_OK},
         {"the same on three threads", blocks + 2 * rec + 20, 8, 1, false, true, 3, VORB_ERR_BLOCK_CHECKSUM, 200, VORB_OK},
@@ -265,6 +266,11 @@ TEST(ForgedIndex, EachLieIsFoundWhereItLies) {
         {"the block size, at offsets", 0, 4, 200, false, true, 1, VORB_OK, -1, VORB_ERR_INDEX, size},
         // Only at offsets: a stream is read by its header, which would take index bytes for an entry.
         {"the header's entry count", 9, 1, 5, false, true, 1, VORB_OK, -1, VORB_ERR_INDEX, count},
+        // A stream whose header stops it early: the whole index at the end says so.
+        {"the header's entry count, streamed", 9, 1, 1, true, true, 1, VORB_OK, -1, VORB_ERR_INDEX, count},
+        {"a signature bit", foot + 32, 1, '!' ^ 4, true, true, 1, VORB_OK, -1, VORB_ERR_INDEX, sig},
+        {"a signature bit, at offsets", foot + 39, 1, 'x' ^ 64, false, true, 1, VORB_OK, -1, VORB_ERR_INDEX, sig,
+         nullptr, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -294,8 +300,9 @@ TEST(ForgedIndex, EachLieIsFoundWhereItLies) {
         vorb_archive_info info;
         ASSERT_EQ(vorb_reader_info(r, &info), VORB_OK);
         // A stream's nodes once its index held; blocks of 100 bytes: the header's or the index's largest.
-        EXPECT_EQ(vorb_reader_node_count(r), c.end == VORB_OK || !c.streamed ? 2u : 0u);
-        EXPECT_EQ(info.index_version, c.end == VORB_OK || !c.streamed ? 2u : 0u);
+        const bool kept = (c.end == VORB_OK || !c.streamed) && !c.index_lost;
+        EXPECT_EQ(vorb_reader_node_count(r), kept ? 2u : 0u);
+        EXPECT_EQ(info.index_version, kept ? 2u : 0u);
         EXPECT_EQ(info.block_size, 100u);
         vorb_reader_free(r);
     }

@@ -34,8 +34,9 @@ void write_entry(ByteOut& out, bool present, const std::string& name);
 constexpr size_t max_streamed_index_bytes = size_t{64} << 20;
 
 // The end of an archive read as a stream: nothing (found false), or an
-// index that starts right after the last entry (found true: index holds it,
-// checked as index_parse checks it), or an index that fails a check
+// index that starts right after the last entry or is whole at the end of
+// the bytes (found true: index holds it, checked as index_parse checks it;
+// the caller compares where it starts), or an index that fails a check
 // (damaged_index, index.fault says which). Bytes that do not end with the
-// index signature are trailing_bytes.
+// index signature, or one a few bits from it, are trailing_bytes.
 [[nodiscard]] Status read_streamed_index(ByteIn& in, ArchiveIndex& index, bool& found);

@@ -2,6 +2,7 @@
 
 #include <xxhash.h>
 
+#include <bit>
 #include <cstring>
 
 #include "archive/header.h"
@@ -134,6 +135,19 @@ bool index_footer_found(const uint8_t* footer) {
     return std::memcmp(footer + footer_signature_at, index_signature, sizeof index_signature) == 0;
 }
 
+bool index_footer_near(const uint8_t* footer) {
+    int lost = 0;
+    for (size_t i = 0; i < sizeof index_signature; i++)
+        lost += std::popcount(static_cast<unsigned>(footer[footer_signature_at + i] ^ index_signature[i]));
+    if (lost == 0) return true;
+    // A plain archive ends this close to the signature, with the version
+    // and reserved fields right too, about once in 2^111.
+    constexpr int signature_bits_lost_at_most = 3;
+    const uint64_t version = get_le(footer + 16, 4);
+    return lost <= signature_bits_lost_at_most && (version == index_version_1 || version == index_version_2) &&
+           get_le(footer + 20, 4) == 0;
+}
+
 Status index_footer_parse(const uint8_t* footer, uint64_t archive_size, uint64_t& index_length,
                           const char*& fault) {
     const auto failed = [&](const char* reason) {
@@ -141,7 +155,7 @@ Status index_footer_parse(const uint8_t* footer, uint64_t archive_size, uint64_t
         return Status::damaged_index;
     };
     fault = nullptr;
-    VORB_CHECK(index_footer_found(footer), failed("no index signature"));
+    VORB_CHECK(index_footer_found(footer), failed("index signature damaged"));
     const uint64_t version = get_le(footer + 16, 4);
     VORB_CHECK(version == index_version_1 || version == index_version_2, failed("index of an unknown version"));
     VORB_CHECK(get_le(footer + 20, 4) == 0, failed("reserved footer bits set"));

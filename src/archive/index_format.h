@@ -89,15 +89,18 @@ uint64_t index_entry_checksum(uint8_t presence, const std::string& name);
 
 // Appends the index bytes for `index`, in its version, to out; checksums of
 // the index itself are computed here. The records must be what the packer
-// wrote (nodes checked as index_node_check does).
+// wrote (nodes checked as index_node_fault does).
 void index_build(const ArchiveIndex& index, std::vector<uint8_t>& out);
 
 // Whether the last index_footer_size bytes of an archive end with the index
 // signature. Without it the archive is plain.
 bool index_footer_found(const uint8_t* footer);
+// The same, or a footer whose signature lost a few bits while its version
+// and reserved fields hold: an index, damaged, not bytes after the archive.
+bool index_footer_near(const uint8_t* footer);
 
 // Checks the footer (the archive's last index_footer_size bytes, signature
-// found) of an archive of archive_size bytes and gives the index length, so
+// near) of an archive of archive_size bytes and gives the index length, so
 // the caller can read the whole index.
 [[nodiscard]] Status index_footer_parse(const uint8_t* footer, uint64_t archive_size, uint64_t& index_length,
                                         const char*& fault);

@@ -44,8 +44,7 @@ struct ArchiveSource {
     explicit ArchiveSource(InFile& arc) {
         source.read = in_file_read;
         source.ctx = &arc;
-        // Standard input cannot be read at an offset: its index is not used.
-        const bool seekable = arc.fd != STDIN_FILENO;
+        const bool seekable = in_file_seekable(arc);
         source.read_at = seekable ? in_file_read_at : nullptr;
         source.size = seekable ? in_file_size(arc) : UINT64_MAX;
     }

@@ -2,7 +2,6 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <unistd.h>
 
 #include "unpack.h"
 
@@ -19,11 +18,13 @@ std::string ratio_text(uint64_t packed, uint64_t unpacked) {
 
 // An index read at offsets is only consistent in itself until t compares
 // it with the archive; one read from a stream was compared with every byte.
-std::string index_text(const vorb_archive_info& info, const InFile& arc) {
+std::string index_text(const vorb_reader* r, const vorb_archive_info& info, const InFile& arc) {
     if (info.flags & VORB_INFO_INDEX_DAMAGED) return "index damaged";
     if (!(info.flags & VORB_INFO_HAS_INDEX)) return "not indexed";
-    return "indexed (version " + std::to_string(info.index_version) +
-           (arc.fd == STDIN_FILENO ? ", matches the archive)" : ", consistent)");
+    const char* state = vorb_reader_index_fault(r) ? ", disagrees with the header)"
+                        : in_file_seekable(arc)    ? ", consistent)"
+                                                   : ", matches the archive)";
+    return "indexed (version " + std::to_string(info.index_version) + state;
 }
 
 RunResult test_members(vorb_reader* r, const InFile& arc, Selection& sel, const Console& con) {
@@ -97,7 +98,7 @@ RunResult list_members(vorb_reader* r, const InFile& arc, Selection& sel, const 
     (void)vorb_reader_info(r, &info);
     std::fprintf(con.out, "\n%12" PRIu64 " %12" PRIu64 " %s  %d of %u entries present, block size %u, %s",
                  total_unpacked, total_packed, ratio_text(total_packed, total_unpacked).c_str(), present,
-                 info.member_count, info.block_size, index_text(info, arc).c_str());
+                 info.member_count, info.block_size, index_text(r, info, arc).c_str());
     return end;
 }
 
