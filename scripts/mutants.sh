@@ -162,7 +162,10 @@ src/api/api_writer.cpp ::: w->finished = true; ::: (void)0;
 src/api/api_reader.cpp ::: noted.checksum = checksum_value(h.sum); ::: noted.checksum = 0;
 src/api/api_reader.cpp ::: if (header != Status::ok || r->header.block_size != r->index.block_size) ::: if (header != Status::ok)
 src/api/api_reader.cpp ::: k < r->decoder.failed_block; k++) ::: k <= r->decoder.failed_block; k++)
-src/cli/pack_files.cpp ::: if (st == VORB_OK && !to_stdout(opt) && replacement_target_changed(target)) { ::: if (false) {
+src/cli/pack_files.cpp ::: if (st == VORB_OK && !target.temp_name.empty() && (target.target_existed || replacement_target_changed(target))) { ::: if (false) {
+src/cli/pack_files.cpp ::: (target.target_existed || replacement_target_changed(target)) ::: replacement_target_changed(target)
+src/archive/index_format.cpp ::: return lost <= signature_bits_lost_at_most && ::: return lost < 0 &&
+src/archive/entry.cpp ::: const size_t from = length < rest.size() && length >= index_min_size ? rest.size() - length : 0; ::: const size_t from = 0;
 src/cli/options.cpp ::: if (!options_ended && std::strcmp(argv[i], "--") == 0) { ::: if (false) {
 src/cli/cli.cpp ::: if (con.out == stdout && std::ferror(stdout)) { ::: if (false) {
 src/cli/unpack.cpp ::: if (bytes % (1u << 10) == 0) return ::: if (false) return

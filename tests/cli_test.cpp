@@ -303,14 +303,18 @@ TEST(Cli, RefusalsAndFailuresKeepFiles) {
          " -q e arch " + n198 + " && rm " + n198 + " && vorb -q d arch && echo ok",
          0, B + "\nFile name longer than 198 characters: " + n198 + "n 254\nok\n",
          "_" + n198 + " arch " + n198 + "n", "test $(cat _" + n198 + ") = fits"},
-        {"a file put where the archive goes while packing is kept; two packs leave one archive",
+        {"a file put where the archive goes, or over it, while packing is kept (-f: replaced); two packs leave one archive",
          "wait_temps() { for i in $(seq 6000); do test $(ls -A | grep -c '^[.]vorb') -ge $1 && return; sleep 0.01;"
          " done; }; mkfifo in1 in2; vorb -q e arch in1 & wait_temps 1; echo text >arch; echo one >in1; wait $!;"
-         " echo \" $?\"; cat arch; rm arch; vorb -q e arch in1 & a=$!; vorb -q e arch in2 & b=$!; wait_temps 2;"
-         " echo one >in1; wait $a; echo \" $?\"; echo two >in2; wait $b; echo \" $?\"; vorb -q t arch in2",
-         0, "\nWon't replace arch: another file took its place while packing and it is not an archive (use -f to"
-            " replace it) 255\ntext\n 0\n 0\n",
-         "arch in1 in2"},
+         " echo \" $?\"; cat arch; vorb -qf e arch in2 & wait_temps 1; echo text >arch; echo two >in2; wait $!;"
+         " head -c5 arch; echo one >f; vorb -q e arch f; vorb -q e arch in1 & wait_temps 1; echo text >arch;"
+         " echo one >in1; wait $!; echo \" $?\"; cat arch; rm arch; vorb -q e arch in1 & a=$!; vorb -q e arch in2 &"
+         " b=$!; wait_temps 2; echo one >in1; wait $a; echo \" $?\"; echo two >in2; wait $b; echo \" $?\";"
+         " vorb -q t arch in2",
+         0, "\nWon't replace arch: it changed while packing and is not an archive (use -f to replace it) 255\n"
+            "text\n!vorb\nWon't replace arch: it changed while packing and is not an archive (use -f to replace it)"
+            " 255\ntext\n 0\n 0\n",
+         "arch f in1 in2"},
         {"read-only folder", "cp \"$D\"/r f; vorb -q e arch f; mkdir ro; chmod 555 ro; chmod o+rx .; " + as_user +
          "\"$VORB\" -q -C ro d arch; echo \" $?\"; " + as_user + "\"$VORB\" -q e ro/arch f",
          254, "\n_f: skipped, can't create it: Permission denied\n1 member was not unpacked 254\n"

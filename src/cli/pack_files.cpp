@@ -54,8 +54,7 @@ bool starts_like_archive(int dir_fd, const std::string& name) {
 // A slip of the keyboard must not cost a file: without -f an existing file
 // is replaced only by an archive with members, and only when it is an
 // archive itself. Devices and FIFOs are not replaced but written to. late:
-// asked again at the rename of a target that changed meanwhile, where
-// whatever stands there now is replaced.
+// asked again at the rename, of whatever stands at the target by then.
 RunResult check_replace(const PackOptions& opt, int dir_fd, const std::string& name, bool late) {
     struct stat st;
     if (opt.force || to_stdout(opt) || ::fstatat(dir_fd, name.c_str(), &st, 0) != 0 || (!late && !S_ISREG(st.st_mode)))
@@ -64,10 +63,10 @@ RunResult check_replace(const PackOptions& opt, int dir_fd, const std::string& n
     if (opt.files.empty())
         why = "no files to pack were given";
     else if (!S_ISREG(st.st_mode) || !starts_like_archive(dir_fd, name))
-        why = late ? "it is not an archive" : "is not an archive";
+        why = "is not an archive";
     else
         return {};
-    why = (late ? "another file took its place while packing and " : "it exists and ") + why;
+    why = (late ? "it changed while packing and " : "it exists and ") + why;
     return RunResult{status_usage, "\nWon't replace " + printable_name(opt.archive) + ": " + why +
                                        " (use -f to replace it)"};
 }
@@ -194,7 +193,9 @@ RunResult pack_archive(const PackOptions& opt, const Console& con) {
         replacement_discard(target);
         return r;
     }
-    if (st == VORB_OK && !to_stdout(opt) && replacement_target_changed(target)) {
+    // Asked again at the rename: a file may have appeared, taken the
+    // target's place or been rewritten in place while packing ran.
+    if (st == VORB_OK && !target.temp_name.empty() && (target.target_existed || replacement_target_changed(target))) {
         r = check_replace(opt, target.dir_fd, target.name, true);
         if (r.status != 0) {
             replacement_discard(target);
