@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "support/cli_run.h"
 
@@ -82,6 +83,31 @@ TEST(Golden, ArchivesAreByteExactAndUnpackToTheirInputs) {
             const std::string out = dir / ("_" + m);
             EXPECT_TRUE(m == "absent" ? !file_exists(out) : file_exists(out) && read_file(out) == read_file(dir / m)) << m;
         }
+    }
+}
+
+// Indexed archives, modes and times fixed: version 1 as the previous build wrote it (tests/data), and
+// version 2, the same bytes in front of the index. Pinned: each archive's hash, and the hash of what
+// t, l and d say (no times) and of the unpacked files' modes and times (each compared with its input).
+TEST(Golden, IndexedArchivesOfBothVersions) {
+    const std::string v1 = shell_quote((std::filesystem::path(__FILE__).parent_path() / "data/index_v1.vorb").string());
+    const std::string inputs =
+        "yes 'the index of an archive, version one' | head -c 1300000 >words; : >empty; head -c 3000 " +
+        shell_quote(corpus_path("calgary/paper1")) + " >notes; chmod 640 words; chmod 600 empty; chmod 755 notes;"
+        " touch -d @1000000000.123456789 words; touch -d @1200000000 empty; touch -d @1300000000.5 notes; ";
+    const std::string checks =
+        "sha256sum arch | cut -c1-64; { vorb t arch | sed 's/[0-9]*ms/Nms/g'; vorb -q l arch; mkdir o; cd o; vorb -q d"
+        " ../arch && for f in words empty notes; do cmp ../$f _$f && stat -c '%n %a %.9Y' _$f; done; } | sha256sum";
+    const std::pair<std::string, std::string> cases[] = {
+        {"cp " + v1 + " arch; ", "dd6541ab662405ad7b9b2cf6b5632eaf1ab802ad2e34585f4f1eefcc763ee771\n"
+                                 "1f4c263a94d7eab9504a462babe701215fa7c0dae0c9ceed6b1aadfbb74eb4a1  -\n"},
+        {"vorb -q -b1 -i e arch words missing empty notes >/dev/null; cmp -n 1972 arch " + v1 + " || exit; ",
+         "a2a871709642e6ea889d776c5bc84e988eb4b38c4739094753af7edc3050cc6e\n"
+         "341e582b51026097553be8254abf68fc708848a97f17db5ff84cd7d07517aaa6  -\n"},
+    };
+    for (const auto& [make, hashes] : cases) {
+        ScratchDir dir;
+        EXPECT_EQ(run_script(dir, inputs + make + checks).output, hashes);
     }
 }
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "archive/index_format.h"
+#include "archive/little_endian.h"
 #include "archive/names.h"
 
 void write_entry(ByteOut& out, bool present, const std::string& name) {
@@ -34,7 +34,8 @@ Status check_archive_end(ByteIn& in) {
     return Status::ok;
 }
 
-Status check_streamed_index(ByteIn& in, uint32_t member_count) {
+Status read_streamed_index(ByteIn& in, ArchiveIndex& index, bool& found) {
+    found = false;
     const uint64_t start = bytes_in(in);
     std::vector<uint8_t> rest;
     for (int c; (c = get_byte(in)) >= 0;) {
@@ -44,10 +45,18 @@ Status check_streamed_index(ByteIn& in, uint32_t member_count) {
     }
     VORB_CHECK(!in.read_error, Status::read_failed);
     if (rest.empty()) return Status::ok;
-    VORB_CHECK(rest.size() >= index_footer_size && index_footer_found(rest.data() + rest.size() - index_footer_size),
+    VORB_CHECK(rest.size() >= index_footer_size && index_footer_near(rest.data() + rest.size() - index_footer_size),
                Status::trailing_bytes);
-    ArchiveIndex index;
-    VORB_CHECK(index_parse(rest.data(), rest.size(), start + rest.size(), index) == Status::ok, Status::trailing_bytes);
-    VORB_CHECK(index.start == start && index.entries.size() == member_count, Status::trailing_bytes);
+    // Read from right after the last entry, so it starts there or fails;
+    // unless a whole index ends the bytes: then the header's entry count
+    // stopped the reading early, which the caller reports.
+    const uint64_t length = get_le(rest.data() + rest.size() - index_footer_size + 8, 8);
+    const size_t from = length < rest.size() && length >= index_min_size ? rest.size() - length : 0;
+    ArchiveIndex later;
+    if (from == 0 || index_parse(rest.data() + from, rest.size() - from, start + rest.size(), later) != Status::ok)
+        VORB_TRY(index_parse(rest.data(), rest.size(), start + rest.size(), index));
+    else
+        index = std::move(later);
+    found = true;
     return Status::ok;
 }

@@ -30,7 +30,7 @@ Status index_load(const IndexSource& src, ArchiveIndex& index, IndexLookup& foun
     uint8_t footer[index_footer_size];
     bool complete = false;
     VORB_TRY(read_exact_at(src, footer, sizeof footer, src.size - sizeof footer, complete));
-    if (!complete || !index_footer_found(footer)) return Status::ok;
+    if (!complete || !index_footer_near(footer)) return Status::ok;
 
     found = IndexLookup::damaged;
     uint64_t length = 0;

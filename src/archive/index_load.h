@@ -15,7 +15,7 @@ struct IndexSource {
 };
 
 enum class IndexLookup {
-    none,     // no index signature at the end: a plain archive
+    none,     // no index signature (nor one a few bits from it) at the end: a plain archive
     valid,    // index holds it
     damaged,  // it ends like an index but fails a check: index.fault says which
 };

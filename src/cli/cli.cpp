@@ -1,6 +1,8 @@
 #include "cli.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,12 +42,14 @@ const char* const help_text =
     "                        within it\n"
     "  -q, --quiet           no banner, progress or times; errors are still shown\n"
     "  -i, --index           packing: write an index after the last entry, with\n"
-    "                        checksums, sizes, file modes and times, so d and t\n"
-    "                        check every member, d decodes one member on every\n"
-    "                        thread and l reads no member\n"
+    "                        checksums (of every block too), sizes, file modes and\n"
+    "                        times, so d and t check every member and name a\n"
+    "                        damaged block's bytes, d decodes one member on every\n"
+    "                        thread and l reads no member; from a pipe the index\n"
+    "                        is checked at the end\n"
     "  -h, --help            show this help\n"
     "  -V, --version         show the version\n"
-    "  --                    end of options\n"
+    "  --                    end of options (also once after ARCHIVE)\n"
     "\n"
     "Memory: packing allocates 5.4 bytes per block byte for each block in\n"
     "flight, one on one thread and threads + 1 when threaded (21.8 MiB on one\n"
@@ -75,6 +79,17 @@ uint64_t default_memory_limit() {
     return static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size) / 4;
 }
 
+// Ends a failed run. Text that could not go to standard output fails the
+// run too, and the message goes where it can still be read.
+void written_out(Console& con, RunResult r) {
+    if (con.out == stdout && std::ferror(stdout)) {
+        const int err = errno != 0 ? errno : EIO;
+        con.out = stderr;
+        if (r.status == 0) r = run_failed(std::string("\nWrite error on standard output: ") + std::strerror(err));
+    }
+    if (r.status != 0) fatal_error(con, r.message.c_str(), r.status);
+}
+
 }  // namespace
 
 int vorb_main(int argc, char** argv) {
@@ -82,15 +97,12 @@ int vorb_main(int argc, char** argv) {
     console_init();
     signal_cleanup_install();
     const Options opt = parse_options(argc, argv);
-    if (opt.help) {
-        std::fputs(help_text, stdout);
-        return 0;
-    }
-    if (opt.version) {
-        std::fputs(version_text, stdout);
-        return 0;
-    }
     Console con;
+    if (opt.help || opt.version) {
+        std::fputs(opt.help ? help_text : version_text, stdout);
+        written_out(con, RunResult{});
+        return 0;
+    }
     con.quiet = opt.quiet;
     const int args = argc - opt.first_arg;
     const char command = args >= 1 ? argv[opt.first_arg][0] : 0;
@@ -109,14 +121,14 @@ int vorb_main(int argc, char** argv) {
     read.archive = archive;
     read.threads = resolve_threads(opt.threads);
     // After the archive: files to pack, or the members to unpack, test or list.
-    read.names.assign(argv + opt.first_arg + 2, argv + argc);
+    read.names = names_after_archive(argc, argv, opt.first_arg + 2);
     read.memory_limit = opt.memory != 0 ? opt.memory : default_memory_limit();
     RunResult r;
     switch (command) {
     case 'e': {
         PackOptions p;
         p.archive = archive;
-        p.files.assign(argv + opt.first_arg + 2, argv + argc);
+        p.files = read.names;
         p.block_size = opt.block_mib << 20;
         p.threads = resolve_threads(opt.threads);
         p.force = opt.force;
@@ -141,8 +153,8 @@ int vorb_main(int argc, char** argv) {
     case 't': r = test_archive(read, con); break;
     case 'l': r = list_archive(read, con); break;
     }
-    if (r.status != 0) fatal_error(con, r.message.c_str(), r.status);
-    if (!con.quiet)
+    if (r.status == 0 && !con.quiet)
         std::fprintf(con.out, "\nTotal time: %lums", static_cast<unsigned long>(clock_ms() - run_start));
+    written_out(con, r);
     return 0;
 }

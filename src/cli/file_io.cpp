@@ -51,6 +51,9 @@ void in_file_use_stdin(InFile& f) {
     f.head_len = 0;
 }
 
+// Standard input is read as a stream, whatever it is.
+bool in_file_seekable(const InFile& f) { return f.fd != STDIN_FILENO; }
+
 void in_file_close(InFile& f) {
     if (f.fd > STDIN_FILENO) ::close(f.fd);
     f.fd = -1;

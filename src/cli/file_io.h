@@ -43,6 +43,9 @@ ptrdiff_t in_file_read_at(void* ctx, void* dst, size_t len, uint64_t offset);
 // The size of a regular file; UINT64_MAX for anything else (a pipe), which
 // is then read front to back only.
 uint64_t in_file_size(const InFile& f);
+// Whether the archive is read at offsets (its index used) rather than
+// front to back as a stream (its index checked at the end).
+bool in_file_seekable(const InFile& f);
 
 // Device and inode of a path, to tell whether two names are the same file.
 struct FileId {

@@ -16,6 +16,17 @@ std::string ratio_text(uint64_t packed, uint64_t unpacked) {
     return buf;
 }
 
+// An index read at offsets is only consistent in itself until t compares
+// it with the archive; one read from a stream was compared with every byte.
+std::string index_text(const vorb_reader* r, const vorb_archive_info& info, const InFile& arc) {
+    if (info.flags & VORB_INFO_INDEX_DAMAGED) return "index damaged";
+    if (!(info.flags & VORB_INFO_HAS_INDEX)) return "not indexed";
+    const char* state = vorb_reader_index_fault(r) ? ", disagrees with the header)"
+                        : in_file_seekable(arc)    ? ", consistent)"
+                                                   : ", matches the archive)";
+    return "indexed (version " + std::to_string(info.index_version) + state;
+}
+
 RunResult test_members(vorb_reader* r, const InFile& arc, Selection& sel, const Console& con) {
     bool archive_mismatch = false;
     RunResult checked = check_archive_bytes(r, arc, archive_mismatch);
@@ -35,7 +46,7 @@ RunResult test_members(vorb_reader* r, const InFile& arc, Selection& sel, const 
         if (st != VORB_OK && !member_damage_is_local(st, r)) return run_failed(member_error(st, e.name, arc, "", 0));
         if (st != VORB_OK) {
             damaged++;
-            say_member_failure(con, shown, std::string("damaged: ") + vorb_status_message(st));
+            say_member_failure(con, shown, "damaged: " + member_damage(st, r));
             continue;
         }
         if (!con.quiet)
@@ -82,13 +93,13 @@ RunResult list_members(vorb_reader* r, const InFile& arc, Selection& sel, const 
         total_packed += stats.packed;
         present++;
     }
+    // A stream's index is known once its end is read.
+    RunResult end = archive_end_error(r, arc, false, sel);
+    (void)vorb_reader_info(r, &info);
     std::fprintf(con.out, "\n%12" PRIu64 " %12" PRIu64 " %s  %d of %u entries present, block size %u, %s",
                  total_unpacked, total_packed, ratio_text(total_packed, total_unpacked).c_str(), present,
-                 info.member_count, info.block_size,
-                 (info.flags & VORB_INFO_HAS_INDEX)       ? "indexed (index checksum OK)"
-                 : (info.flags & VORB_INFO_INDEX_DAMAGED) ? "index damaged"
-                                                          : "not indexed");
-    return archive_end_error(r, arc, false, sel);
+                 info.member_count, info.block_size, index_text(r, info, arc).c_str());
+    return end;
 }
 
 }  // namespace
