@@ -54,5 +54,11 @@ RunResult archive_end_error(vorb_reader* r, const InFile& arc, bool archive_mism
 // checksum; mismatch is set when they differ. Fails on a read error.
 RunResult check_archive_bytes(vorb_reader* r, const InFile& arc, bool& mismatch);
 
+struct Replacement;
+// Starts writing the member shown as `shown` (its stored name with "_" in
+// front) inside the unpack folder base_fd: why it cannot be, or empty when
+// target is ready for its bytes.
+std::string open_member(int base_fd, const std::string& shown, Replacement& target);
+
 // The line that says a member was not unpacked or failed its test.
 void say_member_failure(const Console& con, const std::string& shown, const std::string& why);
