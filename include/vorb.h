@@ -359,7 +359,8 @@ typedef struct vorb_salvage_info {
 } vorb_salvage_info;
 
 #define VORB_SALVAGE_NAME_DAMAGED 1u  /* the stored name failed its entry checksum: name is a placeholder */
-#define VORB_SALVAGE_FOUND 2u         /* reached by searching: the bytes from skipped_from to offset were passed over */
+#define VORB_SALVAGE_FOUND 2u         /* reached by searching: the bytes from skipped_from to offset were passed
+                                         over (none when the two are equal) */
 
 typedef struct vorb_salvage_entry {
     vorb_entry entry;         /* as vorb_reader_next describes it */

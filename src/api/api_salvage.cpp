@@ -13,9 +13,11 @@ struct vorb_salvager {
 
 namespace {
 
+// Members go to the write callback in pieces of this size.
+constexpr size_t salvage_out_chunk = 64 << 10;
 // Buffers of the salvager beside its decoder: the search's window, the
 // stream's and the output's chunks.
-constexpr uint64_t salvage_fixed_bytes = (1 << 20) + (128 << 10) + 2 * api_chunk_bytes;
+constexpr uint64_t salvage_fixed_bytes = (1 << 20) + (128 << 10) + api_chunk_bytes + salvage_out_chunk;
 
 void describe(const SalvageEntry& e, vorb_salvage_entry& out) {
     out = vorb_salvage_entry{};
@@ -69,6 +71,7 @@ vorb_salvager* vorb_salvager_open(const vorb_source* source, const vorb_unpack_o
             const uint64_t asked = options ? options->memory_limit : 0;
             const uint64_t limit = asked == 0 ? 0 : asked > salvage_fixed_bytes ? asked - salvage_fixed_bytes : 1;
             st = salvage_open(s->salvage, IndexSource{source->read_at, source->ctx, source->size}, limit);
+            s->out.buffer.assign(salvage_out_chunk, 0);  // callback_out_init keeps a buffer it is given
         } catch (const std::bad_alloc&) {
             st = Status::out_of_memory;
         }

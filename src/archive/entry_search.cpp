@@ -137,7 +137,7 @@ Status search_entry(SalvageDecoder& d, ReadAtStream& stream, const SearchArea& a
     outcome = SearchOutcome::none;
     if (entries_left == 0) return Status::ok;
     Search x{d, stream, area, s};
-    s.window.resize(window_step + window_margin);
+    s.window.resize(static_cast<size_t>(std::min<uint64_t>(window_step + window_margin, area.end)));
     for (uint64_t w = from; w < area.end; w += window_step) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(window_step + window_margin, area.end - w));
         size_t len = 0;

@@ -10,7 +10,7 @@ constexpr size_t largest_refill_bytes = 256 << 10;
 size_t refill(void* ctx, const uint8_t** data) {
     ReadAtStream& s = *static_cast<ReadAtStream*>(ctx);
     if (s.next >= s.src.size) return 0;
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(s.refill_bytes, s.src.size - s.next));
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(std::min(s.refill_bytes, s.buffer.size()), s.src.size - s.next));
     const ptrdiff_t got = s.src.read_at(s.src.ctx, s.buffer.data(), want, s.next);
     if (got < 0) {
         s.in.read_error = true;
@@ -28,7 +28,8 @@ size_t refill(void* ctx, const uint8_t** data) {
 
 void read_at_stream_init(ReadAtStream& s, const IndexSource& src) {
     s.src = src;
-    s.buffer.assign(largest_refill_bytes, 0);
+    // No refill asks for more than the archive holds.
+    s.buffer.assign(static_cast<size_t>(std::clamp<uint64_t>(src.size, 1, largest_refill_bytes)), 0);
     read_at_stream_seek(s, 0);
 }
 

@@ -56,7 +56,7 @@ Status read_plain_entry(Salvage& s, SalvageEntry& e, EntryRead& how) {
 
 Status end_of_entries(Salvage& s, uint64_t unread_from) {
     s.ended = true;
-    s.unread_from = unread_from;
+    s.unread_from = std::min(unread_from, s.src.size);
     return Status::end;
 }
 
@@ -70,10 +70,10 @@ Status next_plain(Salvage& s) {
             VORB_TRY(search_entry(s.dec, s.stream, s.area, s.search, s.pos, s.announced - s.entries_seen, found, at));
             if (found != SearchOutcome::found) {
                 s.gave_up = found == SearchOutcome::gave_up;
-                return end_of_entries(s, s.pos);
+                return end_of_entries(s, s.gave_up ? at : s.damage_from);
             }
             e.found_by_search = true;
-            e.skipped_from = s.pos;
+            e.skipped_from = std::min(s.damage_from, at);
             s.counted = false;
             s.pos = at;
             s.must_search = false;
@@ -83,7 +83,7 @@ Status next_plain(Salvage& s) {
         if (how == EntryRead::cut) return end_of_entries(s, s.pos);
         if (how == EntryRead::damaged) {
             s.must_search = true;
-            s.pos++;
+            s.damage_from = s.pos++;
             continue;
         }
         s.entries_seen++;
@@ -138,6 +138,7 @@ Status unpack_plain(Salvage& s, ByteOut& out, LostSink sink, ProgressSink progre
         return Status::ok;
     }
     s.must_search = true;
+    s.damage_from = m.next_entry_from;
     if (m.status == Status::ok) {
         // Decoded to an end marker the coder's last bytes deny: the last
         // block may have been read out of step, and the next entry with it.
@@ -151,6 +152,7 @@ Status unpack_plain(Salvage& s, ByteOut& out, LostSink sink, ProgressSink progre
     lost_add(lost, m.saved, lost_to_end);
     lost_close(lost);
     // Nothing decoded: the entry itself may be what is damaged.
+    if (m.saved == 0) s.damage_from = s.current.offset;
     s.pos = m.saved > 0 ? m.next_entry_from : s.current.offset + 1;
     return Status::ok;
 }

@@ -53,6 +53,7 @@ struct Salvage {
     // The walk through the entries.
     uint64_t pos = header_size;  // where the next entry starts, or where a search for it starts
     bool must_search = false;    // the bytes at pos are damaged: search from there
+    uint64_t damage_from = 0;    // where the bytes a search passes over begin
     unsigned entries_seen = 0;
     bool counted = true;  // no search has passed bytes over, in which entries may have been lost
     SalvageEntry current;

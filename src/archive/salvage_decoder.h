@@ -16,7 +16,7 @@
 struct SalvageDecoder {
     uint32_t block_size = 0;
     BlockBuffers slots[2];  // block bytes only
-    BlockBuffers links;     // the index and distance arrays of an inverse
+    BlockBuffers links;     // the index and distance arrays of an inverse, grown to the largest block yet
     int32_t bucket_start[256];
     PendingInverse pending;
     std::unique_ptr<BlockDecoder> bd = std::make_unique<BlockDecoder>();
@@ -39,6 +39,12 @@ uint64_t salvage_decoder_memory(uint32_t block_size);
 // Buffers for blocks up to block_size; out_of_memory when they cannot be
 // had, or when they take more than memory_limit bytes (0: no limit).
 [[nodiscard]] Status salvage_decoder_init(SalvageDecoder& d, uint32_t block_size, uint64_t memory_limit);
+
+// Makes the links hold a block of n bytes (n <= d.block_size): eight bytes
+// per block byte, so they grow with the blocks met rather than the largest
+// the block size allows, which a damaged header only guesses. Never while an
+// inverse is pending.
+[[nodiscard]] Status salvage_links(SalvageDecoder& d, int32_t n);
 
 // Restarts the coder on in for a member's stream, or for a block from a
 // recorded coder state.

@@ -30,6 +30,7 @@ Status salvage_block(SalvageDecoder& d, const IndexSource& src, const IndexEntry
                                   primary, end));
     VORB_CHECK(static_cast<uint32_t>(n) == rec.length, Status::bad_block_end);
     VORB_CHECK(next ? end == next->start : end.written + coder_lookahead == e.stream_length, Status::bad_block_end);
+    VORB_TRY(salvage_links(d, n));
     return invert_block(d.bucket_start, t, n, primary, d.links.index, d.links.distance);
 }
 
@@ -56,7 +57,7 @@ Status salvage_indexed_member(SalvageDecoder& d, const IndexSource& src, const A
     for (uint32_t k = 0; k + 1 < e.block_count; k++) {
         const uint32_t len = blocks[k].length;
         const Status st = salvage_block(d, src, e, blocks, k);
-        VORB_CHECK(st != Status::read_failed, st);
+        VORB_CHECK(st != Status::read_failed && st != Status::out_of_memory, st);
         progress_put(progress, 'H');
         if (st == Status::ok) {
             put_bytes(out, d.slots[0].block_start, len);

@@ -56,6 +56,8 @@ Status salvage_plain_member(SalvageDecoder& d, ByteIn& in, ByteOut& out, Progres
             r.end_matches = stream_end_matches(nc.rc);
             return Status::ok;
         }
+        st = salvage_links(d, n);
+        if (st != Status::ok) break;
         inverse_begin(d.pending, d.bd->dd.value_count, d.bucket_start, b.block_start, n, primary, d.links.index,
                       d.links.distance);
         held = &b;
@@ -64,7 +66,7 @@ Status salvage_plain_member(SalvageDecoder& d, ByteIn& in, ByteOut& out, Progres
     }
     nc.rc.in = nullptr;
     r.status = st;
-    VORB_CHECK(st != Status::read_failed, st);
+    VORB_CHECK(st != Status::read_failed && st != Status::out_of_memory, st);
     return Status::ok;
 }
 
@@ -83,7 +85,8 @@ bool stream_proven(SalvageDecoder& d, ByteIn& in, bool (*full_block)(uint32_t n,
                          Status::ok &&
                      !in.overread && next == 0 && stream_end_matches(nc.rc);
         }
-        proven = proven && invert_block(d.bucket_start, t, n, primary, d.links.index, d.links.distance) == Status::ok;
+        proven = proven && salvage_links(d, n) == Status::ok &&
+                 invert_block(d.bucket_start, t, n, primary, d.links.index, d.links.distance) == Status::ok;
     }
     nc.rc.in = nullptr;
     return proven;

@@ -29,7 +29,8 @@ struct PlainMember {
 };
 
 // Decodes the stream starting at in's position. Fails only to write
-// (write_failed) or read (read_failed); damage is in r.status.
+// (write_failed), read (read_failed) or allocate (out_of_memory); damage is
+// in r.status.
 [[nodiscard]] Status salvage_plain_member(SalvageDecoder& d, ByteIn& in, ByteOut& out, ProgressSink progress,
                                           PlainMember& r);
 

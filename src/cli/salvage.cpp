@@ -39,6 +39,7 @@ struct Walk {
     const Console& con;
     int base_fd;
     Tally tally;
+    bool passed_over = false;  // a search passed damaged bytes over
 };
 
 // Unpacks the current member; a failure to read or write ends the run.
@@ -120,7 +121,10 @@ RunResult salvage_entries(Walk& w, Selection& sel) {
         if (next != VORB_OK)
             return run_failed(next == VORB_ERR_MEMORY ? "\nNot enough memory to salvage the archive"
                                                       : archive_error(next, w.arc));
-        if (e.salvage_flags & VORB_SALVAGE_FOUND) say_error(w.con, passed_over_note(e));
+        if (e.salvage_flags & VORB_SALVAGE_FOUND) {
+            say_error(w.con, passed_over_note(e));
+            w.passed_over = true;
+        }
         if (!e.entry.present || !selected(sel, e.entry.name)) continue;
         RunResult res = salvage_member(w, e, info);
         if (res.status != 0) return res;
@@ -129,7 +133,7 @@ RunResult salvage_entries(Walk& w, Selection& sel) {
     const std::string closing = salvage_closing_notes(info);
     RunResult res = unmatched_names(sel);
     if (res.status != 0) return RunResult{res.status, closing + res.message};
-    const bool archive_damaged = !opening.empty() || !closing.empty();
+    const bool archive_damaged = !opening.empty() || !closing.empty() || w.passed_over;
     if (w.tally.damaged == 0 && !archive_damaged) return {};
     std::string summary = closing + "\nSalvage incomplete: ";
     if (w.tally.damaged > 0)
@@ -169,7 +173,7 @@ RunResult salvage_archive(const UnpackOptions& opt, const Console& con) {
     if (s && !opt.to_stdout && base_fd < 0)
         res = run_failed("\nCan't open output: " + printable_name(folder) + ": " + std::strerror(errno));
     if (res.status == 0) {
-        Walk w{s, arc, opt, con, base_fd, {}};
+        Walk w{s, arc, opt, con, base_fd, {}, false};
         Selection sel = make_selection(opt.read.names);
         res = salvage_entries(w, sel);
     }

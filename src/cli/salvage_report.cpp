@@ -22,8 +22,9 @@ std::string salvage_opening_notes(const vorb_salvage_info& info) {
 }
 
 std::string passed_over_note(const vorb_salvage_entry& e) {
-    return "\nDamaged archive: bytes " + num(e.skipped_from) + " to " + num(e.offset - 1) +
-           " were passed over; the next entry was found at offset " + num(e.offset) + " by searching";
+    const std::string found = "the next entry was found at offset " + num(e.offset) + " by searching";
+    if (e.skipped_from == e.offset) return "\nDamaged archive: " + found;
+    return "\nDamaged archive: bytes " + num(e.skipped_from) + " to " + num(e.offset - 1) + " were passed over; " + found;
 }
 
 std::string damage_text(vorb_status st, const vorb_salvage_result& r, const vorb_salvage_info& info) {
