@@ -190,7 +190,7 @@ TEST(Cli, TestListAndIndex) {
          " vorb -q l arch a missing && vorb t arch && cat arch | vorb -q t - && { (cat arch; echo x) | vorb -q t -;"
          " echo \" $?\"; } && mkdir o && cd o && vorb -q d ../arch nothere a b",
          254, "*\n1 file was not packed*  300000 *(absent: missing)\n*2 of 4 entries present, block size 4194304, "
-              "indexed (index checksum OK)" + B + "\n>_a: H\t300000 bytes OK, checksum OK\t*ms\n>_b: \t0 bytes OK, "
+              "indexed (version 2, consistent)" + B + "\n>_a: H\t300000 bytes OK, checksum OK\t*ms\n>_b: \t0 bytes OK, "
               "checksum OK\t*ms\n>_a: H\t300000 bytes OK, checksum OK\t*ms\nTotal time: *ms\nDamaged archive: * 254\n"
               "\nNo member named nothere",
          "a arch b o o/_a o/_b",
@@ -207,6 +207,36 @@ TEST(Cli, TestListAndIndex) {
          "a arch b extra extra/_a extra/_b extra/arch index index/_a index/_b index/arch member member/_b "
          "member/arch plain",
          "cmp a index/_a && cmp a extra/_a"},
+        {"index: damage is located to its block; the command line's -- ends the options",
+         "head -c 3145728 \"$D\"/big >f; vorb -q -b1 -i e arch f; flip arch $(($(stat -c %s arch) / 2)); vorb -q t arch;"
+         " echo \" $?\"; vorb -q d arch -- f; echo \" $?\"",
+         0, "\n_f: damaged: * in bytes 1048576 to 2097151\nDamaged archive: its bytes do not match the checksum in"
+            " its index\nDamaged archive: 1 member is damaged 254\n\n_f: not unpacked, damaged: * in bytes 1048576 to"
+            " 2097151\nDamaged archive: its bytes do not match the checksum in its index\n1 member was not unpacked"
+            " 254\n",
+         "arch f"},
+        {"index from a pipe: checked at the end against what passed",
+         "cp \"$D\"/t a; vorb -q -i e arch a; cp arch name; printf X | dd of=name bs=1 seek=11 conv=notrunc 2>/dev/null;"
+         " cp arch index; flip index $(($(stat -c %s arch) - 45)); for f in name index; do cat $f | vorb -q t -; echo"
+         " \" $?\"; cat $f | vorb -q -c d - 2>&1 >out; echo \" $?\"; cmp out a || exit; done; cat arch | vorb -q l - |"
+         " grep -o '(version.*'",
+         0, "\nDamaged archive: member X: its stored name differs from the index at the archive's end 254\n"
+            "\nDamaged archive: member X: its stored name differs from the index at the archive's end 254\n"
+            "\nDamaged index (index checksum mismatch): the archive was read without it 254\n"
+            "\nDamaged index (index checksum mismatch): the archive was read without it 254\n"
+            "(version 2, matches the archive)\n",
+         "a arch index name out"},
+        {"text that cannot go to standard output fails the run",
+         "cp \"$D\"/r a; vorb -q -i e arch a; for c in -h -V '-q l arch' 't arch'; do vorb $c 2>&1 >/dev/full; echo \""
+         " $?\"; done; vorb -q t arch >/dev/full",
+         0, "\nWrite error on standard output: No space left on device 254\n"
+            "\nWrite error on standard output: No space left on device 254\n"
+            "\nWrite error on standard output: No space left on device 254\n"
+            "\nWrite error on standard output: No space left on device 254\n",
+         "a arch"},
+        {"-- after the archive: the end of options, once",
+         "echo x >--; echo y >a; vorb -q e arch -- -- a && mkdir o && cd o && vorb -q d ../arch -- -- && ls",
+         0, "_--\n", "-- a arch o o/_--", "cmp -- -- o/_--"},
     });
 }
 
@@ -243,6 +273,11 @@ TEST(Cli, BlockSizesFoldersPipesAndTerminals) {
          0, "\nNot enough memory allowed: the archive's blocks of 1048576 bytes take * MiB to unpack, over the limit"
             " of 8 MiB (--memory) 254\n",
          "_f arch f", "", fs::exists("/usr/bin/time")},
+        {"--memory: the limit as given",
+         "echo x >f; vorb -q -b1 e arch f; vorb -q --memory=1K t arch; vorb -q --memory=1000 t arch", 254,
+         "\nNot enough memory allowed: * over the limit of 1 KiB (--memory)\nNot enough memory allowed: * over the"
+         " limit of 1000 bytes (--memory)",
+         "arch f"},
     });
 }
 
@@ -278,6 +313,14 @@ TEST(Cli, RefusalsAndFailuresKeepFiles) {
          " -q e arch " + n198 + " && rm " + n198 + " && vorb -q d arch && echo ok",
          0, B + "\nFile name longer than 198 characters: " + n198 + "n 254\nok\n",
          "_" + n198 + " arch " + n198 + "n", "test $(cat _" + n198 + ") = fits"},
+        {"a file put where the archive goes while packing is kept; two packs leave one archive",
+         "wait_temps() { for i in $(seq 6000); do test $(ls -A | grep -c '^[.]vorb') -ge $1 && return; sleep 0.01;"
+         " done; }; mkfifo in1 in2; vorb -q e arch in1 & wait_temps 1; echo text >arch; echo one >in1; wait $!;"
+         " echo \" $?\"; cat arch; rm arch; vorb -q e arch in1 & a=$!; vorb -q e arch in2 & b=$!; wait_temps 2;"
+         " echo one >in1; wait $a; echo \" $?\"; echo two >in2; wait $b; echo \" $?\"; vorb -q t arch in2",
+         0, "\nWon't replace arch: another file took its place while packing and it is not an archive (use -f to"
+            " replace it) 255\ntext\n 0\n 0\n",
+         "arch in1 in2"},
         {"read-only folder", "cp \"$D\"/r f; vorb -q e arch f; mkdir ro; chmod 555 ro; chmod o+rx .; " + as_user +
          "\"$VORB\" -q -C ro d arch; echo \" $?\"; " + as_user + "\"$VORB\" -q e ro/arch f",
          254, "\n_f: skipped, can't create it: Permission denied\n1 member was not unpacked 254\n"

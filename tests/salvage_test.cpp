@@ -29,7 +29,19 @@ struct Sample {
     Bytes indexed;
     ArchiveIndex index;
     Bytes plain() const { return Bytes(indexed.begin(), indexed.begin() + static_cast<long>(index.start)); }
+    // The same with an index of version 1 (no block checksums), m1's
+    // checksum changed when forged.
+    Bytes version_1(bool forged) const {
+        ArchiveIndex x = index;
+        x.version = index_version_1;
+        x.nodes.clear();
+        if (forged) x.entries[2].checksum ^= 1;
+        Bytes a = plain();
+        index_build(x, a);
+        return a;
+    }
 };
+
 
 const Sample& sample() {
     static const Sample s = [] {
@@ -57,6 +69,18 @@ const Sample& sample() {
         return out;
     }();
     return s;
+}
+
+enum class Archive { plain, indexed, version_1, forged_1 };
+
+Bytes archive(Archive kind) {
+    switch (kind) {
+    case Archive::plain: return sample().plain();
+    case Archive::indexed: return sample().indexed;
+    case Archive::version_1: return sample().version_1(false);
+    case Archive::forged_1: return sample().version_1(true);
+    }
+    return {};
 }
 
 const IndexEntry& record(int m) { return sample().index.entries[static_cast<size_t>(m == 0 ? 0 : m + 1)]; }
@@ -96,11 +120,13 @@ void harm(Bytes& a, const Damage& d) {
 }
 
 // What comes back of one member, in words: "whole", "kept K" (its first K
-// blocks, the rest lost), "lost K L ..." (those blocks as zeros), "missing";
+// blocks, the rest lost), "lost K L ..." (those blocks as zeros), "unsure"
+// (every byte back, but not as the member's checksum says), "missing";
 // "found" after it when a search reached it, "renamed" when its name is a
-// placeholder.
+// placeholder. Saved bytes are verified where each block has a checksum, or
+// where the member's matches.
 void check_member(const std::string& want, size_t m, std::vector<Member>::const_iterator& got,
-                  const Salvaged& all, bool indexed) {
+                  const Salvaged& all) {
     std::istringstream words(want);
     std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
     const std::string kind = w[0];
@@ -137,13 +163,15 @@ void check_member(const std::string& want, size_t m, std::vector<Member>::const_
     EXPECT_EQ(x.lost, lost);
     const bool whole = kind == "whole";
     EXPECT_EQ(x.status == VORB_OK, whole) << vorb_status_message(x.status);
-    EXPECT_EQ(x.flags, (whole ? VORB_SALVAGE_WHOLE : 0u) | (whole && indexed ? VORB_SALVAGE_VERIFIED : 0u) |
+    const bool indexed = all.info.flags & VORB_SALVAGE_INDEXED;
+    const bool verified = indexed && (whole || (kind == "lost" && (all.info.flags & VORB_SALVAGE_BLOCK_CHECKSUMS)));
+    EXPECT_EQ(x.flags, (whole ? VORB_SALVAGE_WHOLE : 0u) | (verified ? VORB_SALVAGE_VERIFIED : 0u) |
                            (kind == "kept" ? VORB_SALVAGE_REST_LOST : 0u));
 }
 
 struct Row {
     const char* what;
-    bool indexed;
+    Archive archive;
     Damage damage;
     std::vector<std::string> want;  // m0 to m3
     uint32_t flags = 0;             // info flags beyond VORB_SALVAGE_INDEXED
@@ -151,15 +179,19 @@ struct Row {
 
 void run_rows(const std::vector<Row>& rows) {
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.what) + (row.indexed ? ", indexed" : ", plain"));
-        Bytes a = row.indexed ? sample().indexed : sample().plain();
+        SCOPED_TRACE(std::string(row.what) + ", archive kind " + std::to_string(static_cast<int>(row.archive)));
+        Bytes a = archive(row.archive);
         harm(a, row.damage);
         const Salvaged got = fuzz_salvage::salvage(a.data(), a.size());
         ASSERT_EQ(got.open, VORB_OK);
-        const bool indexed = got.info.flags & VORB_SALVAGE_INDEXED;
-        EXPECT_EQ(got.info.flags & ~VORB_SALVAGE_INDEXED, row.flags);
+        // Read through its index unless the damage is the index's.
+        const bool indexed = row.archive != Archive::plain && !(row.flags & VORB_SALVAGE_INDEX_DAMAGED) &&
+                             a.size() >= 8 && std::equal(a.end() - 8, a.end(), index_signature);
+        const bool block_sums = indexed && row.archive == Archive::indexed;
+        EXPECT_EQ(got.info.flags, row.flags | (indexed ? VORB_SALVAGE_INDEXED : 0u) |
+                                      (block_sums ? VORB_SALVAGE_BLOCK_CHECKSUMS : 0u));
         auto it = got.members.cbegin();
-        for (size_t m = 0; m < 4; m++) check_member(row.want[m], m, it, got, indexed);
+        for (size_t m = 0; m < 4; m++) check_member(row.want[m], m, it, got);
         EXPECT_EQ(it, got.members.cend()) << "more members than packed";
     }
 }
@@ -171,36 +203,40 @@ TEST(Salvage, DamagePatterns) {
     const std::vector<std::string> all_whole = {whole, whole, whole, whole};
     run_rows({
         // Zeroed sectors.
-        {"zeroed sector in m1's first block", false, {Harm::zero, in_block(1, 0, 1000), 512},
+        {"zeroed sector in m1's first block", Archive::plain, {Harm::zero, in_block(1, 0, 1000), 512},
          {whole, "kept 0", "whole found", whole}},
-        {"zeroed sector in m1's first block", true, {Harm::zero, in_block(1, 0, 1000), 512},
+        {"zeroed sector in m1's first block", Archive::indexed, {Harm::zero, in_block(1, 0, 1000), 512},
          {whole, "lost 0", whole, whole}},
-        {"zeroed header", false, {Harm::zero, 0, 10}, all_whole, VORB_SALVAGE_HEADER_DAMAGED},
-        {"zeroed header", true, {Harm::zero, 0, 10}, all_whole, VORB_SALVAGE_HEADER_DAMAGED},
-        {"zeroed entry", false, {Harm::zero, m1_entry, 4}, {whole, "missing", "whole found", whole}},
-        {"zeroed entry", true, {Harm::zero, m1_entry, 4}, {whole, "whole renamed", whole, whole}},
+        {"zeroed header", Archive::plain, {Harm::zero, 0, 10}, all_whole, VORB_SALVAGE_HEADER_DAMAGED},
+        {"zeroed header", Archive::indexed, {Harm::zero, 0, 10}, all_whole, VORB_SALVAGE_HEADER_DAMAGED},
+        {"zeroed entry", Archive::plain, {Harm::zero, m1_entry, 4}, {whole, "missing", "whole found", whole}},
+        {"zeroed entry", Archive::indexed, {Harm::zero, m1_entry, 4}, {whole, "whole renamed", whole, whole}},
         // Random bursts.
-        {"burst in m1's second block", false, {Harm::burst, in_block(1, 1, 200), 700},
+        {"burst in m1's second block", Archive::plain, {Harm::burst, in_block(1, 1, 200), 700},
          {whole, "kept 1", "whole found", whole}},
-        {"burst in m1's second block", true, {Harm::burst, in_block(1, 1, 200), 700},
+        {"burst in m1's second block", Archive::indexed, {Harm::burst, in_block(1, 1, 200), 700},
          {whole, "lost 1", whole, whole}},
-        {"burst over m1's last two blocks", true, {Harm::burst, in_block(1, 1, own_bytes(1, 1) - 300), 600},
+        {"burst over m1's last two blocks", Archive::indexed, {Harm::burst, in_block(1, 1, own_bytes(1, 1) - 300), 600},
          {whole, "lost 1 2", whole, whole}},
-        {"one-byte burst in m0's first block", true, {Harm::burst, in_block(0, 0, 10), 1},
+        {"one-byte burst in m0's first block", Archive::indexed, {Harm::burst, in_block(0, 0, 10), 1},
          {"lost 0", whole, whole, whole}},
         // Cut tails: the index goes with them.
-        {"cut in m3's second block", false, {Harm::cut, in_block(3, 1, 100)}, {whole, whole, whole, "kept 1"}},
-        {"cut in m3's second block", true, {Harm::cut, in_block(3, 1, 100)}, {whole, whole, whole, "kept 1"}},
-        {"cut in m3's first block", false, {Harm::cut, in_block(3, 0, 5)}, {whole, whole, whole, "kept 0"}},
+        {"cut in m3's second block", Archive::plain, {Harm::cut, in_block(3, 1, 100)}, {whole, whole, whole, "kept 1"}},
+        {"cut in m3's second block", Archive::indexed, {Harm::cut, in_block(3, 1, 100)}, {whole, whole, whole, "kept 1"}},
+        {"cut in m3's first block", Archive::plain, {Harm::cut, in_block(3, 0, 5)}, {whole, whole, whole, "kept 0"}},
         // Bit flips.
-        {"bit flip in m0's third block", false, {Harm::flip, in_block(0, 2, 50)}, {"kept 2", "whole found", whole, whole}},
-        {"bit flip in m0's third block", true, {Harm::flip, in_block(0, 2, 50)}, {"lost 2", whole, whole, whole}},
-        {"bit flip in m1's name", true, {Harm::flip, m1_entry + 1}, {whole, "whole renamed", whole, whole}},
+        {"bit flip in m0's third block", Archive::plain, {Harm::flip, in_block(0, 2, 50)}, {"kept 2", "whole found", whole, whole}},
+        {"bit flip in m0's third block", Archive::indexed, {Harm::flip, in_block(0, 2, 50)}, {"lost 2", whole, whole, whole}},
+        {"bit flip in m1's name", Archive::indexed, {Harm::flip, m1_entry + 1}, {whole, "whole renamed", whole, whole}},
+        // Version 1: blocks checked against the coder states only.
+        {"burst in m1's second block", Archive::version_1, {Harm::burst, in_block(1, 1, 200), 700},
+         {whole, "lost 1", whole, whole}},
+        {"no damage, but m1's checksum differs", Archive::forged_1, {Harm::flip, 0, 0}, {whole, "unsure", whole, whole}},
         // Damage inside the index: the archive is salvaged as a plain one.
-        {"bit flip in the index", true, {Harm::flip, index_at + 20}, all_whole, VORB_SALVAGE_INDEX_DAMAGED},
-        {"zeroed sector over the index's start", true, {Harm::zero, index_at, 256}, all_whole,
+        {"bit flip in the index", Archive::indexed, {Harm::flip, index_at + 20}, all_whole, VORB_SALVAGE_INDEX_DAMAGED},
+        {"zeroed sector over the index's start", Archive::indexed, {Harm::zero, index_at, 256}, all_whole,
          VORB_SALVAGE_INDEX_DAMAGED},
-        {"zeroed footer: no index", true, {Harm::zero, sample().indexed.size() - 40, 40}, all_whole},
+        {"zeroed footer: no index", Archive::indexed, {Harm::zero, sample().indexed.size() - 40, 40}, all_whole},
     });
 }
 

@@ -90,6 +90,7 @@ vorb_status vorb_salvager_info(const vorb_salvager* s, vorb_salvage_info* info) 
     const Salvage& x = s->salvage;
     *info = vorb_salvage_info{};
     if (salvage_indexed(x)) info->flags |= VORB_SALVAGE_INDEXED;
+    if (salvage_indexed(x) && x.index.version != index_version_1) info->flags |= VORB_SALVAGE_BLOCK_CHECKSUMS;
     if (x.lookup == IndexLookup::damaged) {
         info->flags |= VORB_SALVAGE_INDEX_DAMAGED;
         info->index_fault = x.index.fault;

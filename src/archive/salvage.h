@@ -36,7 +36,7 @@ struct SalvageOutcome {
     uint64_t written = 0;        // bytes written, zero fill included
     uint64_t lost = 0;           // bytes known lost (zero-filled)
     bool rest_lost = false;      // plain: everything after written is lost, its length unknown
-    bool verified = false;       // every byte written passed a checksum
+    bool verified = false;       // every byte saved (the zero fill aside) passed a checksum
 };
 
 struct Salvage {

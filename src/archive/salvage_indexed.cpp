@@ -11,8 +11,8 @@ namespace {
 
 // Decodes block k of e into d.slots[0], checked against its records; ok
 // when its bytes are whole.
-Status salvage_block(SalvageDecoder& d, const IndexSource& src, const IndexEntry& e, const IndexBlock* blocks,
-                     uint32_t k) {
+Status salvage_block(SalvageDecoder& d, const IndexSource& src, const ArchiveIndex& index, const IndexEntry& e,
+                     const IndexBlock* blocks, uint32_t k) {
     const IndexBlock& rec = blocks[k];
     const IndexBlock* next = k + 1 < e.block_count ? &blocks[k + 1] : nullptr;
     // The index guarantees written counts that never fall and stay four
@@ -31,7 +31,10 @@ Status salvage_block(SalvageDecoder& d, const IndexSource& src, const IndexEntry
     VORB_CHECK(static_cast<uint32_t>(n) == rec.length, Status::bad_block_end);
     VORB_CHECK(next ? end == next->start : end.written + coder_lookahead == e.stream_length, Status::bad_block_end);
     VORB_TRY(salvage_links(d, n));
-    return invert_block(d.bucket_start, t, n, primary, d.links.index, d.links.distance);
+    VORB_TRY(invert_block(d.bucket_start, t, n, primary, d.links.index, d.links.distance));
+    VORB_CHECK(index.version == index_version_1 || checksum_of(t, static_cast<size_t>(n)) == rec.checksum,
+               Status::block_checksum_mismatch);
+    return Status::ok;
 }
 
 void put_zeros(ByteOut& out, Checksum& sum, uint64_t len) {
@@ -56,7 +59,7 @@ Status salvage_indexed_member(SalvageDecoder& d, const IndexSource& src, const A
     // block before it reads its stream bytes.
     for (uint32_t k = 0; k + 1 < e.block_count; k++) {
         const uint32_t len = blocks[k].length;
-        const Status st = salvage_block(d, src, e, blocks, k);
+        const Status st = salvage_block(d, src, index, e, blocks, k);
         VORB_CHECK(st != Status::read_failed && st != Status::out_of_memory, st);
         progress_put(progress, 'H');
         if (st == Status::ok) {
@@ -72,7 +75,9 @@ Status salvage_indexed_member(SalvageDecoder& d, const IndexSource& src, const A
     }
     lost_close(lost);
     r.checksum_matched = checksum_value(sum) == e.checksum;
-    r.verified = r.checksum_matched;
+    // Each block's own checksum vouches for what it gave; without them only
+    // the member's, which a lost block fails.
+    r.verified = r.checksum_matched || (index.version != index_version_1 && r.status != Status::ok);
     if (r.status == Status::ok && !r.checksum_matched) r.status = Status::checksum_mismatch;
     return Status::ok;
 }

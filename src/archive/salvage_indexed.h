@@ -19,8 +19,8 @@ struct IndexedMember {
     Status status = Status::ok;  // the first damage found; ok when none
     uint64_t written = 0;        // bytes written, zero fill included
     bool checksum_matched = false;  // the member's checksum over what was written
-    // Every byte written passed a checksum: each block its own, or the
-    // member's as a whole.
+    // Every byte saved (the zero fill aside) passed a checksum: each block
+    // its own, or the member's as a whole.
     bool verified = false;
 };
 

@@ -1,6 +1,8 @@
 #include "cli.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,6 +84,17 @@ uint64_t default_memory_limit() {
     return static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size) / 4;
 }
 
+// Ends a failed run. Text that could not go to standard output fails the
+// run too, and the message goes where it can still be read.
+void written_out(Console& con, RunResult r) {
+    if (con.out == stdout && std::ferror(stdout)) {
+        const int err = errno != 0 ? errno : EIO;
+        con.out = stderr;
+        if (r.status == 0) r = run_failed(std::string("\nWrite error on standard output: ") + std::strerror(err));
+    }
+    if (r.status != 0) fatal_error(con, r.message.c_str(), r.status);
+}
+
 }  // namespace
 
 int vorb_main(int argc, char** argv) {
@@ -89,15 +102,12 @@ int vorb_main(int argc, char** argv) {
     console_init();
     signal_cleanup_install();
     const Options opt = parse_options(argc, argv);
-    if (opt.help) {
-        std::fputs(help_text, stdout);
-        return 0;
-    }
-    if (opt.version) {
-        std::fputs(version_text, stdout);
-        return 0;
-    }
     Console con;
+    if (opt.help || opt.version) {
+        std::fputs(opt.help ? help_text : version_text, stdout);
+        written_out(con, RunResult{});
+        return 0;
+    }
     con.quiet = opt.quiet;
     const int args = argc - opt.first_arg;
     const char command = args >= 1 ? argv[opt.first_arg][0] : 0;
@@ -117,14 +127,14 @@ int vorb_main(int argc, char** argv) {
     read.archive = archive;
     read.threads = resolve_threads(opt.threads);
     // After the archive: files to pack, or the members to unpack, test or list.
-    read.names.assign(argv + opt.first_arg + 2, argv + argc);
+    read.names = names_after_archive(argc, argv, opt.first_arg + 2);
     read.memory_limit = opt.memory != 0 ? opt.memory : default_memory_limit();
     RunResult r;
     switch (command) {
     case 'e': {
         PackOptions p;
         p.archive = archive;
-        p.files.assign(argv + opt.first_arg + 2, argv + argc);
+        p.files = read.names;
         p.block_size = opt.block_mib << 20;
         p.threads = resolve_threads(opt.threads);
         p.force = opt.force;
@@ -149,8 +159,8 @@ int vorb_main(int argc, char** argv) {
     case 't': r = test_archive(read, con); break;
     case 'l': r = list_archive(read, con); break;
     }
-    if (r.status != 0) fatal_error(con, r.message.c_str(), r.status);
-    if (!con.quiet)
+    if (r.status == 0 && !con.quiet)
         std::fprintf(con.out, "\nTotal time: %lums", static_cast<unsigned long>(clock_ms() - run_start));
+    written_out(con, r);
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 constexpr uint32_t max_block_mib = 127;  // the largest whole MiB below the format's limit
 
@@ -26,6 +27,10 @@ struct Options {
 // Parses argv[1..] up to the first argument that is not an option (or "--").
 // Short options combine ("-qt1" is -q -t 1).
 Options parse_options(int argc, const char* const* argv);
+
+// The names after the archive, argv[from..]: the first "--" among them ends
+// the options there too and is dropped, so "--" itself can follow it.
+std::vector<std::string> names_after_archive(int argc, const char* const* argv, int from);
 
 // Threads to use for a request of n (0: every core).
 int resolve_threads(int n);

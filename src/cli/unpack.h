@@ -54,6 +54,10 @@ RunResult archive_end_error(vorb_reader* r, const InFile& arc, bool archive_mism
 // checksum; mismatch is set when they differ. Fails on a read error.
 RunResult check_archive_bytes(vorb_reader* r, const InFile& arc, bool& mismatch);
 
+// What was wrong with a member whose damage is local: the status's text and,
+// when one block failed, that block's bytes within the member.
+std::string member_damage(vorb_status st, const vorb_reader* r);
+
 struct Replacement;
 // Starts writing the member shown as `shown` (its stored name with "_" in
 // front) inside the unpack folder base_fd: why it cannot be, or empty when
