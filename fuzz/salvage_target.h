@@ -24,6 +24,7 @@ using fuzz_index::memory_read_at;
 struct Member {
     std::string name;
     uint32_t entry_flags = 0;  // VORB_SALVAGE_NAME_DAMAGED, VORB_SALVAGE_FOUND
+    uint64_t skipped_from = 0;
     vorb_status status = VORB_OK;
     uint32_t flags = 0;        // VORB_SALVAGE_WHOLE, _VERIFIED, _REST_LOST
     uint64_t lost = 0;
@@ -75,6 +76,7 @@ inline Salvaged salvage(const uint8_t* data, size_t size) {
         Member m;
         m.name = e.entry.name;
         m.entry_flags = e.salvage_flags;
+        m.skipped_from = e.skipped_from;
         VectorWriter w;
         w.limit = max_output_bytes;
         vorb_salvage_result r;

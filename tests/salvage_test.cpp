@@ -3,6 +3,7 @@
 // (lost ones as zeros, each range listed), and what is said about each.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <iterator>
 #include <sstream>
 
@@ -30,12 +31,20 @@ struct Sample {
     ArchiveIndex index;
     Bytes plain() const { return Bytes(indexed.begin(), indexed.begin() + static_cast<long>(index.start)); }
     // The same with an index of version 1 (no block checksums), m1's
-    // checksum changed when forged.
+    // checksum changed when forged; or of version 2 with the checksum of m1's
+    // second block changed.
     Bytes version_1(bool forged) const {
         ArchiveIndex x = index;
         x.version = index_version_1;
         x.nodes.clear();
         if (forged) x.entries[2].checksum ^= 1;
+        Bytes a = plain();
+        index_build(x, a);
+        return a;
+    }
+    Bytes forged_2() const {
+        ArchiveIndex x = index;
+        x.blocks[x.entries[2].first_block + 1].checksum ^= 1;
         Bytes a = plain();
         index_build(x, a);
         return a;
@@ -71,7 +80,7 @@ const Sample& sample() {
     return s;
 }
 
-enum class Archive { plain, indexed, version_1, forged_1 };
+enum class Archive { plain, indexed, version_1, forged_1, forged_2 };
 
 Bytes archive(Archive kind) {
     switch (kind) {
@@ -79,6 +88,7 @@ Bytes archive(Archive kind) {
     case Archive::indexed: return sample().indexed;
     case Archive::version_1: return sample().version_1(false);
     case Archive::forged_1: return sample().version_1(true);
+    case Archive::forged_2: return sample().forged_2();
     }
     return {};
 }
@@ -175,7 +185,18 @@ struct Row {
     Damage damage;
     std::vector<std::string> want;  // m0 to m3
     uint32_t flags = 0;             // info flags beyond VORB_SALVAGE_INDEXED
+    // A found member: where the bytes passed over begin, which is where the
+    // damaged member's last kept block ended, or its entry when none was kept.
+    uint64_t skipped_from = 0;
 };
+
+// Where decoding stood after the first k blocks of member m: four bytes past
+// block k's start, which the decoder had read ahead; m's entry when k is 0.
+uint64_t after_blocks(int m, uint32_t k) {
+    const IndexEntry& e = record(m);
+    if (k == 0) return e.stream_offset - std::strlen(names[m]) - 2;
+    return e.stream_offset + sample().index.blocks[e.first_block + k].start.written + 4;
+}
 
 void run_rows(const std::vector<Row>& rows) {
     for (const Row& row : rows) {
@@ -187,12 +208,21 @@ void run_rows(const std::vector<Row>& rows) {
         // Read through its index unless the damage is the index's.
         const bool indexed = row.archive != Archive::plain && !(row.flags & VORB_SALVAGE_INDEX_DAMAGED) &&
                              a.size() >= 8 && std::equal(a.end() - 8, a.end(), index_signature);
-        const bool block_sums = indexed && row.archive == Archive::indexed;
+        const bool block_sums = indexed && (row.archive == Archive::indexed || row.archive == Archive::forged_2);
         EXPECT_EQ(got.info.flags, row.flags | (indexed ? VORB_SALVAGE_INDEXED : 0u) |
                                       (block_sums ? VORB_SALVAGE_BLOCK_CHECKSUMS : 0u));
         auto it = got.members.cbegin();
         for (size_t m = 0; m < 4; m++) check_member(row.want[m], m, it, got);
         EXPECT_EQ(it, got.members.cend()) << "more members than packed";
+        for (const Member& x : got.members) {
+            if (x.entry_flags & VORB_SALVAGE_FOUND) {
+                EXPECT_EQ(x.skipped_from, row.skipped_from) << x.name;
+            }
+        }
+        // Reading ends with the last entry the header announces.
+        if (row.want[3] == "whole") {
+            EXPECT_EQ(got.info.unread_from, a.size());
+        }
     }
 }
 
@@ -204,16 +234,17 @@ TEST(Salvage, DamagePatterns) {
     run_rows({
         // Zeroed sectors.
         {"zeroed sector in m1's first block", Archive::plain, {Harm::zero, in_block(1, 0, 1000), 512},
-         {whole, "kept 0", "whole found", whole}},
+         {whole, "kept 0", "whole found", whole}, 0, after_blocks(1, 0)},
         {"zeroed sector in m1's first block", Archive::indexed, {Harm::zero, in_block(1, 0, 1000), 512},
          {whole, "lost 0", whole, whole}},
         {"zeroed header", Archive::plain, {Harm::zero, 0, 10}, all_whole, VORB_SALVAGE_HEADER_DAMAGED},
         {"zeroed header", Archive::indexed, {Harm::zero, 0, 10}, all_whole, VORB_SALVAGE_HEADER_DAMAGED},
-        {"zeroed entry", Archive::plain, {Harm::zero, m1_entry, 4}, {whole, "missing", "whole found", whole}},
+        {"zeroed entry", Archive::plain, {Harm::zero, m1_entry, 4}, {whole, "missing", "whole found", whole}, 0,
+         m1_entry},
         {"zeroed entry", Archive::indexed, {Harm::zero, m1_entry, 4}, {whole, "whole renamed", whole, whole}},
         // Random bursts.
         {"burst in m1's second block", Archive::plain, {Harm::burst, in_block(1, 1, 200), 700},
-         {whole, "kept 1", "whole found", whole}},
+         {whole, "kept 1", "whole found", whole}, 0, after_blocks(1, 1)},
         {"burst in m1's second block", Archive::indexed, {Harm::burst, in_block(1, 1, 200), 700},
          {whole, "lost 1", whole, whole}},
         {"burst over m1's last two blocks", Archive::indexed, {Harm::burst, in_block(1, 1, own_bytes(1, 1) - 300), 600},
@@ -225,13 +256,18 @@ TEST(Salvage, DamagePatterns) {
         {"cut in m3's second block", Archive::indexed, {Harm::cut, in_block(3, 1, 100)}, {whole, whole, whole, "kept 1"}},
         {"cut in m3's first block", Archive::plain, {Harm::cut, in_block(3, 0, 5)}, {whole, whole, whole, "kept 0"}},
         // Bit flips.
-        {"bit flip in m0's third block", Archive::plain, {Harm::flip, in_block(0, 2, 50)}, {"kept 2", "whole found", whole, whole}},
+        {"bit flip in m0's third block", Archive::plain, {Harm::flip, in_block(0, 2, 50)},
+         {"kept 2", "whole found", whole, whole}, 0, after_blocks(0, 2)},
         {"bit flip in m0's third block", Archive::indexed, {Harm::flip, in_block(0, 2, 50)}, {"lost 2", whole, whole, whole}},
         {"bit flip in m1's name", Archive::indexed, {Harm::flip, m1_entry + 1}, {whole, "whole renamed", whole, whole}},
         // Version 1: blocks checked against the coder states only.
         {"burst in m1's second block", Archive::version_1, {Harm::burst, in_block(1, 1, 200), 700},
          {whole, "lost 1", whole, whole}},
         {"no damage, but m1's checksum differs", Archive::forged_1, {Harm::flip, 0, 0}, {whole, "unsure", whole, whole}},
+        {"no damage, but a block's checksum differs", Archive::forged_2, {Harm::flip, 0, 0},
+         {whole, "lost 1", whole, whole}},
+        {"bit flip in the coder's last byte", Archive::plain, {Harm::flip, record(3).stream_offset + record(3).stream_length - 1},
+         {whole, whole, whole, "unsure"}},
         // Damage inside the index: the archive is salvaged as a plain one.
         {"bit flip in the index", Archive::indexed, {Harm::flip, index_at + 20}, all_whole, VORB_SALVAGE_INDEX_DAMAGED},
         {"zeroed sector over the index's start", Archive::indexed, {Harm::zero, index_at, 256}, all_whole,

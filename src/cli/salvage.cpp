@@ -77,7 +77,7 @@ RunResult salvage_member(Walk& w, const vorb_salvage_entry& e, const vorb_salvag
     if (e.salvage_flags & VORB_SALVAGE_NAME_DAMAGED)
         why += std::string(why.empty() ? "" : "; ") + "its stored name is damaged (the entry checksum fails): written as " +
                printable_name(shown);
-    if (!whole) w.tally.damaged++;
+    if (!whole || (e.salvage_flags & VORB_SALVAGE_NAME_DAMAGED)) w.tally.damaged++;
     const uint64_t saved = r.written - r.lost;
     if (!refusal.empty()) {
         why += std::string(why.empty() ? "" : "; ") + "skipped, " + refusal;
