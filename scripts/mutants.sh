@@ -191,7 +191,7 @@ src/archive/salvage_indexed.cpp ::: index.version == index_version_1 || checksum
 src/archive/salvage_indexed.cpp ::: lost_add(lost, r.written, len); ::: lost_add(lost, r.written, len - 1);
 src/archive/salvage_indexed.cpp ::: r.checksum_matched || (index.version ::: r.checksum_matched && (index.version
 src/archive/lost_ranges.cpp ::: if (r.length != 0 && offset == r.offset + r.length) { ::: if (false) {
-src/archive/salvage.cpp ::: == x.entry_checksum; ::: != 0;
+src/archive/salvage.cpp ::: ==\n                             x.entry_checksum; ::: !=\n                             x.entry_checksum + 0 || true;
 src/archive/salvage.cpp ::: if (m.saved == 0) s.damage_from = s.current.offset; ::: (void)0;
 src/archive/salvage.cpp ::: if (s.entries_seen >= s.announced) return ::: if (false) return
 src/archive/salvage.cpp ::: s.block_size = s.header_damaged ? default_block_size : h.block_size; ::: s.block_size = h.block_size;
