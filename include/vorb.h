@@ -72,7 +72,8 @@ typedef enum vorb_status {
     VORB_ERR_CHECKSUM,       /* unpacked bytes differ from their recorded checksum */
     VORB_ERR_INDEX,          /* the archive's index is damaged */
     VORB_ERR_BLOCK_END,      /* damaged data (a block does not end where the index says the next starts) */
-    VORB_ERR_BLOCK_CHECKSUM  /* a block's unpacked bytes differ from the index's checksum of them */
+    VORB_ERR_BLOCK_CHECKSUM, /* a block's unpacked bytes differ from the index's checksum of them */
+    VORB_ERR_STREAM_END      /* damaged data (a member's last four bytes are not what its coder flushed) */
 } vorb_status;
 
 /* A short English text for a status, e.g. "archive is truncated"; never
@@ -375,6 +376,87 @@ VORB_API unsigned vorb_reader_node_count(const vorb_reader *r);
  * belong to the reader and stay valid until vorb_reader_free. */
 VORB_API vorb_status vorb_reader_node(const vorb_reader *r, unsigned i, vorb_node *node);
 VORB_API void vorb_reader_free(vorb_reader *r);
+
+/* ---- Salvage: what a damaged archive still holds ----------------------- */
+
+/* A salvager reads an archive at offsets (source->read_at and size are
+ * required) and unpacks every member as far as the damage allows, saying
+ * exactly what was lost. With a valid index each block is decoded from its
+ * record and checked on its own, and a lost block is given back as zero
+ * bytes, so a member comes out at full size. Without one (or when the index
+ * is damaged) the entries are read in order; a member keeps the blocks
+ * decoded before its damage, which nothing can verify, and the next entry
+ * is searched for in the bytes after it. The search's work is bounded. */
+typedef struct vorb_salvager vorb_salvager;
+
+#define VORB_SALVAGE_INDEXED 1u          /* read through a valid index */
+#define VORB_SALVAGE_INDEX_DAMAGED 2u    /* the archive ends like an index that fails its checks: read as plain */
+#define VORB_SALVAGE_HEADER_DAMAGED 4u   /* the header is no archive's: without an index, blocks are taken to be
+                                            at most VORB_DEFAULT_BLOCK_SIZE and the member count is unknown */
+#define VORB_SALVAGE_BLOCK_CHECKSUMS 8u  /* the index has a checksum for each block (version 2) */
+#define VORB_SALVAGE_GAVE_UP 16u         /* after VORB_END: a search stopped at its bound, at unread_from */
+
+typedef struct vorb_salvage_info {
+    uint32_t flags;           /* VORB_SALVAGE_* */
+    uint32_t block_size;      /* the largest block decoded */
+    unsigned member_count;    /* entries announced; VORB_MAX_MEMBERS when the header is damaged */
+    unsigned entries_seen;    /* entries found so far */
+    const char *index_fault;  /* with VORB_SALVAGE_INDEX_DAMAGED: which check failed, else NULL */
+    uint64_t unread_from;     /* after VORB_END: no entry was found from this offset to the end */
+    uint64_t archive_size;
+    uint64_t reserved[4];     /* zero */
+} vorb_salvage_info;
+
+#define VORB_SALVAGE_NAME_DAMAGED 1u  /* the stored name failed its entry checksum: name is a placeholder */
+#define VORB_SALVAGE_FOUND 2u         /* reached by searching: the bytes from skipped_from to offset were passed
+                                         over (none when the two are equal) */
+
+typedef struct vorb_salvage_entry {
+    vorb_entry entry;         /* as vorb_reader_next describes it */
+    uint32_t salvage_flags;   /* VORB_SALVAGE_NAME_DAMAGED, VORB_SALVAGE_FOUND */
+    unsigned number;          /* the entry's place in the archive from 1; 0 once a search may have passed entries over */
+    uint64_t offset;          /* archive offset of its presence byte */
+    uint64_t skipped_from;    /* with VORB_SALVAGE_FOUND */
+    uint64_t reserved[2];     /* zero */
+} vorb_salvage_entry;
+
+/* A range of a member's bytes that could not be brought back, in member
+ * order; length UINT64_MAX: everything from offset on, the member's size
+ * being unknown. */
+typedef void (*vorb_lost_fn)(void *ctx, uint64_t offset, uint64_t length);
+
+#define VORB_SALVAGE_WHOLE 1u      /* nothing was lost */
+#define VORB_SALVAGE_VERIFIED 2u   /* every byte saved (the zero fill aside) passed a checksum of the index */
+#define VORB_SALVAGE_REST_LOST 4u  /* everything after the bytes written is lost, its length unknown */
+
+typedef struct vorb_salvage_result {
+    uint32_t flags;    /* VORB_SALVAGE_WHOLE, VORB_SALVAGE_VERIFIED, VORB_SALVAGE_REST_LOST */
+    uint64_t written;  /* bytes handed to write, zero fill included */
+    uint64_t lost;     /* bytes lost (as zero fill) */
+    uint64_t reserved[2];
+} vorb_salvage_result;
+
+/* Opens the archive for salvage: a header or index that fails its checks
+ * is no error (see vorb_salvager_info). NULL with *err set to
+ * VORB_ERR_PARAM (no read_at or size), VORB_ERR_READ or VORB_ERR_MEMORY
+ * (also when the buffers would take more than options->memory_limit).
+ * options->threads is not used. */
+VORB_API vorb_salvager *vorb_salvager_open(const vorb_source *source, const vorb_unpack_options *options,
+                                           vorb_status *err);
+VORB_API vorb_status vorb_salvager_info(const vorb_salvager *s, vorb_salvage_info *info);
+/* Steps to the next entry found and describes it; a present member not
+ * unpacked is decoded to nowhere first. VORB_END after the last (or when
+ * no further entry can be found), VORB_ERR_READ. */
+VORB_API vorb_status vorb_salvager_next(vorb_salvager *s, vorb_salvage_entry *entry);
+/* Unpacks the current present member to write, each lost range to lost
+ * (which may be NULL); result may be NULL. VORB_OK when it came back whole
+ * (verified, where the archive has an index); else the damage status found
+ * first, the member having been written as far as result says. Once per
+ * entry; VORB_ERR_WRITE and VORB_ERR_READ end the salvage. */
+VORB_API vorb_status vorb_salvager_unpack(vorb_salvager *s, vorb_write_fn write, void *write_ctx, vorb_lost_fn lost,
+                                          void *lost_ctx, vorb_progress_fn progress, void *progress_ctx,
+                                          vorb_salvage_result *result);
+VORB_API void vorb_salvager_free(vorb_salvager *s);
 
 #ifdef __cplusplus
 }

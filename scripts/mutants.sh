@@ -201,6 +201,25 @@ src/cli/console.cpp ::: if (::isatty(STDIN_FILENO)) (void)std::getchar(); ::: (v
 src/cli/console.cpp ::: if (!c.quiet) std::fputs(text, c.out); ::: std::fputs(text, c.out);
 src/cli/console.cpp ::: if (u < 0x20 || u == 0x7F) ::: if (u < 0x1b)
 src/cli/options.cpp ::: parse_number(value, 1, max_block_mib, n) ::: parse_number(value, 0, max_block_mib, n)
+src/archive/entry_probe.cpp ::: if (p[i] < 0x20 || p[i] == 0x7F) return 0; ::: if (p[i] < 0x20) return 0;
+src/archive/entry_probe.cpp ::: std::min(avail, max_name_length + 1) ::: std::min(avail, max_name_length + 2)
+src/archive/entry_probe.cpp ::: if (x > 255) return false; ::: if (x > 254) return false;
+src/archive/entry_probe.cpp ::: ok && n <= block_size; ::: ok;
+src/archive/entry_probe.h ::: return rc.code == rc.low; ::: return true;
+src/archive/entry_search.cpp ::: if (c == Candidate::no) break; ::: if (c == Candidate::no) {\n            confirmed = true;\n            return Status::ok;\n        }
+src/archive/entry_search.cpp ::: if (avail - stream_at < 4 || budget.probes_left == 0) return Candidate::no;\n    budget.probes_left--; ::: if (avail - stream_at < 4) return Candidate::no;
+src/archive/salvage_plain.cpp ::: r.next_entry_from = held_end; ::: (void)0;
+src/archive/salvage_plain.cpp ::: if (full_block(static_cast<uint32_t>(n), d.block_size)) { ::: if (false) {
+src/archive/salvage_plain.cpp ::: r.end_matches = stream_end_matches(nc.rc); ::: r.end_matches = true;
+src/archive/salvage_indexed.cpp ::: index.version == index_version_1 || checksum_of ::: true || checksum_of
+src/archive/salvage_indexed.cpp ::: lost_add(lost, r.written, len); ::: lost_add(lost, r.written, len - 1);
+src/archive/salvage_indexed.cpp ::: r.checksum_matched || (index.version ::: r.checksum_matched && (index.version
+src/archive/lost_ranges.cpp ::: if (r.length != 0 && offset == r.offset + r.length) { ::: if (false) {
+src/archive/salvage.cpp ::: ==\n                             x.entry_checksum; ::: !=\n                             x.entry_checksum + 0 || true;
+src/archive/salvage.cpp ::: if (m.saved == 0) s.damage_from = s.current.offset; ::: (void)0;
+src/archive/salvage.cpp ::: if (s.entries_seen >= s.announced) return ::: if (false) return
+src/archive/salvage.cpp ::: s.block_size = s.header_damaged ? default_block_size : h.block_size; ::: s.block_size = h.block_size;
+src/cli/salvage.cpp ::: existing_size(target) > saved) { ::: false) {
 EOF
 )
 

@@ -343,6 +343,49 @@ TEST(Cli, RefusalsAndFailuresKeepFiles) {
     });
 }
 
+// --salvage d: what comes back of a damaged archive, and what is said of
+// it. big is five blocks of 1 MiB; the sector zeroed at 600 lies in its
+// second block, the one at 1500 in its fourth.
+TEST(Cli, SalvageKeepsWhatDamageLeft) {
+    const std::string pack = "cp \"$D\"/big big; cp \"$D\"/t t; cp \"$D\"/r r; ";
+    const std::string zero = "dd if=/dev/zero bs=512 count=1 conv=notrunc 2>/dev/null of=";
+    run_cases({
+        {"intact: as d, status 0", pack + "vorb -q -b1 e arch big t r && mkdir o && vorb -C o --salvage d arch", 0,
+         B + "\n>_big: HHHHH\t*ms\n>_t: H\t*ms\n>_r: H\t*ms\nTotal time: *ms", "arch big o o/_big o/_r o/_t r t",
+         "cmp big o/_big && cmp t o/_t && cmp r o/_r"},
+        {"plain: the blocks before the damage kept, the members after it found; a fuller file is not replaced",
+         pack + "vorb -q -b1 e arch big t r && cp arch a2 && " + zero + "arch seek=1500 && " + zero +
+             "a2 seek=600 && vorb -q --salvage d arch; echo \" $?\"; cp _big first; vorb -q --salvage d a2",
+         254, "\n_big: *: its first 3145728 bytes were saved, but cannot be verified: a plain archive has no checksums"
+              "\nLost: _big: everything from offset 3145728 (the member's size is unknown)\nDamaged archive: bytes * to *"
+              " were passed over; the next entry was found at offset * by searching\nSalvage incomplete: 1 of 3 members"
+              " damaged 254\n\n_big: *: its first 1048576 bytes were saved, but cannot be verified: a plain archive has"
+              " no checksums; not written: _big exists and holds 3145728 bytes, more than the 1048576 saved\nLost: _big:"
+              " everything from offset 1048576 (the member's size is unknown)\nDamaged archive: * by searching\n"
+              "Salvage incomplete: 1 of 3 members damaged, 1 not written",
+         "_big _r _t a2 arch big first r t", "cmp t _t && cmp r _r && cmp first _big && cmp -n 3145728 big _big"},
+        {"indexed: the damaged block as zeros, the others verified; -c gives the same bytes",
+         pack + "vorb -q -b1 -i e arch big t r && " + zero + "arch seek=600 && vorb -q --salvage d arch; echo \" $?\";"
+             " vorb -q -c --salvage d arch >all 2>/dev/null; echo \" $?\"",
+         0, "\n_big: damaged: 1048576 of 4200000 bytes lost, written as zeros; every other block passed its checksum"
+            "\nLost: _big: 1048576 bytes at offset 1048576\nSalvage incomplete: 1 of 3 members damaged 254\n 254\n",
+         "_big _r _t all arch big r t",
+         "cmp t _t && cmp r _r && cat _big _t _r | cmp - all && cmp -l big _big | awk 'NR == 1 {f = $1} $3 != 0"
+         " {bad = 1} END {exit bad || NR != 1048576 || f != 1048577}'"},
+        {"indexed: a damaged name as a numbered placeholder; a damaged index: salvaged as plain",
+         pack + "vorb -q -b1 -i e arch t r && cp arch a2 && flip arch 11 && flip a2 $(($(stat -c %s a2) - 50)) &&"
+             " vorb -q --salvage d arch; echo \" $?\"; mkdir o && vorb -q -C o --salvage d a2",
+         254, "\n_damaged-name-1: its stored name is damaged (the entry checksum fails): written as _damaged-name-1"
+              "\nSalvage incomplete: 1 of 2 members damaged 254\n\nDamaged index (index checksum mismatch): the archive"
+              " is salvaged as a plain one\nSalvage incomplete: the archive is damaged, but every member found came back"
+              " whole",
+         "_damaged-name-1 _r a2 arch big o o/_r o/_t r t", "cmp t _damaged-name-1 && cmp t o/_t && cmp r _r"},
+        {"refused: standard input, another command", "vorb -q --salvage d - </dev/null; echo \" $?\"; vorb -q --salvage t a",
+         255, "\n--salvage reads the archive at offsets: give its file, not standard input 255\n\nOption --salvage works"
+              " with d only", ""},
+    });
+}
+
 // Many small blocks through every thread count: the case the thread
 // sanitizer run checks, kept small so it stays quick under it. Blocks of
 // 300 kB are large enough for idle workers to share a block's walks.
@@ -414,7 +457,7 @@ std::string parsed(std::vector<const char*> args) {
     std::string s = "@" + std::to_string(o.first_arg) + " t" + std::to_string(o.threads) + " b" +
                     std::to_string(o.block_mib) + " m" + std::to_string(o.memory);
     for (const auto& [on, name] : {std::pair{o.help, " h"}, {o.version, " V"}, {o.quiet, " q"}, {o.force, " f"},
-                                   {o.to_stdout, " c"}, {o.index, " i"}})
+                                   {o.to_stdout, " c"}, {o.index, " i"}, {o.salvage, " S"}})
         if (on) s += name;
     return o.directory.empty() ? s : s + " C=" + o.directory;
 }
@@ -433,6 +476,8 @@ TEST(Cli, OptionParsing) {
         {{"-b127", "-t", "0", "e", "a"}, "@4 t0 b127 m0"},
         {{"-qt1", "-fc", "-qC", "dir", "--force", "--stdout", "--index", "d", "a"}, "@8 t1 b4 m0 q f c i C=dir"},
         {{"-i", "--memory=1000", "d", "a"}, "@3 t0 b4 m1000 i"},
+        {{"--salvage", "-q", "d", "a"}, "@3 t0 b4 m0 q S"},
+        {{"--salvage=1", "d", "a"}, "\nUnknown option: --salvage=1"},
         {{"--memory=64M", "d"}, "@2 t0 b4 m67108864"},
         {{"--memory=3GiB", "d"}, "@2 t0 b4 m3221225472"},
         {{"--memory=512k", "d"}, "@2 t0 b4 m524288"},

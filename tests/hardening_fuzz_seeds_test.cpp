@@ -10,6 +10,7 @@
 
 #include "../fuzz/block_decode_target.h"
 #include "../fuzz/round_trip_target.h"
+#include "../fuzz/salvage_target.h"
 #include "../fuzz/unpack_target.h"
 #include "support/cli_run.h"
 
@@ -40,6 +41,21 @@ TEST(HardeningFuzzSeeds, UnpackSeedsTheirFlipsAndCuts) {
             fuzz_unpack::unpack_input(flipped.data(), flipped.size());
         }
         for (size_t cut = 0; cut < a.size(); cut++) fuzz_unpack::unpack_input(a.data(), cut);
+    }
+}
+
+TEST(HardeningFuzzSeeds, SalvageSeedsTheirFlipsAndCuts) {
+    const std::vector<Bytes> archives = seeds("salvage");
+    ASSERT_GE(archives.size(), 6u);
+    for (const Bytes& a : archives) {
+        fuzz_salvage::salvage_input(a.data(), a.size());
+        // A damaged header means blocks of the default size: fewer of those.
+        for (size_t bit = 80; bit < a.size() * 8; bit += 29) {
+            Bytes flipped = a;
+            flipped[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+            fuzz_salvage::salvage_input(flipped.data(), flipped.size());
+        }
+        for (size_t cut = 10; cut < a.size(); cut += 13) fuzz_salvage::salvage_input(a.data(), cut);
     }
 }
 

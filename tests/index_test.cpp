@@ -318,7 +318,7 @@ TEST(IndexWriter, NodesAndFinishAreChecked) {
     const vorb_node refused[] = {
         {VORB_NODE_FOLDER, path199.c_str(), nullptr, nullptr}, {VORB_NODE_FOLDER, nullptr, nullptr, nullptr},
         {VORB_NODE_FOLDER, "d", "t", nullptr},                 {VORB_NODE_LINK, "l", nullptr, nullptr},
-        {VORB_NODE_LINK, "l", link4096.c_str(), nullptr},      {static_cast<vorb_node_kind>(257), "x", nullptr, nullptr},
+        {VORB_NODE_LINK, "l", link4096.c_str(), nullptr},      {static_cast<vorb_node_kind>(3), "x", nullptr, nullptr},
         {VORB_NODE_FOLDER, "d", nullptr, &late},
     };
     for (const bool indexed : {true, false}) {

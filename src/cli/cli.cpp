@@ -9,6 +9,7 @@
 #include "console.h"
 #include "options.h"
 #include "pack_files.h"
+#include "salvage.h"
 #include "signal_cleanup.h"
 #include "unpack.h"
 #include "verify_list.h"
@@ -47,6 +48,12 @@ const char* const help_text =
     "                        damaged block's bytes, d decodes one member on every\n"
     "                        thread and l reads no member; from a pipe the index\n"
     "                        is checked at the end\n"
+    "  --salvage             d: unpack what damage left of every member and list\n"
+    "                        each lost range (member, offset, length). Indexed:\n"
+    "                        each block is checked on its own and a lost one is\n"
+    "                        written as zeros. Plain: a member keeps the blocks\n"
+    "                        before its damage (unverifiable) and the next entry\n"
+    "                        is searched for. ARCHIVE must be a file\n"
     "  -h, --help            show this help\n"
     "  -V, --version         show the version\n"
     "  --                    end of options (also once after ARCHIVE)\n"
@@ -116,6 +123,7 @@ int vorb_main(int argc, char** argv) {
         fatal_error(con, ("\nUnknown command: " + printable_name(argv[opt.first_arg]) + usage_text).c_str(),
                     status_usage);
     if (opt.to_stdout && command != 'd') fatal_error(con, "\nOption -c works with d only", status_usage);
+    if (opt.salvage && command != 'd') fatal_error(con, "\nOption --salvage works with d only", status_usage);
 
     ReadOptions read;
     read.archive = archive;
@@ -147,7 +155,7 @@ int vorb_main(int argc, char** argv) {
         if (!u.directory.empty() && !is_directory(u.directory))
             r = run_failed("\nNot a directory: " + printable_name(u.directory));
         else
-            r = unpack_archive(u, con);
+            r = opt.salvage ? salvage_archive(u, con) : unpack_archive(u, con);
         break;
     }
     case 't': r = test_archive(read, con); break;

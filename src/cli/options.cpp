@@ -19,7 +19,7 @@ const KnownOption known_options[] = {
     {'h', "help", false},      {'V', "version", false},      {'q', "quiet", false},
     {'f', "force", false},     {'c', "stdout", false},       {'i', "index", false},
     {'t', "threads", true},    {'b', "block-size", true},    {'C', "directory", true},
-    {0, "memory", true},
+    {0, "memory", true},       {0, "salvage", false},
 };
 
 // Whole decimal number in [lo, hi]; false for anything else.
@@ -57,14 +57,17 @@ bool parse_size(const std::string& s, uint64_t& out) {
     return false;
 }
 
-void set_flag(Options& o, char letter) {
-    switch (letter) {
+void set_flag(Options& o, const KnownOption& known) {
+    switch (known.letter) {
     case 'h': o.help = true; break;
     case 'V': o.version = true; break;
     case 'q': o.quiet = true; break;
     case 'f': o.force = true; break;
     case 'c': o.to_stdout = true; break;
     case 'i': o.index = true; break;
+    case 0:  // long forms only
+        if (std::strcmp(known.long_name, "salvage") == 0) o.salvage = true;
+        break;
     }
 }
 
@@ -155,13 +158,13 @@ Options parse_options(int argc, const char* const* argv) {
                     }
                     break;
                 }
-                set_flag(o, a[k]);
+                set_flag(o, *known);
                 known = nullptr;
             }
             if (!known) continue;
         }
         if (!known->takes_value) {
-            set_flag(o, known->letter);
+            set_flag(o, *known);
             continue;
         }
         if (!have_value) {

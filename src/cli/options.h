@@ -15,6 +15,7 @@ struct Options {
     bool force = false;       // -f: replace a file that is not an archive
     bool to_stdout = false;   // -c: d writes the members' bytes to standard output
     bool index = false;       // -i: packing writes an index after the last entry
+    bool salvage = false;     // --salvage: d saves what damage left of every member
     int threads = 0;          // 0: every core
     uint32_t block_mib = 4;   // packing block size in MiB
     uint64_t memory = 0;      // --memory: bytes unpacking may take; 0: a quarter of the machine's

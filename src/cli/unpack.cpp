@@ -50,17 +50,6 @@ struct ArchiveSource {
     }
 };
 
-// Why the member cannot be written to its file, or empty when out is ready.
-std::string open_member(int base_fd, const std::string& shown, Replacement& target) {
-    MemberPlace place;
-    if (!member_place_open(place, base_fd, shown))
-        return place.refusal ? place.refusal : std::string("can't create it: ") + std::strerror(place.error);
-    const bool ok = replacement_begin(target, place.dir_fd, place.name, TargetUse::member);
-    member_place_close(place);
-    if (ok) return {};
-    return target.refusal ? target.refusal : std::string("can't create it: ") + std::strerror(target.error);
-}
-
 RunResult unpack_members(vorb_reader* r, const InFile& arc, const UnpackOptions& opt, const Console& con) {
     const std::string folder = opt.directory.empty() ? "." : opt.directory;
     // Every member's folders are opened from this one, never through a link.
@@ -134,6 +123,16 @@ RunResult unpack_members(vorb_reader* r, const InFile& arc, const UnpackOptions&
 }
 
 }  // namespace
+
+std::string open_member(int base_fd, const std::string& shown, Replacement& target) {
+    MemberPlace place;
+    if (!member_place_open(place, base_fd, shown))
+        return place.refusal ? place.refusal : std::string("can't create it: ") + std::strerror(place.error);
+    const bool ok = replacement_begin(target, place.dir_fd, place.name, TargetUse::member);
+    member_place_close(place);
+    if (ok) return {};
+    return target.refusal ? target.refusal : std::string("can't create it: ") + std::strerror(target.error);
+}
 
 std::string archive_error(vorb_status st, const InFile& arc) {
     if (st == VORB_ERR_READ) return "\nRead error in the archive: " + std::string(std::strerror(arc.error));

@@ -58,5 +58,11 @@ RunResult check_archive_bytes(vorb_reader* r, const InFile& arc, bool& mismatch)
 // when one block failed, that block's bytes within the member.
 std::string member_damage(vorb_status st, const vorb_reader* r);
 
+struct Replacement;
+// Starts writing the member shown as `shown` (its stored name with "_" in
+// front) inside the unpack folder base_fd: why it cannot be, or empty when
+// target is ready for its bytes.
+std::string open_member(int base_fd, const std::string& shown, Replacement& target);
+
 // The line that says a member was not unpacked or failed its test.
 void say_member_failure(const Console& con, const std::string& shown, const std::string& why);

@@ -24,6 +24,7 @@ const char* status_message(Status s) {
     case Status::damaged_index: return "damaged index";
     case Status::bad_block_end: return "damaged data (a block does not end where the next one starts)";
     case Status::block_checksum_mismatch: return "block checksum mismatch";
+    case Status::bad_stream_end: return "damaged data (a member's last bytes do not match its coder)";
     }
     return "unknown error";
 }
