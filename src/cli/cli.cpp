@@ -1,6 +1,8 @@
 #include "cli.h"
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,7 +83,7 @@ int vorb_main(int argc, char** argv) {
     const uint64_t run_start = clock_ms();
     console_init();
     signal_cleanup_install();
-    const Options opt = parse_options(argc, argv);
+    const Options opt = parse_options(argc, argv, std::getenv("VORB_OPTIONS"));
     if (opt.help) {
         std::fputs(help_text, stdout);
         return 0;
@@ -95,39 +97,53 @@ int vorb_main(int argc, char** argv) {
     const int args = argc - opt.first_arg;
     const char command = args >= 1 ? argv[opt.first_arg][0] : 0;
     const std::string archive = args >= 2 ? argv[opt.first_arg + 1] : "";
+    // No command: a filter between standard input and output, as tar drives one.
+    const bool filter = args == 0 && (opt.decompress || !::isatty(STDIN_FILENO));
+    const bool data_on_stdout = filter || (command == 'e' && archive == "-") || (command == 'd' && opt.to_stdout);
     // Bytes on standard output leave it to them: the console moves to standard error.
-    if ((command == 'e' && archive == "-") || (command == 'd' && opt.to_stdout)) con.out = stderr;
+    if (data_on_stdout) con.out = stderr;
+    // A filter says nothing but errors; a reader that stops early ends it by
+    // SIGPIPE, as it would any filter, even when the caller ignored the signal.
+    if (filter) con.quiet = true;
+    if (data_on_stdout) ::signal(SIGPIPE, SIG_DFL);
     print_banner(con);
     if (!opt.error.empty()) fatal_error(con, (opt.error + "\nTry 'vorb --help'.").c_str(), status_usage);
-    if (args < 2) fatal_error(con, usage_text, status_usage);
-    if (command != 'e' && command != 'd' && command != 't' && command != 'l')
+    if (opt.decompress && !filter)
+        fatal_error(con, "\nOption -d works without a command only: it unpacks standard input to standard output",
+                    status_usage);
+    if (!filter && args < 2) fatal_error(con, usage_text, status_usage);
+    if (!filter && command != 'e' && command != 'd' && command != 't' && command != 'l')
         fatal_error(con, ("\nUnknown command: " + printable_name(argv[opt.first_arg]) + usage_text).c_str(),
                     status_usage);
-    if (opt.to_stdout && command != 'd') fatal_error(con, "\nOption -c works with d only", status_usage);
+    if (opt.to_stdout && !filter && command != 'd') fatal_error(con, "\nOption -c works with d only", status_usage);
 
     ReadOptions read;
-    read.archive = archive;
+    read.archive = filter ? "-" : archive;
     read.threads = resolve_threads(opt.threads);
     // After the archive: files to pack, or the members to unpack, test or list.
-    read.names.assign(argv + opt.first_arg + 2, argv + argc);
+    if (!filter) read.names.assign(argv + opt.first_arg + 2, argv + argc);
     read.memory_limit = opt.memory != 0 ? opt.memory : default_memory_limit();
     RunResult r;
-    switch (command) {
-    case 'e': {
+    if (filter && opt.decompress) {
+        UnpackOptions u;
+        u.read = read;
+        u.to_stdout = true;
+        r = unpack_archive(u, con);
+    } else if (filter || command == 'e') {
         PackOptions p;
-        p.archive = archive;
-        p.files.assign(argv + opt.first_arg + 2, argv + argc);
+        p.archive = read.archive;
+        p.files = filter ? std::vector<std::string>{"-"} : read.names;
+        if (!opt.name.empty()) p.stdin_name = opt.name;
         p.block_size = opt.block_mib << 20;
-        p.threads = resolve_threads(opt.threads);
+        p.threads = read.threads;
         p.force = opt.force;
-        p.index = opt.index;
-        if (archive == "-" && ::isatty(STDOUT_FILENO) && !opt.force)
+        // A filter's stream gets its checksums unless told otherwise.
+        p.index = opt.index.value_or(filter);
+        if (p.archive == "-" && ::isatty(STDOUT_FILENO) && !opt.force)
             r = RunResult{status_usage, "\nWon't write an archive to a terminal (use -f to force it)"};
         else
             r = pack_archive(p, con);
-        break;
-    }
-    case 'd': {
+    } else if (command == 'd') {
         UnpackOptions u;
         u.read = read;
         u.directory = opt.directory;
@@ -136,10 +152,8 @@ int vorb_main(int argc, char** argv) {
             r = run_failed("\nNot a directory: " + printable_name(u.directory));
         else
             r = unpack_archive(u, con);
-        break;
-    }
-    case 't': r = test_archive(read, con); break;
-    case 'l': r = list_archive(read, con); break;
+    } else {
+        r = command == 't' ? test_archive(read, con) : list_archive(read, con);
     }
     if (r.status != 0) fatal_error(con, r.message.c_str(), r.status);
     if (!con.quiet)

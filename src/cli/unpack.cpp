@@ -37,10 +37,11 @@ struct ArchiveSource {
     explicit ArchiveSource(InFile& arc) {
         source.read = in_file_read;
         source.ctx = &arc;
-        // Standard input cannot be read at an offset: its index is not used.
-        const bool seekable = arc.fd != STDIN_FILENO;
-        source.read_at = seekable ? in_file_read_at : nullptr;
-        source.size = seekable ? in_file_size(arc) : UINT64_MAX;
+        // A regular file, standard input too (tar hands over the archive
+        // that way), is read at offsets: its index is used. A pipe is read
+        // front to back.
+        source.size = in_file_size(arc);
+        source.read_at = source.size != UINT64_MAX ? in_file_read_at : nullptr;
     }
 };
 
@@ -120,7 +121,7 @@ RunResult unpack_members(vorb_reader* r, const InFile& arc, const UnpackOptions&
     }
     if (base_fd >= 0) ::close(base_fd);
     if (res.status != 0) return res;
-    RunResult end = archive_end_error(r, arc, archive_mismatch, sel);
+    RunResult end = archive_end_error(r, arc, archive_mismatch, sel, vorb_reader_finish(r));
     if (skipped > 0)
         return run_failed(end.message + "\n" + std::to_string(skipped) +
                           (skipped == 1 ? " member was" : " members were") + " not unpacked");
@@ -164,12 +165,13 @@ RunResult check_archive_bytes(vorb_reader* r, const InFile& arc, bool& mismatch)
     return {};
 }
 
-RunResult archive_end_error(vorb_reader* r, const InFile& arc, bool archive_mismatch, const Selection& sel) {
+RunResult archive_end_error(vorb_reader* r, const InFile& arc, bool archive_mismatch, const Selection& sel,
+                            vorb_status finished) {
     if (archive_mismatch)
         return run_failed("\nDamaged archive: its bytes do not match the checksum in its index");
     RunResult res = unmatched_names(sel);
     if (res.status != 0) return res;
-    const vorb_status st = vorb_reader_finish(r);
+    const vorb_status st = finished;
     if (st == VORB_ERR_TRAILING) return run_failed("\nDamaged archive: bytes follow the last member");
     if (st == VORB_ERR_INDEX) {
         const char* why = vorb_reader_index_fault(r);

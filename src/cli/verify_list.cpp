@@ -43,7 +43,7 @@ RunResult test_members(vorb_reader* r, const InFile& arc, Selection& sel, const 
                          (e.flags & VORB_ENTRY_HAS_CHECKSUM) ? ", checksum OK" : "");
         say_time(con, clock_ms() - start);
     }
-    RunResult end = archive_end_error(r, arc, archive_mismatch, sel);
+    RunResult end = archive_end_error(r, arc, archive_mismatch, sel, vorb_reader_finish(r));
     if (damaged > 0)
         return run_failed(end.message + "\nDamaged archive: " + std::to_string(damaged) +
                           (damaged == 1 ? " member is" : " members are") + " damaged");
@@ -88,7 +88,7 @@ RunResult list_members(vorb_reader* r, const InFile& arc, Selection& sel, const 
                  (info.flags & VORB_INFO_HAS_INDEX)       ? "indexed (index checksum OK)"
                  : (info.flags & VORB_INFO_INDEX_DAMAGED) ? "index damaged"
                                                           : "not indexed");
-    return archive_end_error(r, arc, false, sel);
+    return archive_end_error(r, arc, false, sel, vorb_reader_finish(r));
 }
 
 }  // namespace
