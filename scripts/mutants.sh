@@ -162,8 +162,8 @@ src/cli/replace_file.cpp ::: if (use == TargetUse::named && !resolve_named(targe
 src/cli/signal_cleanup.cpp ::: slot_filling)) ::unlinkat(s.dir_fd, s.name, 0); ::: slot_filling)) {}
 src/cli/run_result.h ::: constexpr int status_usage = -1; ::: constexpr int status_usage = -2;
 src/cli/pack_files.cpp ::: if (missing > 0) ::: if (missing > 1)
-src/cli/pack_files.cpp ::: opt.files.size() > VORB_MAX_MEMBERS ::: opt.files.size() >= VORB_MAX_MEMBERS
-src/cli/pack_files.cpp ::: if (name.size() > VORB_MAX_NAME_LENGTH) ::: if (name.size() >= VORB_MAX_NAME_LENGTH)
+src/cli/pack_files.cpp ::: list.item_count > VORB_MAX_MEMBERS ::: list.item_count >= VORB_MAX_MEMBERS
+src/cli/tree_walk.cpp ::: if (path.size() <= VORB_MAX_NAME_LENGTH) return true; ::: if (path.size() < VORB_MAX_NAME_LENGTH) return true;
 src/cli/pack_files.cpp ::: if (member.exists && member.dev == archive.dev && member.ino == archive.ino) ::: if (false)
 src/cli/pack_files.cpp ::: else if (!starts_like_archive(opt.archive)) ::: else if (false)
 src/cli/unpack.cpp ::: if (st == VORB_ERR_READ) return archive_error(st, arc); ::: (void)0;
@@ -171,12 +171,25 @@ src/cli/unpack.cpp ::: place.name, TargetUse::member); ::: place.name, TargetUse
 src/cli/unpack.cpp ::: if (skipped > 0) ::: if (skipped > 1)
 src/cli/verify_list.cpp ::: if (damaged > 0) ::: if (damaged > 1)
 src/cli/cli.cpp ::: con.out = stderr; ::: (void)0;
-src/cli/cli.cpp ::: if (opt.to_stdout && command != 'd') ::: if (false)
+src/cli/cli.cpp ::: if (opt.to_stdout && !filter && command != 'd') ::: if (false)
 src/cli/cli.cpp ::: !u.directory.empty() && !is_directory(u.directory) ::: false
 src/cli/console.cpp ::: if (::isatty(STDIN_FILENO)) (void)std::getchar(); ::: (void)std::getchar();
 src/cli/console.cpp ::: if (!c.quiet) std::fputs(text, c.out); ::: std::fputs(text, c.out);
 src/cli/console.cpp ::: if (u < 0x20 || u == 0x7F) ::: if (u < 0x1b)
 src/cli/options.cpp ::: parse_number(value, 1, max_block_mib, n) ::: parse_number(value, 0, max_block_mib, n)
+src/cli/tree_walk.cpp ::: std::sort(names.begin(), names.end()); ::: (void)0;
+src/cli/tree_walk.cpp ::: else if (names.empty()) ::: else if (false)
+src/cli/pack_files.cpp ::: missing += static_cast<int>(list.refused.size()); ::: (void)0;
+src/cli/pack_files.cpp ::: if (list.stdin_twice) ::: if (false)
+src/cli/cli.cpp ::: (opt.decompress || !::isatty(STDIN_FILENO)) ::: (opt.decompress)
+src/cli/cli.cpp ::: (opt.decompress || !::isatty(STDIN_FILENO)) ::: (true)
+src/cli/cli.cpp ::: p.index = opt.index.value_or(filter); ::: p.index = opt.index.value_or(false);
+src/cli/cli.cpp ::: if (data_on_stdout) ::signal(SIGPIPE, SIG_DFL); ::: (void)0;
+src/cli/cli.cpp ::: if (filter) con.quiet = true; ::: (void)0;
+src/cli/options.cpp ::: if (o.error.empty() && end < count) ::: if (false)
+src/cli/options.cpp ::: case 'I': o.index = false; break; ::: case 'I': break;
+src/cli/file_io.cpp ::: static_cast<off_t>(f.base + offset) ::: static_cast<off_t>(offset)
+src/cli/unpack.cpp ::: source.size != UINT64_MAX ? in_file_read_at : nullptr ::: nullptr
 EOF
 )
 
