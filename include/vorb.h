@@ -71,7 +71,8 @@ typedef enum vorb_status {
     VORB_ERR_NAME_TOO_LONG,  /* a member name longer than VORB_MAX_NAME_LENGTH */
     VORB_ERR_CHECKSUM,       /* unpacked bytes differ from their recorded checksum */
     VORB_ERR_INDEX,          /* the archive's index is damaged */
-    VORB_ERR_BLOCK_END       /* damaged data (a block does not end where the index says the next starts) */
+    VORB_ERR_BLOCK_END,      /* damaged data (a block does not end where the index says the next starts) */
+    VORB_ERR_BLOCK_CHECKSUM  /* a block's unpacked bytes differ from the index's checksum of them */
 } vorb_status;
 
 /* A short English text for a status, e.g. "archive is truncated"; never
@@ -242,8 +243,25 @@ VORB_API vorb_status vorb_writer_add_members(vorb_writer *w, const char *const *
 /* Writes an absent entry (a file that could not be read); the plain format
  * does not store name, an index does (at most VORB_MAX_NAME_LENGTH bytes). */
 VORB_API vorb_status vorb_writer_add_absent(vorb_writer *w, const char *name);
+/* A folder or symbolic link of a packed tree, kept in an archive's index as
+ * a record with no member: plain readers see only the members. */
+typedef enum vorb_node_kind { VORB_NODE_FOLDER = 1, VORB_NODE_LINK = 2 } vorb_node_kind;
+#define VORB_MAX_LINK_LENGTH 4095 /* bytes of a link's text */
+typedef struct vorb_node {
+    vorb_node_kind kind;
+    const char *path;           /* stored like a member name: 1 to VORB_MAX_NAME_LENGTH bytes */
+    const char *target;         /* a link's text (1 to VORB_MAX_LINK_LENGTH bytes); NULL for a folder */
+    const vorb_file_meta *meta; /* NULL: none recorded */
+} vorb_node;
+
+/* Records a node in the index. Indexed writers only (else VORB_ERR_PARAM);
+ * any time between vorb_writer_begin and vorb_writer_finish. VORB_ERR_PARAM,
+ * with nothing recorded, for a NULL or out-of-range field, a folder with a
+ * target or a meta whose mtime_nsec is out of range. The strings are copied. */
+VORB_API vorb_status vorb_writer_add_node(vorb_writer *w, const vorb_node *node);
 /* Writes the index when asked for, and hands every byte to the write
- * callback. VORB_ERR_PARAM when fewer entries were written than announced. */
+ * callback. VORB_ERR_PARAM when fewer entries were written than announced,
+ * or when called again: nothing more is written then. */
 VORB_API vorb_status vorb_writer_finish(vorb_writer *w);
 VORB_API void vorb_writer_free(vorb_writer *w);
 
@@ -260,8 +278,10 @@ typedef struct vorb_reader vorb_reader;
 typedef struct vorb_archive_info {
     uint32_t block_size;
     unsigned member_count;
-    uint32_t flags;       /* VORB_INFO_* bits; fields below are valid only when their flag is set */
-    uint32_t reserved[7]; /* zero */
+    uint32_t flags;         /* VORB_INFO_* bits; fields below are valid only when their flag is set */
+    uint32_t index_version; /* of a valid index: 1 (no block checksums, no nodes) or 2; 0 none (yet,
+                               for an archive read as a stream before vorb_reader_finish) */
+    uint32_t reserved[6];   /* zero */
 } vorb_archive_info;
 
 #define VORB_ENTRY_HAS_SIZE 1u        /* unpacked_size and packed_size are valid */
@@ -294,7 +314,9 @@ VORB_API vorb_reader *vorb_reader_open(const vorb_source *source, const vorb_unp
                                        vorb_status *err);
 VORB_API vorb_status vorb_reader_info(const vorb_reader *r, vorb_archive_info *info);
 /* Why the index is damaged (VORB_INFO_INDEX_DAMAGED), e.g. "index checksum
- * mismatch"; NULL when it is not. A static string. */
+ * mismatch"; for a valid index, why it disagrees with the header (the
+ * archive is then read by the index and vorb_reader_finish says
+ * VORB_ERR_INDEX); NULL otherwise. A static string. */
 VORB_API const char *vorb_reader_index_fault(const vorb_reader *r);
 /* Reads every archive byte in front of the index again and compares them
  * with the index's checksum of them: VORB_OK, VORB_ERR_CHECKSUM when they
@@ -321,10 +343,36 @@ VORB_API vorb_status vorb_reader_skip(vorb_reader *r, vorb_member_stats *stats);
  * vorb_reader_unpack does. */
 VORB_API vorb_status vorb_reader_test(vorb_reader *r, vorb_progress_fn progress, void *progress_ctx,
                                       vorb_member_stats *stats);
+/* After vorb_reader_unpack or vorb_reader_test failed on a member of an
+ * archive read with its index: the member's bytes [*offset, *offset +
+ * *length) of the block that failed (with a version 2 index, a block whose
+ * bytes differ from its checksum: VORB_ERR_BLOCK_CHECKSUM), none of which
+ * were handed to write; the blocks before it were checked. VORB_ERR_PARAM
+ * when the failure is not one block's (e.g. VORB_ERR_CHECKSUM of a version 1
+ * member, a failed write) or no member failed. */
+VORB_API vorb_status vorb_reader_damaged_range(const vorb_reader *r, uint64_t *offset, uint64_t *length);
 /* After VORB_END: VORB_OK when the archive ends with its last entry or its
- * valid index, VORB_ERR_INDEX when a damaged index follows it,
- * VORB_ERR_TRAILING when other bytes follow. */
+ * valid index, VORB_ERR_INDEX when a damaged index follows it or the index
+ * disagrees with the header on the block size or entry count,
+ * VORB_ERR_TRAILING when other bytes follow. An archive read as a stream
+ * (no read_at) has its index checked here against what was read: each
+ * member's size and stream, its checksum when it was unpacked or tested,
+ * and the checksum of every byte in front of the index; VORB_ERR_CHECKSUM
+ * when any differ (vorb_reader_mismatch says which). Nodes are then known. */
 VORB_API vorb_status vorb_reader_finish(vorb_reader *r);
+/* After vorb_reader_finish gave VORB_ERR_CHECKSUM for an archive read as a
+ * stream: what differed from its index (a static text, e.g. "checksum"),
+ * with *name (when name is not NULL) the stored name of the member it
+ * belongs to, or NULL when it is the archive's bytes as a whole (valid until
+ * vorb_reader_free). NULL when nothing differed. */
+VORB_API const char *vorb_reader_mismatch(const vorb_reader *r, const char **name);
+/* Nodes of a valid index: known after vorb_reader_open for an archive read
+ * at offsets, after vorb_reader_finish returned VORB_OK for one read as a
+ * stream; 0 before, without an index, or for a version 1 index. */
+VORB_API unsigned vorb_reader_node_count(const vorb_reader *r);
+/* Node i (below vorb_reader_node_count) in *node; its strings and meta
+ * belong to the reader and stay valid until vorb_reader_free. */
+VORB_API vorb_status vorb_reader_node(const vorb_reader *r, unsigned i, vorb_node *node);
 VORB_API void vorb_reader_free(vorb_reader *r);
 
 #ifdef __cplusplus

@@ -17,7 +17,11 @@ namespace {
 using fuzz_index::Bytes;
 using fuzz_index::sample;
 
-Bytes index_bytes() { return Bytes(sample().archive.begin() + static_cast<long>(sample().index_start), sample().archive.end()); }
+// The sample's index in version 2, or (v1) as today's build wrote it.
+Bytes index_bytes(bool v1 = false) {
+    const Bytes& a = v1 ? sample().archive_v1 : sample().archive;
+    return Bytes(a.begin() + static_cast<long>(sample().index_start), a.end());
+}
 
 ArchiveIndex parsed_index() {
     const Bytes b = index_bytes();
@@ -29,70 +33,117 @@ ArchiveIndex parsed_index() {
 // Flips are caught by the checksum (the whole-archive test below); cuts
 // must be caught without it.
 TEST(IndexFormat, RebuildsToTheSameBytesAndRefusesEveryCut) {
-    const Bytes b = index_bytes();
-    const size_t len = b.size(), size = sample().archive.size();
-    ArchiveIndex got = parsed_index();
-    Bytes again;
-    index_build(got, again);
-    EXPECT_EQ(again, b);
-    for (size_t cut = 1; cut < len; cut++) {
-        // The archive cut short at its end, or the index read from too late a start.
-        ASSERT_NE(index_parse(b.data(), len - cut, size - cut, got), Status::ok) << "cut " << cut;
-        ASSERT_NE(index_parse(b.data() + cut, len - cut, size, got), Status::ok) << "skip " << cut;
+    for (const bool v1 : {false, true}) {
+        SCOPED_TRACE(v1 ? "version 1" : "version 2");
+        const Bytes b = index_bytes(v1);
+        const size_t len = b.size(), size = sample().index_start + len;
+        ArchiveIndex got;
+        ASSERT_EQ(index_parse(b.data(), len, size, got), Status::ok) << got.fault;
+        EXPECT_EQ(got.version, v1 ? 1u : 2u);
+        EXPECT_EQ(got.nodes.size(), v1 ? 0u : 2u);
+        Bytes again;
+        index_build(got, again);
+        EXPECT_EQ(again, b);
+        for (size_t cut = 1; cut < len; cut++) {
+            // The archive cut short at its end, or the index read from too late a start.
+            ASSERT_NE(index_parse(b.data(), len - cut, size - cut, got), Status::ok) << "cut " << cut;
+            ASSERT_NE(index_parse(b.data() + cut, len - cut, size, got), Status::ok) << "skip " << cut;
+        }
     }
 }
 
+// Each row forges one field and seals the index again, as a forger would.
+struct Forgery {
+    size_t at;
+    uint64_t value;
+    int width;
+    const char* fault;
+};
+
+void expect_refused(const Bytes& b, size_t archive_size, const Forgery& c) {
+    Bytes f = b;
+    for (int i = 0; i < c.width; i++) f[c.at + i] = static_cast<uint8_t>(c.value >> (8 * i));
+    const uint64_t sum = XXH3_64bits(f.data(), f.size() - 16);
+    for (int i = 0; i < 8; i++) f[f.size() - 16 + i] = static_cast<uint8_t>(sum >> (8 * i));
+    ArchiveIndex got;
+    EXPECT_EQ(index_parse(f.data(), f.size(), archive_size, got), Status::damaged_index) << c.fault;
+    EXPECT_STREQ(got.fault, c.fault);
+    EXPECT_LE(got.blocks.capacity(), 16u) << c.fault;
+    EXPECT_LE(got.nodes.capacity(), 3u) << c.fault;  // what the bytes present can hold
+}
+
 TEST(IndexFormat, ForgedValuesAreRefusedBeforeUse) {
-    const Bytes b = index_bytes();
-    // Offsets into the index: the head, the first member's record (430 bytes
-    // in blocks of 100), its first and second block records, the absent
-    // entry after its six blocks, the footer.
-    constexpr size_t m = index_head_size, b1 = m + index_member_record_size, b2 = b1 + index_block_record_size;
-    const size_t absent = b1 + 6 * index_block_record_size, foot = b.size() - index_footer_size;
-    const struct {
-        size_t at;
-        uint64_t value;
-        int width;
-        const char* fault;
-    } cases[] = {
-        {0, 0, 4, "block size out of range"},
-        {4, 256, 2, "more entries than an archive holds"},
-        {6, 1, 2, "reserved index bits set"},
-        {m, 7, 1, "unknown entry kind"},
-        {m + 1, 3, 1, "unknown member flags"},
-        {m + 2, 010000, 2, "mode beyond the permission bits"},
-        {m + 4, 1000000000, 4, "nanoseconds of a second out of range"},
-        {m + 16, 431, 8, "blocks hold fewer bytes than the member"},
-        {m + 16, 429, 8, "blocks hold more bytes than the member"},
-        {m + 24, 11, 8, "member stream overlaps the entry before it"},
-        {m + 32, uint64_t{1} << 40, 8, "member stream runs into the index"},
-        {m + 56, 0xFFFFFFFF, 4, "more blocks than the index holds"},
-        {m + 56, 0, 4, "member without blocks"},
-        {b1, 1, 8, "first block does not start the coder afresh"},
-        {b2 + index_block_record_size, 0, 8, "block starts before the block in front of it"},
-        {b2, uint64_t{1} << 50, 8, "block starts past its member's stream"},
-        {b2 + 12, 0x3FFF, 4, "impossible coder state"},
-        {b2 + 8, 0xFFFFFFFF, 4, "impossible coder state"},
-        {b2 + 16, 101, 4, "block longer than the block size"},
-        {b2 + 16, 0, 4, "end marker missing or misplaced"},
-        {absent, 2, 1, "unknown entry kind"},
-        {absent + 1, 250, 1, "name longer than 198 characters"},
-        {foot + 8, b.size() + 1, 8, "index length differs from the footer's"},
-        {foot + 8, sample().archive.size(), 8, "index longer than the archive"},
-        {foot + 16, 2, 4, "index of an unknown version"},
-        {foot + 20, 1, 4, "reserved footer bits set"},
-    };
-    for (const auto& c : cases) {
-        // Written as a forger would: the index sealed again.
-        Bytes f = b;
-        for (int i = 0; i < c.width; i++) f[c.at + i] = static_cast<uint8_t>(c.value >> (8 * i));
-        const uint64_t sum = XXH3_64bits(f.data(), f.size() - 16);
-        for (int i = 0; i < 8; i++) f[f.size() - 16 + i] = static_cast<uint8_t>(sum >> (8 * i));
-        ArchiveIndex got;
-        EXPECT_EQ(index_parse(f.data(), f.size(), sample().archive.size(), got), Status::damaged_index) << c.fault;
-        EXPECT_STREQ(got.fault, c.fault);
-        EXPECT_LE(got.blocks.capacity(), 16u) << c.fault;
+    for (const bool v1 : {false, true}) {
+        SCOPED_TRACE(v1 ? "version 1" : "version 2");
+        const Bytes b = index_bytes(v1);
+        // Offsets into the index: the head, the first member's record (430
+        // bytes in blocks of 100), its first and second block records, the
+        // absent entry after its six blocks, the footer.
+        const size_t rec = v1 ? index_block_record_size_v1 : index_block_record_size_v2;
+        constexpr size_t m = index_head_size, b1 = m + index_member_record_size;
+        const size_t b2 = b1 + rec, absent = b1 + 6 * rec, foot = b.size() - index_footer_size;
+        const Forgery cases[] = {
+            {0, 0, 4, "block size out of range"},
+            {4, 256, 2, "more entries than an archive holds"},
+            {6, 1, 2, "reserved index bits set"},
+            {m, 7, 1, "unknown entry kind"},
+            {m + 1, 3, 1, "unknown member flags"},
+            {m + 2, 010000, 2, "mode beyond the permission bits"},
+            {m + 4, 1000000000, 4, "nanoseconds of a second out of range"},
+            {m + 16, 431, 8, "blocks hold fewer bytes than the member"},
+            {m + 16, 429, 8, "blocks hold more bytes than the member"},
+            {m + 24, 11, 8, "member stream overlaps the entry before it"},
+            {m + 32, uint64_t{1} << 40, 8, "member stream runs into the index"},
+            {m + 56, 0xFFFFFFFF, 4, "more blocks than the index holds"},
+            {m + 56, 0, 4, "member without blocks"},
+            {b1, 1, 8, "first block does not start the coder afresh"},
+            {b2 + rec, 0, 8, "block starts before the block in front of it"},
+            {b2, uint64_t{1} << 50, 8, "block starts past its member's stream"},
+            {b2 + 12, 0x3FFF, 4, "impossible coder state"},
+            {b2 + 8, 0xFFFFFFFF, 4, "impossible coder state"},
+            {b2 + 16, 101, 4, "block longer than the block size"},
+            {b2 + 16, 0, 4, "end marker missing or misplaced"},
+            {absent, 2, 1, "unknown entry kind"},
+            {absent + 1, 250, 1, "name longer than 198 characters"},
+            {foot + 8, b.size() + 1, 8, "index length differs from the footer's"},
+            {foot + 8, sample().archive.size(), 8, "index longer than the archive"},
+            {foot + 16, 3, 4, "index of an unknown version"},
+            {foot + 16, 0, 4, "index of an unknown version"},
+            {foot + 20, 1, 4, "reserved footer bits set"},
+        };
+        for (const Forgery& c : cases) expect_refused(b, sample().index_start + b.size(), c);
     }
+}
+
+// The block checksums and the node section of version 2: the folder
+// "tree" (with attributes), then the link "tree/to-text" to "../text".
+TEST(IndexFormat, ForgedBlockChecksumsAndNodesAreRefused) {
+    const Bytes b = index_bytes();
+    const size_t rec = index_block_record_size_v2, b1 = index_head_size + index_member_record_size;
+    const size_t nodes = b.size() - index_footer_size - (4 + 24 + 39), n1 = nodes + 4, n2 = n1 + 24;
+    const Forgery cases[] = {
+        {b1 + 5 * rec + 20, 1, 8, "end marker with a checksum"},
+        {nodes, 1000, 4, "more nodes than the index holds"},
+        {nodes, 3, 4, "index ends inside a node record"},
+        {nodes, 1, 4, "bytes after the last index record"},
+        {n1, 3, 1, "unknown node kind"},
+        {n1, 0, 1, "unknown node kind"},
+        {n1, index_node_link, 1, "link without a target"},
+        {n1 + 1, 2, 1, "unknown node flags"},
+        {n1 + 2, 010000, 2, "node mode beyond the permission bits"},
+        {n1 + 4, 1000000000, 4, "node nanoseconds of a second out of range"},
+        {n2 + 2, 1, 2, "node attributes where none were recorded"},
+        {n2 + 8, 1, 8, "node attributes where none were recorded"},
+        {n1 + 16, 0, 2, "node without a path"},
+        {n1 + 16, 199, 2, "node path longer than 198 characters"},
+        {n1 + 18, 1, 2, "folder with a link target"},
+        {n2 + 18, 0, 2, "link without a target"},
+        {n2 + 18, 4096, 2, "link target longer than 4095 bytes"},
+        {n2 + 18, 100, 2, "index ends inside a node's path or target"},
+        {n1 + 20, 0, 1, "NUL in a node path"},
+        {n2 + 20 + 12 + 6, 0, 1, "NUL in a link target"},
+    };
+    for (const Forgery& c : cases) expect_refused(b, sample().archive.size(), c);
 }
 
 // The first member's stream and block records.
@@ -162,19 +213,114 @@ TEST(BlockResume, EachBlockDecodesFromItsStateAndAWrongStateIsCaught) {
         }
 }
 
-// Every bit of the archive flipped: some check fails, and no member comes
-// back with other bytes or under another name (the shared reader aborts).
+// Every bit of the archive flipped, in both versions, read at offsets and
+// as a stream: some check fails, and no member comes back with other bytes
+// or under another name (the shared reader aborts).
 TEST(IndexedArchive, EveryBitFlipIsCaughtAndNoMemberComesBackWrong) {
-    const Bytes& archive = sample().archive;
-    bool clean = false;
-    EXPECT_TRUE(fuzz_index::read_all(archive, 2, true, &clean));  // blocks decoded from their states
-    ASSERT_TRUE(clean);
-    for (size_t bit = 0; bit < archive.size() * 8; bit++) {
-        Bytes a = archive;
-        a[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
-        fuzz_index::read_all(a, 1 + bit % 2, false, &clean);
-        EXPECT_FALSE(clean) << "bit " << bit;
+    for (const Bytes* archive : {&sample().archive, &sample().archive_v1})
+        for (const bool streamed : {false, true}) {
+            SCOPED_TRACE(std::string(archive == &sample().archive ? "version 2" : "version 1") +
+                         (streamed ? ", streamed" : ""));
+            bool clean = false;
+            // Blocks decoded from their states, or the index checked at the end.
+            EXPECT_TRUE(fuzz_index::read_all(*archive, 2, true, &clean, streamed));
+            ASSERT_TRUE(clean);
+            for (size_t bit = 0; bit < archive->size() * 8; bit++) {
+                Bytes a = *archive;
+                a[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+                fuzz_index::read_all(a, 1 + bit % 2, false, &clean, streamed);
+                EXPECT_FALSE(clean) << "bit " << bit;
+            }
+        }
+}
+
+}  // namespace
+
+namespace {
+
+// A block whose bytes differ from its recorded checksum (forged here, the
+// index sealed again): the member fails at that block, and no byte of it
+// is written. Version 1 has no such field and
+// trusts the member's checksum alone.
+TEST(IndexedArchive, ABlockChecksumLocatesTheDamage) {
+    Bytes a = sample().archive;
+    const size_t b1 = sample().index_start + index_head_size + index_member_record_size;
+    const size_t sum_at = b1 + 2 * index_block_record_size_v2 + 20;  // the third block's: bytes 200 to 299
+    a[sum_at] ^= 1;
+    const uint64_t seal = XXH3_64bits(a.data() + sample().index_start, a.size() - sample().index_start - 16);
+    for (int i = 0; i < 8; i++) a[a.size() - 16 + i] = static_cast<uint8_t>(seal >> (8 * i));
+    for (const int threads : {1, 3}) {
+        MemoryReader mem{a.data(), a.size()};
+        const vorb_source src{memory_read, fuzz_index::memory_read_at, &mem, a.size()};
+        const vorb_unpack_options uo{threads, 0};
+        vorb_reader* r = vorb_reader_open(&src, &uo, nullptr);
+        ASSERT_TRUE(r);
+        uint64_t offset = 0, length = 0;
+        EXPECT_EQ(vorb_reader_damaged_range(r, &offset, &length), VORB_ERR_PARAM);  // nothing failed yet
+        vorb_entry e;
+        ASSERT_EQ(vorb_reader_next(r, &e), VORB_OK);
+        VectorWriter out;
+        EXPECT_EQ(vorb_reader_unpack(r, vector_write, &out, nullptr, nullptr, nullptr), VORB_ERR_BLOCK_CHECKSUM);
+        // Bytes of the checked blocks may have gone out; none of the damaged one.
+        EXPECT_LE(out.bytes.size(), 200u);
+        EXPECT_TRUE(std::equal(out.bytes.begin(), out.bytes.end(), sample().members[0].begin()));
+        ASSERT_EQ(vorb_reader_damaged_range(r, &offset, &length), VORB_OK);
+        EXPECT_EQ(offset, 200u);
+        EXPECT_EQ(length, 100u);
+        // The next member reads on, and a good one clears the range.
+        ASSERT_EQ(vorb_reader_next(r, &e), VORB_OK);
+        ASSERT_EQ(vorb_reader_next(r, &e), VORB_OK);
+        EXPECT_EQ(vorb_reader_test(r, nullptr, nullptr, nullptr), VORB_OK);
+        EXPECT_EQ(vorb_reader_damaged_range(r, &offset, &length), VORB_ERR_PARAM);
+        vorb_reader_free(r);
     }
+}
+
+// Node records: what a reader would refuse is never written, and a writer
+// takes nodes only while it is open.
+TEST(IndexWriter, NodesAndFinishAreChecked) {
+    const std::string path198(198, 'p'), path199(199, 'p'), link4095(4095, 'l'), link4096(4096, 'l');
+    const vorb_file_meta late{0755, 1000000000, 0};
+    const struct {
+        vorb_node node;
+        vorb_status want;
+    } cases[] = {
+        {{VORB_NODE_FOLDER, path198.c_str(), nullptr, &fuzz_index::node_meta}, VORB_OK},
+        {{VORB_NODE_LINK, "l", link4095.c_str(), nullptr}, VORB_OK},
+        {{VORB_NODE_FOLDER, path199.c_str(), nullptr, nullptr}, VORB_ERR_PARAM},
+        {{VORB_NODE_FOLDER, "", nullptr, nullptr}, VORB_ERR_PARAM},
+        {{VORB_NODE_FOLDER, nullptr, nullptr, nullptr}, VORB_ERR_PARAM},
+        {{VORB_NODE_FOLDER, "d", "t", nullptr}, VORB_ERR_PARAM},
+        {{VORB_NODE_LINK, "l", nullptr, nullptr}, VORB_ERR_PARAM},
+        {{VORB_NODE_LINK, "l", "", nullptr}, VORB_ERR_PARAM},
+        {{VORB_NODE_LINK, "l", link4096.c_str(), nullptr}, VORB_ERR_PARAM},
+        {{static_cast<vorb_node_kind>(3), "x", nullptr, nullptr}, VORB_ERR_PARAM},
+        {{static_cast<vorb_node_kind>(257), "x", nullptr, nullptr}, VORB_ERR_PARAM},
+        {{VORB_NODE_FOLDER, "d", nullptr, &late}, VORB_ERR_PARAM},
+    };
+    for (const auto& c : cases) {
+        VectorWriter arc;
+        const vorb_pack_options opt{100, 1, 1};
+        vorb_writer* w = vorb_writer_create(vector_write, &arc, &opt, nullptr);
+        EXPECT_EQ(vorb_writer_add_node(w, &c.node), VORB_ERR_PARAM);  // before begin
+        ASSERT_EQ(vorb_writer_begin(w, 0), VORB_OK);
+        EXPECT_EQ(vorb_writer_add_node(w, &c.node), c.want) << c.node.path;
+        EXPECT_EQ(vorb_writer_finish(w), VORB_OK);
+        const size_t size = arc.bytes.size();
+        EXPECT_EQ(vorb_writer_finish(w), VORB_ERR_PARAM);
+        EXPECT_EQ(vorb_writer_add_node(w, &c.node), VORB_ERR_PARAM);
+        EXPECT_EQ(arc.bytes.size(), size);  // the second finish wrote nothing
+        vorb_writer_free(w);
+        ArchiveIndex x;
+        const size_t len = size - 10;  // the header of no entries in front
+        ASSERT_EQ(index_parse(arc.bytes.data() + 10, len, size, x), Status::ok) << x.fault;
+        EXPECT_EQ(x.nodes.size(), c.want == VORB_OK ? 1u : 0u);
+    }
+    VectorWriter plain;
+    vorb_writer* w = vorb_writer_create(vector_write, &plain, nullptr, nullptr);
+    ASSERT_EQ(vorb_writer_begin(w, 0), VORB_OK);
+    EXPECT_EQ(vorb_writer_add_node(w, &fuzz_index::nodes[0]), VORB_ERR_PARAM);
+    vorb_writer_free(w);
 }
 
 }  // namespace

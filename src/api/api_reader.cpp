@@ -10,6 +10,7 @@
 #include "archive/header.h"
 #include "archive/index_load.h"
 #include "archive/member_decode.h"
+#include "archive/stream_check.h"
 
 struct vorb_reader {
     vorb_source source{};
@@ -25,11 +26,76 @@ struct vorb_reader {
     bool member_pending = false;  // the current entry is present and not yet decoded
     bool ended = false;           // vorb_reader_next returned VORB_END
     Status failed = Status::ok;   // a decode failed: the position in the archive is lost
+    // The last member that failed in one of its blocks: that block's bytes.
+    bool damage_known = false;
+    uint64_t damage_offset = 0;
+    uint64_t damage_length = 0;
+    // Read as a stream: what passed, for the index at the end, and what differed from it.
+    StreamCheck streamed;
+    const char* mismatch = nullptr;
+    int mismatch_entry = -1;
+    const char* disagreement = nullptr;  // the header and a valid index differ: why
+    std::vector<vorb_file_meta> node_metas;  // of the index's nodes, for vorb_reader_node
 };
 
 namespace {
 
 bool indexed(const vorb_reader* r) { return r->index_found == IndexLookup::valid; }
+bool streamed(const vorb_reader* r) { return r->input == &r->in.in; }
+
+// Every byte a member's decoding hands on is hashed on its way out.
+struct HashedOut {
+    Checksum sum;
+    ByteOut* out = nullptr;
+    bool (*drain)(void* ctx, const uint8_t* data, size_t len) = nullptr;
+    void* ctx = nullptr;
+};
+
+bool hash_then_drain(void* ctx, const uint8_t* data, size_t len) {
+    HashedOut& h = *static_cast<HashedOut*>(ctx);
+    checksum_add(h.sum, data, len);
+    return !h.drain || h.drain(h.ctx, data, len);
+}
+
+void hash_out(HashedOut& h, ByteOut& out) {
+    h.out = &out;
+    h.drain = out.drain;
+    h.ctx = out.ctx;
+    out.drain = hash_then_drain;
+    out.ctx = &h;
+}
+
+void unhash_out(HashedOut& h) {
+    h.out->drain = h.drain;
+    h.out->ctx = h.ctx;
+}
+
+// Where the failed block of an indexed member lies in the member's bytes.
+void note_damage(vorb_reader* r, const IndexEntry& e, Status st) {
+    r->damage_known = st != Status::checksum_mismatch && st != Status::write_failed && st != Status::read_failed &&
+                      st != Status::out_of_memory && st != Status::truncated &&
+                      r->decoder.failed_block < e.block_count;
+    if (!r->damage_known) return;
+    const IndexBlock* b = r->index.blocks.data() + e.first_block;
+    r->damage_offset = 0;
+    for (uint32_t k = 0; k < r->decoder.failed_block; k++) r->damage_offset += b[k].length;
+    r->damage_length = b[r->decoder.failed_block].length;
+}
+
+// Decodes a member of an archive read as a stream, noting what it was for
+// the index at the end.
+Status decode_streamed(vorb_reader* r, ByteOut& out, ProgressSink progress, bool invert, MemberStats& s) {
+    StreamedEntry& noted = r->streamed.entries.back();
+    HashedOut h;
+    hash_out(h, out);
+    Status st = decode_member(r->decoder, out, progress, invert, s);
+    if (!flush_out(out) && st == Status::ok) st = Status::write_failed;
+    unhash_out(h);
+    noted.stats = s;
+    noted.unpacked = invert;
+    noted.checksum = checksum_value(h.sum);
+    return st;
+}
 
 void put_stats(vorb_member_stats* out, const MemberStats& s) {
     if (out) *out = vorb_member_stats{s.unpacked, s.packed, s.blocks};
@@ -41,6 +107,7 @@ vorb_status decode_current(vorb_reader* r, ByteOut& out, ProgressSink progress, 
                            vorb_member_stats* stats) {
     if (!r || !r->member_pending || r->failed != Status::ok) return VORB_ERR_PARAM;
     r->member_pending = false;
+    r->damage_known = false;
     MemberStats s;
     Status st;
     if (r->current) {
@@ -50,6 +117,10 @@ vorb_status decode_current(vorb_reader* r, ByteOut& out, ProgressSink progress, 
         st = invert ? decode_member_indexed(r->decoder, r->index, e, out, progress, s) : Status::ok;
         at_in_seek(r->at, e.stream_offset + e.stream_length);
         if (st == Status::ok && !flush_out(out)) st = Status::write_failed;
+        if (st != Status::ok) note_damage(r, e, st);
+    } else if (streamed(r)) {
+        st = decode_streamed(r, out, progress, invert, s);
+        r->failed = st;
     } else {
         st = decode_member(r->decoder, out, progress, invert, s);
         if (!flush_out(out) && st == Status::ok) st = Status::write_failed;
@@ -57,6 +128,42 @@ vorb_status decode_current(vorb_reader* r, ByteOut& out, ProgressSink progress, 
     }
     put_stats(stats, s);
     return to_api(st);
+}
+
+// Why the header and a valid index disagree, or null. One of the two is
+// damaged: under random damage the header (the index's checksum covers its
+// copy of the numbers, and its records match the entries), while a forged
+// index can claim any block size.
+const char* header_disagreement(const vorb_reader* r, Status header) {
+    if (header != Status::ok || r->header.block_size != r->index.block_size)
+        return "the header and the index disagree on the block size";
+    if (static_cast<size_t>(r->header.member_count) != r->index.entries.size())
+        return "the header and the index disagree on the entry count";
+    return nullptr;
+}
+
+// Where they disagree, the entries are read by the index, each block in
+// buffers of the largest block it records (which the blocks' own lengths
+// are checked against), and vorb_reader_finish reports the damage.
+void settle_header(vorb_reader* r, Status header) {
+    r->disagreement = header_disagreement(r, header);
+    if (!r->disagreement) return;
+    uint32_t largest = 1;
+    for (const IndexBlock& b : r->index.blocks) largest = std::max(largest, b.length);
+    r->header.block_size = largest;
+    r->header.member_count = static_cast<int>(r->index.entries.size());
+}
+
+// A node's attributes as the library gives them, made once.
+Status keep_node_metas(vorb_reader* r) {
+    try {
+        r->node_metas.clear();
+        for (const IndexNode& n : r->index.nodes)
+            r->node_metas.push_back(vorb_file_meta{n.mode, n.mtime_nsec, n.mtime_sec});
+    } catch (const std::bad_alloc&) {
+        return Status::out_of_memory;
+    }
+    return Status::ok;
 }
 
 Status open_input(vorb_reader* r, int threads, uint64_t memory_limit) {
@@ -68,15 +175,14 @@ Status open_input(vorb_reader* r, int threads, uint64_t memory_limit) {
     } else {
         callback_in_init(r->in, src.read, src.ctx);
         r->input = &r->in.in;
+        stream_check_start(r->streamed, *r->input);
     }
     const Status header = read_header(*r->input, r->header);
     VORB_CHECK(header == Status::ok || header == Status::bad_block_size, header);
     if (random_access) VORB_TRY(index_load(IndexSource{src.read_at, src.ctx, src.size}, r->index, r->index_found));
     if (indexed(r)) {
-        // The index's checksum covers its copy of the header: where the two
-        // differ the header is damaged, which the archive checksum reports.
-        r->header.block_size = r->index.block_size;
-        r->header.member_count = static_cast<int>(r->index.entries.size());
+        settle_header(r, header);
+        VORB_TRY(keep_node_metas(r));
     } else {
         VORB_TRY(header);
     }
@@ -132,17 +238,21 @@ vorb_status vorb_reader_info(const vorb_reader* r, vorb_archive_info* info) {
     *info = vorb_archive_info{};
     info->block_size = r->header.block_size;
     info->member_count = static_cast<unsigned>(r->header.member_count);
-    if (r->index_found == IndexLookup::valid) info->flags |= VORB_INFO_HAS_INDEX;
+    if (r->index_found == IndexLookup::valid) {
+        info->flags |= VORB_INFO_HAS_INDEX;
+        info->index_version = r->index.version;
+    }
     if (r->index_found == IndexLookup::damaged) info->flags |= VORB_INFO_INDEX_DAMAGED;
     return VORB_OK;
 }
 
 const char* vorb_reader_index_fault(const vorb_reader* r) {
+    if (r && r->index_found == IndexLookup::valid) return r->disagreement;
     return r && r->index_found == IndexLookup::damaged ? r->index.fault : nullptr;
 }
 
 vorb_status vorb_reader_check_archive(vorb_reader* r) {
-    if (!r || !indexed(r)) return VORB_ERR_PARAM;
+    if (!r || !indexed(r) || streamed(r)) return VORB_ERR_PARAM;
     try {
         std::vector<uint8_t> buf(api_chunk_bytes);
         Checksum sum;
@@ -179,6 +289,19 @@ vorb_status vorb_reader_next(vorb_reader* r, vorb_entry* entry) {
         return to_api(st);
     }
     r->current = nullptr;
+    if (streamed(r)) {
+        try {
+            StreamedEntry noted;
+            noted.present = e.present;
+            noted.name = e.name;
+            noted.entry_checksum = index_entry_checksum(e.presence, e.name);
+            noted.stream_offset = bytes_in(*r->input);
+            r->streamed.entries.push_back(std::move(noted));
+        } catch (const std::bad_alloc&) {
+            r->failed = Status::out_of_memory;
+            return VORB_ERR_MEMORY;
+        }
+    }
     const IndexEntry* x = indexed(r) ? &r->index.entries[static_cast<size_t>(r->entries_read)] : nullptr;
     // A verified index and an entry that disagree: the entry is damaged,
     // and its name cannot be trusted.
@@ -252,14 +375,79 @@ vorb_status vorb_reader_test(vorb_reader* r, vorb_progress_fn progress, void* pr
     return decode_current(r, n.out, progress_sink(adapter, progress, progress_ctx), true, stats);
 }
 
+namespace {
+
+// The end of an archive read as a stream: its index, when it has one, is
+// checked against everything that passed.
+vorb_status finish_streamed(vorb_reader* r) {
+    stream_check_stop(r->streamed);
+    ArchiveIndex index;
+    bool found = false;
+    try {
+        const Status st = read_streamed_index(*r->input, index, found);
+        if (st == Status::damaged_index) {
+            r->index.fault = index.fault;
+            r->index_found = IndexLookup::damaged;
+        }
+        if (st != Status::ok || !found) return to_api(st);
+        r->index = std::move(index);
+        if (const char* why = header_disagreement(r, Status::ok)) {
+            // The members were read by the header: the index is what is reported.
+            r->index.fault = why;
+            r->index_found = IndexLookup::damaged;
+            return VORB_ERR_INDEX;
+        }
+        r->index_found = IndexLookup::valid;
+        r->mismatch = stream_check_compare(r->streamed, r->index, r->mismatch_entry);
+        if (r->mismatch) {
+            r->index_found = IndexLookup::none;  // its nodes are not to be trusted either
+            return VORB_ERR_CHECKSUM;
+        }
+        return to_api(keep_node_metas(r));
+    } catch (const std::bad_alloc&) {
+        return VORB_ERR_MEMORY;
+    }
+}
+
+}  // namespace
+
 vorb_status vorb_reader_finish(vorb_reader* r) {
     if (!r || !r->ended) return VORB_ERR_PARAM;
+    if (streamed(r)) return finish_streamed(r);
     // A valid index was matched entry by entry: the last one ends where it starts.
-    if (r->index_found == IndexLookup::valid) return VORB_OK;
+    if (r->index_found == IndexLookup::valid) return r->disagreement ? VORB_ERR_INDEX : VORB_OK;
     if (r->index_found == IndexLookup::damaged) return VORB_ERR_INDEX;
-    // A stream's index comes after its members: it can only be recognised.
-    if (r->input == &r->in.in) return to_api(check_streamed_index(*r->input, static_cast<uint32_t>(r->header.member_count)));
     return to_api(check_archive_end(*r->input));
+}
+
+vorb_status vorb_reader_damaged_range(const vorb_reader* r, uint64_t* offset, uint64_t* length) {
+    if (!r || !offset || !length || !r->damage_known) return VORB_ERR_PARAM;
+    *offset = r->damage_offset;
+    *length = r->damage_length;
+    return VORB_OK;
+}
+
+const char* vorb_reader_mismatch(const vorb_reader* r, const char** name) {
+    if (!r || !r->mismatch) return nullptr;
+    if (name)
+        *name = r->mismatch_entry >= 0 ? r->streamed.entries[static_cast<size_t>(r->mismatch_entry)].name.c_str()
+                                       : nullptr;
+    return r->mismatch;
+}
+
+unsigned vorb_reader_node_count(const vorb_reader* r) {
+    return r && indexed(r) && (!streamed(r) || r->ended) ? static_cast<unsigned>(r->node_metas.size()) : 0;
+}
+
+vorb_status vorb_reader_node(const vorb_reader* r, unsigned i, vorb_node* node) {
+    if (!node || i >= vorb_reader_node_count(r)) return VORB_ERR_PARAM;
+    const IndexNode& n = r->index.nodes[i];
+    *node = vorb_node{};
+    node->kind = n.kind == index_node_link ? VORB_NODE_LINK : VORB_NODE_FOLDER;
+    node->path = n.path.c_str();
+    node->target = n.kind == index_node_link ? n.target.c_str() : nullptr;
+    node->meta = (n.flags & index_flag_attributes) ? &r->node_metas[i] : nullptr;
+    return VORB_OK;
 }
 
 void vorb_reader_free(vorb_reader* r) { delete r; }

@@ -11,6 +11,7 @@
 #include "archive/entry.h"
 #include "archive/header.h"
 #include "archive/index_format.h"
+#include "archive/index_nodes.h"
 #include "archive/names.h"
 #include "archive/pack.h"
 #include "dc/block_buffers.h"
@@ -22,6 +23,7 @@ struct vorb_writer {
     unsigned member_count = 0;
     unsigned entries_written = 0;
     bool begun = false;
+    bool finished = false;  // the last bytes went out: a second finish writes nothing
     // With an index: every archive byte passes through archive_sum on its
     // way to the callback's drain.
     bool indexed = false;
@@ -252,8 +254,33 @@ vorb_status vorb_writer_add_absent(vorb_writer* w, const char* name) {
     return w->out.out.failed ? VORB_ERR_WRITE : VORB_OK;
 }
 
+vorb_status vorb_writer_add_node(vorb_writer* w, const vorb_node* node) {
+    if (!w || !w->indexed || !w->begun || w->finished || !node || !node->path) return VORB_ERR_PARAM;
+    if (node->kind != VORB_NODE_FOLDER && node->kind != VORB_NODE_LINK) return VORB_ERR_PARAM;
+    if ((node->kind == VORB_NODE_LINK) != (node->target != nullptr)) return VORB_ERR_PARAM;
+    try {
+        IndexNode n;
+        n.kind = static_cast<uint8_t>(node->kind);
+        n.path = node->path;
+        if (node->target) n.target = node->target;
+        if (node->meta) {
+            n.flags = index_flag_attributes;
+            n.mode = static_cast<uint16_t>(node->meta->mode & index_mode_mask);
+            n.mtime_sec = node->meta->mtime;
+            n.mtime_nsec = node->meta->mtime_nsec;
+        }
+        // What a reader would refuse is never written.
+        if (index_node_fault(n)) return VORB_ERR_PARAM;
+        w->index.nodes.push_back(std::move(n));
+    } catch (const std::bad_alloc&) {
+        return VORB_ERR_MEMORY;
+    }
+    return VORB_OK;
+}
+
 vorb_status vorb_writer_finish(vorb_writer* w) {
-    if (!w || !w->begun || w->entries_written != w->member_count) return VORB_ERR_PARAM;
+    if (!w || !w->begun || w->finished || w->entries_written != w->member_count) return VORB_ERR_PARAM;
+    w->finished = true;
     if (w->indexed) {
         if (!flush_out(w->out.out)) return VORB_ERR_WRITE;
         w->index.archive_checksum = checksum_value(w->archive_sum);

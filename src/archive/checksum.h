@@ -18,3 +18,5 @@ struct Checksum {
 inline void checksum_reset(Checksum& c) { XXH3_64bits_reset(c.state); }
 inline void checksum_add(Checksum& c, const void* data, size_t len) { XXH3_64bits_update(c.state, data, len); }
 inline uint64_t checksum_value(const Checksum& c) { return XXH3_64bits_digest(c.state); }
+// The same checksum of bytes that are all at hand: one block's.
+inline uint64_t checksum_of(const void* data, size_t len) { return XXH3_64bits(data, len); }

@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "archive/index_format.h"
 #include "archive/names.h"
 
 void write_entry(ByteOut& out, bool present, const std::string& name) {
@@ -34,7 +33,8 @@ Status check_archive_end(ByteIn& in) {
     return Status::ok;
 }
 
-Status check_streamed_index(ByteIn& in, uint32_t member_count) {
+Status read_streamed_index(ByteIn& in, ArchiveIndex& index, bool& found) {
+    found = false;
     const uint64_t start = bytes_in(in);
     std::vector<uint8_t> rest;
     for (int c; (c = get_byte(in)) >= 0;) {
@@ -46,8 +46,8 @@ Status check_streamed_index(ByteIn& in, uint32_t member_count) {
     if (rest.empty()) return Status::ok;
     VORB_CHECK(rest.size() >= index_footer_size && index_footer_found(rest.data() + rest.size() - index_footer_size),
                Status::trailing_bytes);
-    ArchiveIndex index;
-    VORB_CHECK(index_parse(rest.data(), rest.size(), start + rest.size(), index) == Status::ok, Status::trailing_bytes);
-    VORB_CHECK(index.start == start && index.entries.size() == member_count, Status::trailing_bytes);
+    // Read from right after the last entry, so it starts there or fails.
+    VORB_TRY(index_parse(rest.data(), rest.size(), start + rest.size(), index));
+    found = true;
     return Status::ok;
 }

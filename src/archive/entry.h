@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "archive/index_format.h"
 #include "coder/byte_stream.h"
 #include "coder/status.h"
 
@@ -32,8 +33,9 @@ void write_entry(ByteOut& out, bool present, const std::string& name);
 // offset.
 constexpr size_t max_streamed_index_bytes = size_t{64} << 20;
 
-// The end of an archive read as a stream: nothing, or an index that is whole
-// (its footer, checksum and records check out), starts right after the last
-// entry and has one record per entry. Such an index is only skipped: the
-// members were already decoded without it. Anything else is trailing_bytes.
-[[nodiscard]] Status check_streamed_index(ByteIn& in, uint32_t member_count);
+// The end of an archive read as a stream: nothing (found false), or an
+// index that starts right after the last entry (found true: index holds it,
+// checked as index_parse checks it), or an index that fails a check
+// (damaged_index, index.fault says which). Bytes that do not end with the
+// index signature are trailing_bytes.
+[[nodiscard]] Status read_streamed_index(ByteIn& in, ArchiveIndex& index, bool& found);

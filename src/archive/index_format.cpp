@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "archive/header.h"
+#include "archive/index_nodes.h"
+#include "archive/little_endian.h"
 #include "archive/names.h"
 #include "dc/block_buffers.h"
 
@@ -13,16 +15,6 @@ namespace {
 // The footer's index checksum covers every index byte in front of it.
 constexpr size_t footer_checksum_at = 24;
 constexpr size_t footer_signature_at = 32;
-
-uint64_t get_le(const uint8_t* p, int bytes) {
-    uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; i--) v = v << 8 | p[i];
-    return v;
-}
-
-void put_le(std::vector<uint8_t>& out, uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; i++) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
 
 Status fail(ArchiveIndex& index, const char* why) {
     index.fault = why;
@@ -61,13 +53,15 @@ Status parse_member(ArchiveIndex& index, const uint8_t* p, uint64_t archive_pos,
 
     uint64_t bytes = 0;
     CoderState prev;
+    const size_t record_size = index_block_record_size(index.version);
     for (uint32_t k = 0; k < e.block_count; k++) {
-        const uint8_t* r = p + index_member_record_size + k * index_block_record_size;
+        const uint8_t* r = p + index_member_record_size + k * record_size;
         IndexBlock b;
         b.start.written = get_le(r, 8);
         b.start.low = static_cast<uint32_t>(get_le(r + 8, 4));
         b.start.range = static_cast<uint32_t>(get_le(r + 12, 4));
         b.length = static_cast<uint32_t>(get_le(r + 16, 4));
+        if (index.version != index_version_1) b.checksum = get_le(r + 20, 8);
         const bool last = k + 1 == e.block_count;
         VORB_CHECK(k > 0 || b.start == CoderState{}, fail(index, "first block does not start the coder afresh"));
         VORB_CHECK(b.start.written >= prev.written, fail(index, "block starts before the block in front of it"));
@@ -76,6 +70,7 @@ Status parse_member(ArchiveIndex& index, const uint8_t* p, uint64_t archive_pos,
         VORB_CHECK(coder_state_possible(b.start), fail(index, "impossible coder state"));
         VORB_CHECK(b.length <= index.block_size, fail(index, "block longer than the block size"));
         VORB_CHECK(last == (b.length == 0), fail(index, "end marker missing or misplaced"));
+        VORB_CHECK(!last || b.checksum == 0, fail(index, "end marker with a checksum"));
         VORB_CHECK(b.length <= e.size - bytes, fail(index, "blocks hold more bytes than the member"));
         bytes += b.length;
         prev = b.start;
@@ -123,11 +118,13 @@ void index_build(const ArchiveIndex& index, std::vector<uint8_t>& out) {
             put_le(out, b.start.low, 4);
             put_le(out, b.start.range, 4);
             put_le(out, b.length, 4);
+            if (index.version != index_version_1) put_le(out, b.checksum, 8);
         }
     }
+    if (index.version != index_version_1) index_nodes_build(index.nodes, out);
     put_le(out, index.archive_checksum, 8);
     put_le(out, out.size() - begin + index_footer_size - 8, 8);
-    put_le(out, index_version, 4);
+    put_le(out, index.version, 4);
     put_le(out, 0, 4);
     put_le(out, XXH3_64bits(out.data() + begin, out.size() - begin), 8);
     out.insert(out.end(), index_signature, index_signature + sizeof index_signature);
@@ -145,7 +142,8 @@ Status index_footer_parse(const uint8_t* footer, uint64_t archive_size, uint64_t
     };
     fault = nullptr;
     VORB_CHECK(index_footer_found(footer), failed("no index signature"));
-    VORB_CHECK(get_le(footer + 16, 4) == index_version, failed("index of an unknown version"));
+    const uint64_t version = get_le(footer + 16, 4);
+    VORB_CHECK(version == index_version_1 || version == index_version_2, failed("index of an unknown version"));
     VORB_CHECK(get_le(footer + 20, 4) == 0, failed("reserved footer bits set"));
     index_length = get_le(footer + 8, 8);
     VORB_CHECK(index_length >= index_min_size, failed("index length too small"));
@@ -167,6 +165,8 @@ Status index_parse(const uint8_t* bytes, size_t len, uint64_t archive_size, Arch
                fail(index, "index checksum mismatch"));
     index.archive_checksum = get_le(footer, 8);
     index.start = archive_size - len;
+    index.version = static_cast<uint32_t>(get_le(footer + 16, 4));  // 1 or 2, checked with the footer
+    const size_t record_size = index_block_record_size(index.version);
 
     index.block_size = static_cast<uint32_t>(get_le(bytes, 4));
     const size_t count = get_le(bytes + 4, 2);
@@ -195,14 +195,15 @@ Status index_parse(const uint8_t* bytes, size_t len, uint64_t archive_size, Arch
         e.block_count = static_cast<uint32_t>(get_le(p + 56, 4));
         // Bounded by the bytes present before anything is sized by it.
         VORB_CHECK(e.block_count >= 1, fail(index, "member without blocks"));
-        VORB_CHECK(e.block_count <= (end - pos - index_member_record_size) / index_block_record_size,
+        VORB_CHECK(e.block_count <= (end - pos - index_member_record_size) / record_size,
                    fail(index, "more blocks than the index holds"));
         e.first_block = static_cast<uint32_t>(index.blocks.size());
         index.blocks.reserve(index.blocks.size() + e.block_count);
         VORB_TRY(parse_member(index, p, archive_pos, e));
-        pos += index_member_record_size + size_t{e.block_count} * index_block_record_size;
+        pos += index_member_record_size + size_t{e.block_count} * record_size;
         archive_pos = e.stream_offset + e.stream_length;
     }
+    if (index.version != index_version_1) VORB_TRY(index_nodes_parse(bytes, pos, end, index.nodes, index.fault));
     VORB_CHECK(pos == end, fail(index, "bytes after the last index record"));
     VORB_CHECK(archive_pos == index.start, fail(index, "entries do not end where the index starts"));
     return Status::ok;

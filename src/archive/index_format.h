@@ -14,10 +14,14 @@
 #include "dc/block_resume.h"
 
 constexpr uint8_t index_signature[8] = {'!', 'v', 'o', 'r', 'b', 'i', 'd', 'x'};
-constexpr uint32_t index_version = 1;  // readers refuse other versions
+// Version 1 has no block checksums and no nodes; it is still read. Readers
+// refuse other versions.
+constexpr uint32_t index_version_1 = 1;
+constexpr uint32_t index_version_2 = 2;  // what the writer writes
 constexpr size_t index_head_size = 8;
 constexpr size_t index_member_record_size = 60;
-constexpr size_t index_block_record_size = 20;
+constexpr size_t index_block_record_size_v1 = 20;
+constexpr size_t index_block_record_size_v2 = 28;  // and the block's checksum
 constexpr size_t index_footer_size = 40;
 constexpr size_t index_min_size = index_head_size + index_footer_size;
 constexpr uint8_t index_kind_present = 0x00;  // the entry's presence byte, as in the archive
@@ -25,10 +29,27 @@ constexpr uint8_t index_kind_absent = 0xFF;
 constexpr uint8_t index_flag_attributes = 0x01;  // mode and mtime were recorded
 constexpr uint16_t index_mode_mask = 07777;      // what the mode field may hold
 constexpr uint32_t nanoseconds_per_second = 1000000000;
+constexpr uint8_t index_node_folder = 0x01;
+constexpr uint8_t index_node_link = 0x02;
+constexpr size_t index_node_record_size = 20;  // in front of the path and target bytes
+constexpr size_t index_node_count_size = 4;
+constexpr size_t index_max_link_length = 4095;  // a link's text, as the system's path limit less its NUL
 
 struct IndexBlock {
-    CoderState start;     // the coder before the block
-    uint32_t length = 0;  // bytes of the block; 0 for the end marker, which closes every member
+    CoderState start;       // the coder before the block
+    uint32_t length = 0;    // bytes of the block; 0 for the end marker, which closes every member
+    uint64_t checksum = 0;  // version 2: XXH3-64 of the block's bytes; 0 for the end marker
+};
+
+// A folder or symbolic link of a packed tree: a record with no member.
+struct IndexNode {
+    uint8_t kind = 0;  // index_node_folder or index_node_link
+    uint8_t flags = 0;  // index_flag_attributes: mode and mtime were recorded
+    uint16_t mode = 0;
+    int64_t mtime_sec = 0;
+    uint32_t mtime_nsec = 0;
+    std::string path;    // 1 to max_name_length bytes, no NUL
+    std::string target;  // a link's text: 1 to index_max_link_length bytes, no NUL; empty for a folder
 };
 
 struct IndexEntry {
@@ -48,19 +69,27 @@ struct IndexEntry {
 };
 
 struct ArchiveIndex {
+    uint32_t version = index_version_2;
     uint32_t block_size = 0;
     std::vector<IndexEntry> entries;  // one per archive entry, in archive order
     std::vector<IndexBlock> blocks;
+    std::vector<IndexNode> nodes;  // version 2 only
     uint64_t archive_checksum = 0;  // XXH3-64 of every archive byte in front of the index
     uint64_t start = 0;             // archive offset of the index (set by index_parse)
     const char* fault = nullptr;    // after a failed parse: which check failed
 };
 
+// Bytes of one block record in an index of this version.
+inline size_t index_block_record_size(uint32_t version) {
+    return version == index_version_1 ? index_block_record_size_v1 : index_block_record_size_v2;
+}
+
 // The entry checksum of a present member: its presence byte, name and NUL.
 uint64_t index_entry_checksum(uint8_t presence, const std::string& name);
 
-// Appends the index bytes for `index` to out; checksums of the index itself
-// are computed here. The records must be what the packer wrote.
+// Appends the index bytes for `index`, in its version, to out; checksums of
+// the index itself are computed here. The records must be what the packer
+// wrote (nodes checked as index_node_check does).
 void index_build(const ArchiveIndex& index, std::vector<uint8_t>& out);
 
 // Whether the last index_footer_size bytes of an archive end with the index

@@ -374,14 +374,19 @@ InverseSlot& retire_whole(MemberDecoder& d) {
 
 // Checks the oldest block against its record and the next block's start,
 // then writes it and adds it to the member's checksum.
-Status finish_indexed_block(MemberDecoder& d, const IndexBlock* rec, const IndexBlock* next, const IndexEntry& e,
-                            ByteOut& out, ProgressSink progress, Checksum& sum) {
+Status finish_indexed_block(MemberDecoder& d, const ArchiveIndex& index, const IndexBlock* rec,
+                            const IndexBlock* next, const IndexEntry& e, ByteOut& out, ProgressSink progress,
+                            Checksum& sum) {
     const InverseSlot& s = retire_whole(d);
     VORB_TRY(s.status);
     VORB_CHECK(static_cast<uint32_t>(s.n) == rec->length, Status::bad_block_end);
     // After the end marker only the coder's four last bytes remain.
     VORB_CHECK(next ? s.end == next->start : s.end.written + coder_lookahead == e.stream_length, Status::bad_block_end);
     if (s.n == 0) return Status::ok;
+    // Checked before the bytes go out: the damage is this block's alone.
+    VORB_CHECK(index.version == index_version_1 ||
+                   checksum_of(s.buffers.block_start, static_cast<size_t>(s.n)) == rec->checksum,
+               Status::block_checksum_mismatch);
     progress_put(progress, 'H');
     checksum_add(sum, s.buffers.block_start, static_cast<size_t>(s.n));
     put_bytes(out, s.buffers.block_start, static_cast<size_t>(s.n));
@@ -402,8 +407,9 @@ Status decode_member_indexed(MemberDecoder& d, const ArchiveIndex& index, const 
     uint32_t retired = 0;
     for (uint32_t k = 0; k < e.block_count && st == Status::ok; k++) {
         if (!pipeline_free(d.pipe)) {
-            st = finish_indexed_block(d, blocks + retired, retired + 1 < e.block_count ? blocks + retired + 1 : nullptr,
-                                      e, out, progress, sum);
+            d.failed_block = retired;
+            st = finish_indexed_block(d, index, blocks + retired,
+                                      retired + 1 < e.block_count ? blocks + retired + 1 : nullptr, e, out, progress, sum);
             retired++;
             if (st != Status::ok) break;
         }
@@ -417,6 +423,7 @@ Status decode_member_indexed(MemberDecoder& d, const ArchiveIndex& index, const 
         s.packed.resize(stop - s.start.written);
         std::memcpy(s.packed.data(), carry + coder_lookahead - reuse, reuse);
         if (!take_bytes(*d.in, s.packed.data() + reuse, s.packed.size() - reuse)) {
+            d.failed_block = k;
             st = d.in->read_error ? Status::read_failed : Status::truncated;
             break;
         }
@@ -428,10 +435,11 @@ Status decode_member_indexed(MemberDecoder& d, const ArchiveIndex& index, const 
     }
     // Every job in flight must end before its slot is reused or freed.
     while (!d.pipe.pending.empty()) {
-        if (st == Status::ok)
-            st = finish_indexed_block(d, blocks + retired, retired + 1 < e.block_count ? blocks + retired + 1 : nullptr,
-                                      e, out, progress, sum);
-        else
+        if (st == Status::ok) {
+            d.failed_block = retired;
+            st = finish_indexed_block(d, index, blocks + retired,
+                                      retired + 1 < e.block_count ? blocks + retired + 1 : nullptr, e, out, progress, sum);
+        } else
             retire_whole(d);  // no set may hold a block once the member ends
         retired++;
     }

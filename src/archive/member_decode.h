@@ -27,6 +27,7 @@ struct MemberDecoder {
     std::unique_ptr<NumberCoder> nc = std::make_unique<NumberCoder>();
     ByteIn* in = nullptr;
     uint32_t block_size = 0;
+    uint32_t failed_block = 0;  // after decode_member_indexed failed: the block it failed in
     OrderedPipeline pipe;
     MemberDecoder();
     MemberDecoder(const MemberDecoder&) = delete;
@@ -57,7 +58,10 @@ uint64_t member_decoder_memory(uint32_t block_size, int threads);
 // against the next block's recorded start, the blocks written in order and
 // their bytes checked against the member's checksum. d.in must stand on the
 // member's first stream byte; it is left on the byte after the stream.
-// Fails with bad_block_end, checksum_mismatch, a damage status of the block,
-// truncated, read_failed or write_failed.
+// With a version 2 index each block's bytes are checked against the block's
+// checksum before they are written. Fails with bad_block_end,
+// block_checksum_mismatch, checksum_mismatch, a damage status of the block,
+// truncated, read_failed or write_failed; d.failed_block then says which
+// block (the member's end for checksum_mismatch).
 [[nodiscard]] Status decode_member_indexed(MemberDecoder& d, const ArchiveIndex& index, const IndexEntry& e,
                                            ByteOut& out, ProgressSink progress, MemberStats& stats);

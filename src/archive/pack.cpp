@@ -17,6 +17,7 @@ struct PackSlot {
     Sorter* sorter = nullptr;
     ProgressSink progress;
     int32_t n = 0;
+    uint64_t checksum = 0;  // of the block's bytes, when the index keeps records
     bool sorted = false;
     bool record = false;  // on a worker: record the block's steps after the sort
     BlockSteps steps;
@@ -79,8 +80,9 @@ void sort_slot(void* ctx) {
 }
 
 // The coder's state before the next block, for the index.
-void note_block(const Packer& p, MemberRecord* record, uint64_t stream_start, int32_t n) {
-    if (record) record->blocks.push_back(IndexBlock{coder_state(p.nc->rc, stream_start), static_cast<uint32_t>(n)});
+void note_block(const Packer& p, MemberRecord* record, uint64_t stream_start, int32_t n, uint64_t checksum) {
+    if (record)
+        record->blocks.push_back(IndexBlock{coder_state(p.nc->rc, stream_start), static_cast<uint32_t>(n), checksum});
 }
 
 // Codes the oldest block in flight, in file order: threaded, through the
@@ -90,7 +92,7 @@ void note_block(const Packer& p, MemberRecord* record, uint64_t stream_start, in
 Status code_oldest(Packer& p, ProgressSink progress, MemberStats& stats, MemberRecord* record, uint64_t stream_start) {
     PackSlot& s = *static_cast<PackSlot*>(pipeline_oldest(p.pipe)->ctx);
     const bool threaded = pool_is_threaded(p.pipe.pool);
-    note_block(p, record, stream_start, s.n);
+    note_block(p, record, stream_start, s.n, s.checksum);
     // The steps are coded as the worker shows them, or by the worker itself
     // once it holds the coder (none when the sort failed).
     if (threaded) handoff_code(s.handoff, p.nc->rc);
@@ -212,7 +214,7 @@ Status take_step(PackRun& r) {
             break;
     }
     MemberInFlight& m = r.members.front();
-    note_block(r.p, r.keep_records ? &m.record : nullptr, m.start, 0);
+    note_block(r.p, r.keep_records ? &m.record : nullptr, m.start, 0, 0);
     code_block(*r.p.dc, *r.p.nc, nullptr, 0, 0);  // end marker
     m.stats.blocks++;
     m.stats.packed = bytes_out(r.out) - m.start;
@@ -274,8 +276,10 @@ Status pack_members(Packer& p, unsigned count, MemberFeed& feed, ByteOut& out, b
                 continue;
             }
             // Hashed before the sort, which may touch the byte after the block.
-            if (keep_records)
+            if (keep_records) {
                 checksum_add(r.members.back().record.checksum, s.buffers.block_start, static_cast<size_t>(got));
+                s.checksum = checksum_of(s.buffers.block_start, static_cast<size_t>(got));
+            }
             s.n = static_cast<int32_t>(got);
             // On one thread the block sorts at once: what comes before it in
             // the archive goes out first, so progress shows in archive order.

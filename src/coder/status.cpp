@@ -23,6 +23,7 @@ const char* status_message(Status s) {
     case Status::checksum_mismatch: return "checksum mismatch";
     case Status::damaged_index: return "damaged index";
     case Status::bad_block_end: return "damaged data (a block does not end where the next one starts)";
+    case Status::block_checksum_mismatch: return "block checksum mismatch";
     }
     return "unknown error";
 }

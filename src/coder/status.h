@@ -28,8 +28,9 @@ enum class Status : uint8_t {
     checksum_mismatch,  // unpacked bytes differ from their recorded checksum
     damaged_index,      // the archive's index contradicts itself or the data
     bad_block_end,      // a block did not end where the index says the next one starts
+    block_checksum_mismatch,  // a block's unpacked bytes differ from the index's checksum of them
 };
-constexpr int status_count = static_cast<int>(Status::bad_block_end) + 1;
+constexpr int status_count = static_cast<int>(Status::block_checksum_mismatch) + 1;
 
 const char* status_message(Status s);
 
