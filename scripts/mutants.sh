@@ -190,6 +190,14 @@ src/cli/options.cpp ::: if (o.error.empty() && end < count) ::: if (false)
 src/cli/options.cpp ::: case 'I': o.index = false; break; ::: case 'I': break;
 src/cli/file_io.cpp ::: static_cast<off_t>(f.base + offset) ::: static_cast<off_t>(offset)
 src/cli/unpack.cpp ::: source.size != UINT64_MAX ? in_file_read_at : nullptr ::: nullptr
+src/cli/tree_walk.cpp ::: S_ISLNK(cs.st_mode) && w.keep_nodes ::: S_ISLNK(cs.st_mode)
+src/cli/tree_walk.cpp ::: if (w.keep_nodes)\n        w.list.nodes ::: if (false)\n        w.list.nodes
+src/cli/pack_files.cpp ::: st = vorb_writer_add_node(w, &n); ::: (void)n;
+src/cli/restore_nodes.cpp ::: || !selected(sel, n.path)) continue; ::: ) continue;
+src/cli/restore_nodes.cpp ::: times, AT_SYMLINK_NOFOLLOW) != 0) ::: times, 0) != 0)
+src/cli/restore_nodes.cpp ::: return for_link ? "a folder is in its place" : nullptr; ::: return nullptr;
+src/cli/restore_nodes.cpp ::: ::fchmod(fd, f.meta.mode & 0777) != 0 || ::: false ||
+src/cli/unpack.cpp ::: if (unrestored > 0) ::: if (false)
 EOF
 )
 

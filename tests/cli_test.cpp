@@ -272,6 +272,11 @@ TEST(Cli, FoldersLinksAndNodes) {
             " empty folder (-i keeps it in the index)\nproj/fifo: not packed, a FIFO\n3 files were not packed 254"
             "\nOnly in proj/docs: link\nOnly in proj: empty\nOnly in proj: fifo\n",
          "x"},
+        {"-i: links, empty folders and folders' modes and times come back",
+         make_tree + attributes + "vorb -q -t1 -i e x proj; echo \" $?\"; vorb -q -t3 -i e x3 proj >/dev/null;"
+         " cmp x x3 && mkdir o && cd o && vorb -q d ../x && cd .. && diff -r --no-dereference proj o/_proj;"
+         " attrs proj >a && attrs o/_proj >b && cmp a b && test -L o/_proj/docs/link && rm -r proj o x3 a b",
+         0, "\nproj/fifo: not packed, a FIFO\n1 file was not packed 254\nOnly in proj: fifo\n", "x"},
         {"more than 255 files, or a name too long, inside a folder: refused before anything is written",
          "mkdir many && for i in $(seq 255); do : >many/$i; done && : >one && echo older >x && vorb e x many one;"
          " echo \" $?\"; l=$(printf 'd%.0s' $(seq 190)); mkdir -p $l/sub && : >$l/sub/file && vorb -q e y $l; echo"
@@ -281,6 +286,46 @@ TEST(Cli, FoldersLinksAndNodes) {
                 "/sub/file 254\nolder\n",
          "x"},
     });
+}
+
+// Nodes no packer writes, through the library: names that lead out or pass a
+// link, a link where a folder is and one over a member. Member m is empty.
+void write_node_archive(const std::string& path, const std::vector<vorb_node>& nodes) {
+    std::vector<uint8_t> bytes;
+    const vorb_write_fn put = [](void* ctx, const void* p, size_t n) {
+        auto& v = *static_cast<std::vector<uint8_t>*>(ctx);
+        v.insert(v.end(), static_cast<const uint8_t*>(p), static_cast<const uint8_t*>(p) + n);
+        return 0;
+    };
+    const vorb_read_fn none = [](void*, void*, size_t) -> ptrdiff_t { return 0; };
+    const vorb_pack_options po{0, 1, 1};
+    vorb_writer* w = vorb_writer_create(put, &bytes, &po, nullptr);
+    ASSERT_EQ(vorb_writer_begin(w, 1), VORB_OK);
+    ASSERT_EQ(vorb_writer_add_member(w, "m", none, nullptr, nullptr, nullptr, nullptr, nullptr), VORB_OK);
+    for (const vorb_node& n : nodes) ASSERT_EQ(vorb_writer_add_node(w, &n), VORB_OK) << n.path;
+    ASSERT_EQ(vorb_writer_finish(w), VORB_OK);
+    vorb_writer_free(w);
+    write_file(path, bytes);
+}
+
+TEST(Cli, HostileNodes) {
+    const vorb_file_meta shut{0500, 0, 1000000000};
+    ScratchDir arc;
+    write_node_archive(arc / "nodes", {{VORB_NODE_FOLDER, "a/b", nullptr, &shut},
+                                       {VORB_NODE_FOLDER, "c/../../up", nullptr, nullptr},
+                                       {VORB_NODE_LINK, "a", "/tmp", nullptr},
+                                       {VORB_NODE_LINK, "l", "../../../etc", nullptr},
+                                       {VORB_NODE_LINK, "l/inner", "x", nullptr},
+                                       {VORB_NODE_LINK, "m", "elsewhere", &shut}});
+    run_cases({{"nodes never lead out nor through a link; links are never followed",
+                "vorb -q d " + shell_quote(arc / "nodes") + "; echo \" $?\"; vorb -q d " + shell_quote(arc / "nodes") +
+                    " l m; echo \" $?\"",
+                0, "\n_c/../../up: not restored, name leads out of the unpack directory\n_a: not restored, a folder is"
+                   " in its place\n_l/inner: not restored, a folder in its name is a symbolic link\n3 folders or links"
+                   " were not restored 254\n 0\n",
+                "_a _a/b _l _m",
+                "test \"$(readlink _l)\" = ../../../etc && test \"$(readlink _m)\" = elsewhere && test \"$(stat -c '%a %Y'"
+                " _a/b)\" = '500 1000000000' && test \"$(stat -c %Y _m)\" = 1000000000"}});
 }
 
 // Standard input as a member, and the filter tar drives: standard input to
@@ -305,9 +350,11 @@ TEST(Cli, FilterModeAndStandardInput) {
         {"filter: an early reader ends it by SIGPIPE, even one the caller ignores; damage is -2",
          "cp \"$D\"/big f; vorb <f >x; { trap '' PIPE; vorb -d <x; echo $? >st; } | head -c 100 >/dev/null; cat st;"
          " flip x 3000;"
-         " vorb -d <x 2>&1 >/dev/null; echo \" $?\"; cat x | vorb -d 2>&1 >/dev/null; echo \" $?\"",
-         0, "141\n\n_stdin: not unpacked, damaged: *\n1 member was not unpacked 254\n\nDamaged archive: * 254\n",
-         "f st x"},
+         " vorb -d <x 2>&1 >/dev/null; echo \" $?\"; cat x | vorb -d 2>&1 >/dev/null; echo \" $?\"; vorb <f >n;"
+         " flip n 15; cat n | vorb -d 2>&1 >/dev/null; echo \" $?\"",
+         0, "141\n\n_stdin: not unpacked, damaged: *\n1 member was not unpacked 254\n\nDamaged archive: * 254\n"
+            "\nDamaged archive: member stdij: its stored name does not match the index 254\n",
+         "f n st x"},
         {"- among files: standard input under its name, only once",
          "cp \"$D\"/r f; printf piped | vorb -q e a f - && printf x | vorb -q --name=-n e b - && vorb e c - f -; echo"
          " \" $?\"; mkdir o && cd o && vorb -q d ../a && vorb -q d ../b && cmp _f ../f && cat _stdin _-n",

@@ -171,6 +171,13 @@ RunResult pack_files(vorb_writer* w, const PackList& list, const Console& con, v
                                   std::strerror(f.files[i].in.error));
     if (st == VORB_ERR_MEMORY) return run_failed("\nNot enough memory to sort a block");
     if (st != VORB_OK && st != VORB_ERR_WRITE) return run_failed(std::string("\n") + vorb_status_message(st));
+    for (const PackNode& node : list.nodes) {
+        if (st != VORB_OK) break;
+        const vorb_node n{node.link ? VORB_NODE_LINK : VORB_NODE_FOLDER, node.path.c_str(),
+                          node.link ? node.target.c_str() : nullptr, &node.meta};
+        st = vorb_writer_add_node(w, &n);
+        if (st == VORB_ERR_PARAM) return run_failed("\nThe index cannot hold " + printable_name(node.path));
+    }
     if (st == VORB_OK) st = vorb_writer_finish(w);
     return {};
 }
@@ -179,7 +186,7 @@ RunResult pack_files(vorb_writer* w, const PackList& list, const Console& con, v
 
 RunResult pack_archive(const PackOptions& opt, const Console& con) {
     PackList list;
-    tree_walk(list, opt.files, opt.stdin_name, false);
+    tree_walk(list, opt.files, opt.stdin_name, opt.index);
     RunResult r = check_pack_request(opt, list);
     if (r.status == 0) r = check_replace(opt);
     if (r.status != 0) return r;

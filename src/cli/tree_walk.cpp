@@ -12,8 +12,6 @@ namespace {
 
 // Folders inside the tree are opened without following a link.
 constexpr int inner_folder_flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-// A link's text as the kernel keeps it: at most PATH_MAX less its NUL.
-constexpr size_t max_link_text = 4095;
 
 struct Walk {
     PackList& list;
@@ -82,10 +80,10 @@ bool folder_names(int fd, std::vector<std::string>& names) {
 }
 
 void add_link(Walk& w, int dir_fd, const std::string& name, const std::string& path, const struct stat& st) {
-    char text[max_link_text + 1];
+    char text[VORB_MAX_LINK_LENGTH + 1];
     const ssize_t n = ::readlinkat(dir_fd, name.c_str(), text, sizeof text);
     if (n < 0) return refuse(w, path, std::strerror(errno));
-    if (n == 0 || static_cast<size_t>(n) > max_link_text) return refuse(w, path, "a link's text out of range");
+    if (n == 0 || static_cast<size_t>(n) > VORB_MAX_LINK_LENGTH) return refuse(w, path, "a link's text out of range");
     w.list.nodes.push_back(PackNode{true, path, std::string(text, static_cast<size_t>(n)), meta_of(st)});
 }
 
