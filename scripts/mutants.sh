@@ -199,8 +199,8 @@ src/cli/restore_nodes.cpp ::: return for_link ? "a folder is in its place" : nul
 src/cli/restore_nodes.cpp ::: ::fchmod(fd, f.meta.mode & 0777) != 0 || ::: false ||
 src/cli/unpack.cpp ::: if (unrestored > 0) ::: if (false)
 src/sort/bigram.cpp ::: for (int32_t i = 1; i < n; ++i) used[data[i]] = true; ::: for (int32_t i = 2; i < n; ++i) used[data[i]] = true;
-src/sort/bucket_share.cpp ::: k += 255; ::: k += 256;
-src/sort/forward.cpp ::: if (s.bigram_start[h * 256] != s.bigram_start[h * 256 + 256]) ::: if (s.bigram_start[h * 256] != s.bigram_start[h * 256 + 255])
+src/sort/bucket_share.cpp ::: s.bigram_start[k] == s.bigram_start[k + 256] ::: s.bigram_start[k] <= s.bigram_start[k + 256]
+src/sort/forward.cpp ::: != s.bigram_start[h * 256 + 256]) ::: != s.bigram_start[h * 256 + 256] && h != 'e')
 EOF
 )
 

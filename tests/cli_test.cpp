@@ -556,6 +556,7 @@ TEST(Cli, OptionParsing) {
         {{"-t3", "--no-index", "d"}, "@3 t3 b1 m0 q I", " -q\t-b1 -i  -t1 "},
         {{"e"}, "\nIn VORB_OPTIONS: Only options may be given, not x", "-q x -i"},
         {{"e"}, "\nIn VORB_OPTIONS: Unknown option: -y", "-y"},
+        {{"e"}, "\nIn VORB_OPTIONS: --help and --version belong on the command line", "-qV"},
         {{"--name="}, "\nBad name for standard input: 1 to 198 characters"},
         {{"-x", "e", "a"}, "\nUnknown option: -x"},
         {{"-qx", "e", "a"}, "\nUnknown option: -x"},

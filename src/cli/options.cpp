@@ -207,6 +207,8 @@ void parse_defaults(Options& o, const char* defaults) {
     for (int k = 0; k < end && o.error.empty(); k++)
         if (words[static_cast<size_t>(k)] == "--") o.error = "\nOnly options may be given, not --";
     if (o.error.empty() && end < count) o.error = "\nOnly options may be given, not " + words[static_cast<size_t>(end)];
+    // Either would end every run at once, with status 0 and nothing done.
+    if (o.error.empty() && (o.help || o.version)) o.error = "\n--help and --version belong on the command line";
     if (!o.error.empty()) o.error = "\nIn VORB_OPTIONS: " + o.error.substr(1);
 }
 
