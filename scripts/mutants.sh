@@ -145,6 +145,27 @@ src/sort/bucket_share.cpp ::: const uint32_t next = k < hi ? k + 1 : hi; ::: con
 src/archive/worker_pool.cpp ::: p.queue.erase(queued);\n        j.done = true; ::: j.done = true;
 src/inverse/many_walks.cpp ::: if (helpers) helpers->dismiss(helpers->ctx); ::: (void)0;
 src/archive/worker_pool.cpp ::: lock.unlock();\n        j->run(j->ctx);\n        lock.lock();\n        j->done = true; ::: j->done = true;\n        lock.unlock();\n        j->run(j->ctx);\n        lock.lock();
+src/archive/index_nodes.cpp ::: VORB_CHECK(count <= (end - pos) / index_node_record_size, ::: VORB_CHECK(true,
+src/archive/index_nodes.cpp ::: if (path_length > max_name_length) return ::: if (path_length > max_name_length + 1) return
+src/archive/index_nodes.cpp ::: if (target_length > index_max_link_length) return ::: if (target_length > index_max_link_length + 1) return
+src/archive/index_nodes.cpp ::: if (n.kind == index_node_folder && target_length != 0) return ::: if (false) return
+src/archive/index_nodes.cpp ::: if (n.path.find('\0') != std::string::npos) return ::: if (false) return
+src/archive/index_format.cpp ::: VORB_CHECK(!last || b.checksum == 0, ::: VORB_CHECK(true,
+src/archive/index_format.cpp ::: if (index.version != index_version_1) b.checksum = get_le(r + 20, 8); ::: (void)0;
+src/archive/member_decode.cpp ::: checksum_of(s.buffers.block_start, static_cast<size_t>(s.n)) == rec->checksum, ::: true,
+src/archive/member_decode.cpp ::: VORB_CHECK(s.status != Status::truncated, Status::bad_block_end); ::: (void)0;
+src/archive/pack.cpp ::: s.checksum = checksum_of(s.buffers.block_start, static_cast<size_t>(got)); ::: s.checksum = 0;
+src/archive/stream_check.cpp ::: checksum_add(c.archive, c.in->buf, c.in->pos); ::: (void)0;
+src/archive/stream_check.cpp ::: if (got.unpacked && got.checksum != want.checksum) ::: if (got.checksum != want.checksum)
+src/archive/stream_check.cpp ::: if (got.entry_checksum != want.entry_checksum) return "stored name"; ::: (void)0;
+src/api/api_writer.cpp ::: w->finished = true; ::: (void)0;
+src/api/api_reader.cpp ::: noted.checksum = checksum_value(h.sum); ::: noted.checksum = 0;
+src/api/api_reader.cpp ::: if (header != Status::ok || r->header.block_size != r->index.block_size) ::: if (header != Status::ok)
+src/api/api_reader.cpp ::: k < r->decoder.failed_block; k++) ::: k <= r->decoder.failed_block; k++)
+src/cli/pack_files.cpp ::: if (st == VORB_OK && !to_stdout(opt) && replacement_target_changed(target)) { ::: if (false) {
+src/cli/options.cpp ::: if (!options_ended && std::strcmp(argv[i], "--") == 0) { ::: if (false) {
+src/cli/cli.cpp ::: if (con.out == stdout && std::ferror(stdout)) { ::: if (false) {
+src/cli/unpack.cpp ::: if (bytes % (1u << 10) == 0) return ::: if (false) return
 src/api/api_reader.cpp ::: if (r->failed != Status::ok) return to_api(r->failed); ::: (void)0;
 src/api/api_reader.cpp ::: if (r->entries_read == r->header.member_count) { ::: if (r->entries_read > r->header.member_count) {
 src/api/api_reader.cpp ::: if (!r || !r->ended) return VORB_ERR_PARAM; ::: if (!r) return VORB_ERR_PARAM;

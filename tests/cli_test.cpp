@@ -192,7 +192,7 @@ TEST(Cli, TestListAndIndex) {
          " vorb -q l arch a missing && vorb t arch && cat arch | vorb -q t - && { (cat arch; echo x) | vorb -q t -;"
          " echo \" $?\"; } && mkdir o && cd o && vorb -q d ../arch nothere a b",
          254, "*\n1 file was not packed*  300000 *(absent: missing)\n*2 of 4 entries present, block size 4194304, "
-              "indexed (index checksum OK)" + B + "\n>_a: H\t300000 bytes OK, checksum OK\t*ms\n>_b: \t0 bytes OK, "
+              "indexed (version 2, consistent)" + B + "\n>_a: H\t300000 bytes OK, checksum OK\t*ms\n>_b: \t0 bytes OK, "
               "checksum OK\t*ms\n>_a: H\t300000 bytes OK, checksum OK\t*ms\nTotal time: *ms\nDamaged archive: * 254\n"
               "\nNo member named nothere",
          "a arch b o o/_a o/_b",
@@ -209,6 +209,37 @@ TEST(Cli, TestListAndIndex) {
          "a arch b extra extra/_a extra/_b extra/arch index index/_a index/_b index/arch member member/_b "
          "member/arch plain",
          "cmp a index/_a && cmp a extra/_a"},
+        {"index: damage is located to its block; the command line's -- ends the options",
+         "head -c 3145728 \"$D\"/big >f; vorb -q -b1 -i e arch f; flip arch $(($(stat -c %s arch) / 2)); vorb -q t arch;"
+         " echo \" $?\"; vorb -q d arch -- f; echo \" $?\"",
+         0, "\n_f: damaged: * in bytes 1048576 to 2097151\nDamaged archive: its bytes do not match the checksum in"
+            " its index\nDamaged archive: 1 member is damaged 254\n\n_f: not unpacked, damaged: * in bytes 1048576 to"
+            " 2097151\nDamaged archive: its bytes do not match the checksum in its index\n1 member was not unpacked"
+            " 254\n",
+         "arch f"},
+        {"index from a pipe: checked at the end against what passed",
+         "cp \"$D\"/t a; vorb -q -i e arch a; cp arch name; printf X | dd of=name bs=1 seek=11 conv=notrunc 2>/dev/null;"
+         " cp arch index; flip index $(($(stat -c %s arch) - 45)); for f in name index; do cat $f | vorb -q t -; echo"
+         " \" $?\"; cat $f | vorb -q -c d - 2>&1 >out; echo \" $?\"; cmp out a || exit; done; cat arch | vorb -q l - |"
+         " grep -o '(version.*'",
+         0, "\nDamaged archive: member X: its stored name differs from the index at the archive's end 254\n"
+            "\nDamaged archive: member X: its stored name differs from the index at the archive's end 254\n"
+            "\nDamaged index (index checksum mismatch): the archive was read without it 254\n"
+            "\nDamaged index (index checksum mismatch): the archive was read without it 254\n"
+            "(version 2, matches the archive)\n",
+         "a arch index name out"},
+        {"text that cannot go to standard output fails the run",
+         "cp \"$D\"/r a; vorb -q -i e arch a; for c in -h -V '-q l arch' 't arch'; do vorb $c 2>&1 >/dev/full; echo \""
+         " $?\"; done; vorb -q t arch >/dev/full",
+         0, "\nWrite error on standard output: No space left on device 254\n"
+            "\nWrite error on standard output: No space left on device 254\n"
+            "\nWrite error on standard output: No space left on device 254\n"
+            "\nWrite error on standard output: No space left on device 254\n",
+         "a arch"},
+        {"-- after the archive: the end of options, once",
+         "echo x >--; echo y >a; vorb -q e arch -- -- a && vorb -q l arch | grep -o '[0-9]* of [0-9]* entries' && mkdir"
+         " o && cd o && vorb -q d ../arch -- -- && ls",
+         0, "2 of 2 entries\n_--\n", "-- a arch o o/_--", "cmp -- -- o/_--"},
     });
 }
 
@@ -245,6 +276,11 @@ TEST(Cli, BlockSizesFoldersPipesAndTerminals) {
          0, "\nNot enough memory allowed: the archive's blocks of 1048576 bytes take * MiB to unpack, over the limit"
             " of 8 MiB (--memory) 254\n",
          "_f arch f", "", fs::exists("/usr/bin/time")},
+        {"--memory: the limit as given",
+         "echo x >f; vorb -q -b1 e arch f; vorb -q --memory=1K t arch; vorb -q --memory=1000 t arch", 254,
+         "\nNot enough memory allowed: * over the limit of 1 KiB (--memory)\nNot enough memory allowed: * over the"
+         " limit of 1000 bytes (--memory)",
+         "arch f"},
     });
 }
 
@@ -324,8 +360,8 @@ TEST(Cli, HostileNodes) {
                    " in its place\n_l/inner: not restored, a folder in its name is a symbolic link\n3 folders or links"
                    " were not restored 254\n 0\n",
                 "_a _a/b _l _m",
-                "test \"$(readlink _l)\" = ../../../etc && test \"$(readlink _m)\" = elsewhere && test \"$(stat -c '%a %Y'"
-                " _a/b)\" = '500 1000000000' && test \"$(stat -c %Y _m)\" = 1000000000"}});
+                "test \"$(readlink _l)\" = ../../../etc && test \"$(readlink _m)\" = elsewhere && test"
+                " \"$(stat -c '%a %Y' _a/b)\" = '500 1000000000' && test \"$(stat -c %Y _m)\" = 1000000000"}});
 }
 
 // Standard input as a member, and the filter tar drives: standard input to
@@ -335,7 +371,7 @@ TEST(Cli, FilterModeAndStandardInput) {
         {"filter: the bytes of -i e - -, indexed, nothing on standard error",
          "cp \"$D\"/t f; vorb <f >x 2>err && vorb -q -i --name=stdin e - - <f | cmp - x && vorb -d <x 2>>err | cmp -"
          " f && cat x | vorb -d | cmp - f && test ! -s err && vorb -q l x",
-         0, "*300000 * stdin\n*indexed (index checksum OK)", "err f x"},
+         0, "*300000 * stdin\n*indexed (version 2, consistent)", "err f x"},
         {"filter: -t, -b, --name and --no-index apply; packing options are ignored after -d",
          "cp \"$D\"/big f; vorb -t2 -b1 --no-index --name=n <f >x && vorb -q -b1 --name=n e - - <f | cmp - x &&"
          " vorb -t2 -b8 -i --name=z -f --no-index -d <x | cmp - f && vorb -dc <x | cmp - f && printf 12345 >y && cat"
@@ -353,7 +389,7 @@ TEST(Cli, FilterModeAndStandardInput) {
          " vorb -d <x 2>&1 >/dev/null; echo \" $?\"; cat x | vorb -d 2>&1 >/dev/null; echo \" $?\"; vorb <f >n;"
          " flip n 15; cat n | vorb -d 2>&1 >/dev/null; echo \" $?\"",
          0, "141\n\n_stdin: not unpacked, damaged: *\n1 member was not unpacked 254\n\nDamaged archive: * 254\n"
-            "\nDamaged archive: member stdij: its stored name does not match the index 254\n",
+            "\nDamaged archive: member stdij: its stored name differs from the index at the archive's end 254\n",
          "f n st x"},
         {"- among files: standard input under its name, only once",
          "cp \"$D\"/r f; printf piped | vorb -q e a f - && printf x | vorb -q --name=-n e b - && vorb e c - f -; echo"
@@ -363,7 +399,7 @@ TEST(Cli, FilterModeAndStandardInput) {
          "cp \"$D\"/r f; VORB_OPTIONS='-i  -b1' vorb -q e a f && vorb -q l a | tail -1; echo; VORB_OPTIONS=-i"
          " vorb -q --no-index e b f && vorb -q l b | tail -1; VORB_OPTIONS='-q e' vorb e c f; echo \" $?\";"
          " VORB_OPTIONS='-q --' vorb e c f; echo \" $?\"; VORB_OPTIONS=-t vorb -q e c f; echo \" $?\"",
-         0, "* block size 1048576, indexed (index checksum OK)\n* block size 4194304, not indexed\nIn VORB_OPTIONS:"
+         0, "* block size 1048576, indexed (version 2, consistent)\n* block size 4194304, not indexed\nIn VORB_OPTIONS:"
             " Only options may be given, not e\nTry 'vorb --help'. 255\n\nIn VORB_OPTIONS: Only options may be given,"
             " not --\nTry 'vorb --help'. 255\n" + B + "\nIn VORB_OPTIONS: Option -t needs a value\nTry 'vorb"
             " --help'. 255\n",
@@ -421,6 +457,14 @@ TEST(Cli, RefusalsAndFailuresKeepFiles) {
          " -q e arch " + n198 + " && rm " + n198 + " && vorb -q d arch && echo ok",
          0, B + "\nFile name longer than 198 characters: " + n198 + "n 254\nok\n",
          "_" + n198 + " arch " + n198 + "n", "test $(cat _" + n198 + ") = fits"},
+        {"a file put where the archive goes while packing is kept; two packs leave one archive",
+         "wait_temps() { for i in $(seq 6000); do test $(ls -A | grep -c '^[.]vorb') -ge $1 && return; sleep 0.01;"
+         " done; }; mkfifo in1 in2; vorb -q e arch in1 & wait_temps 1; echo text >arch; echo one >in1; wait $!;"
+         " echo \" $?\"; cat arch; rm arch; vorb -q e arch in1 & a=$!; vorb -q e arch in2 & b=$!; wait_temps 2;"
+         " echo one >in1; wait $a; echo \" $?\"; echo two >in2; wait $b; echo \" $?\"; vorb -q t arch in2",
+         0, "\nWon't replace arch: another file took its place while packing and it is not an archive (use -f to"
+            " replace it) 255\ntext\n 0\n 0\n",
+         "arch in1 in2"},
         {"read-only folder", "cp \"$D\"/r f; vorb -q e arch f; mkdir ro; chmod 555 ro; chmod o+rx .; " + as_user +
          "\"$VORB\" -q -C ro d arch; echo \" $?\"; " + as_user + "\"$VORB\" -q e ro/arch f",
          254, "\n_f: skipped, can't create it: Permission denied\n1 member was not unpacked 254\n"

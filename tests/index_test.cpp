@@ -225,7 +225,10 @@ TEST(IndexedArchive, EveryBitFlipIsCaughtAndNoMemberComesBackWrong) {
             // Blocks decoded from their states, or the index checked at the end.
             EXPECT_TRUE(fuzz_index::read_all(*archive, 2, true, &clean, streamed));
             ASSERT_TRUE(clean);
-            for (size_t bit = 0; bit < archive->size() * 8; bit++) {
+            // The other variants flip every bit of the index and a sample of those in front.
+            const bool every = archive == &sample().archive && !streamed;
+            const size_t index_bits = sample().index_start * 8;
+            for (size_t bit = 0; bit < archive->size() * 8; bit += every || bit >= index_bits ? 1 : 7) {
                 Bytes a = *archive;
                 a[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
                 fuzz_index::read_all(a, 1 + bit % 2, false, &clean, streamed);
@@ -238,42 +241,139 @@ TEST(IndexedArchive, EveryBitFlipIsCaughtAndNoMemberComesBackWrong) {
 
 namespace {
 
-// A block whose bytes differ from its recorded checksum (forged here, the
-// index sealed again): the member fails at that block, and no byte of it
-// is written. Version 1 has no such field and
-// trusts the member's checksum alone.
-TEST(IndexedArchive, ABlockChecksumLocatesTheDamage) {
+// The sample with one field of its index forged and the index sealed
+// again; header: a field of the header instead, with the archive checksum
+// made again too.
+Bytes forged(size_t at, int width, uint64_t value, bool header = false) {
     Bytes a = sample().archive;
-    const size_t b1 = sample().index_start + index_head_size + index_member_record_size;
-    const size_t sum_at = b1 + 2 * index_block_record_size_v2 + 20;  // the third block's: bytes 200 to 299
-    a[sum_at] ^= 1;
-    const uint64_t seal = XXH3_64bits(a.data() + sample().index_start, a.size() - sample().index_start - 16);
+    const size_t start = sample().index_start;
+    for (int i = 0; i < width; i++) a[(header ? 0 : start) + at + i] = static_cast<uint8_t>(value >> (8 * i));
+    const uint64_t all = XXH3_64bits(a.data(), start);
+    for (int i = 0; i < 8 && header; i++) a[a.size() - index_footer_size + i] = static_cast<uint8_t>(all >> (8 * i));
+    const uint64_t seal = XXH3_64bits(a.data() + start, a.size() - start - 16);
     for (int i = 0; i < 8; i++) a[a.size() - 16 + i] = static_cast<uint8_t>(seal >> (8 * i));
-    for (const int threads : {1, 3}) {
-        MemoryReader mem{a.data(), a.size()};
-        const vorb_source src{memory_read, fuzz_index::memory_read_at, &mem, a.size()};
-        const vorb_unpack_options uo{threads, 0};
-        vorb_reader* r = vorb_reader_open(&src, &uo, nullptr);
-        ASSERT_TRUE(r);
-        uint64_t offset = 0, length = 0;
-        EXPECT_EQ(vorb_reader_damaged_range(r, &offset, &length), VORB_ERR_PARAM);  // nothing failed yet
-        vorb_entry e;
-        ASSERT_EQ(vorb_reader_next(r, &e), VORB_OK);
-        VectorWriter out;
-        EXPECT_EQ(vorb_reader_unpack(r, vector_write, &out, nullptr, nullptr, nullptr), VORB_ERR_BLOCK_CHECKSUM);
-        // Bytes of the checked blocks may have gone out; none of the damaged one.
-        EXPECT_LE(out.bytes.size(), 200u);
-        EXPECT_TRUE(std::equal(out.bytes.begin(), out.bytes.end(), sample().members[0].begin()));
-        ASSERT_EQ(vorb_reader_damaged_range(r, &offset, &length), VORB_OK);
-        EXPECT_EQ(offset, 200u);
-        EXPECT_EQ(length, 100u);
-        // The next member reads on, and a good one clears the range.
-        ASSERT_EQ(vorb_reader_next(r, &e), VORB_OK);
-        ASSERT_EQ(vorb_reader_next(r, &e), VORB_OK);
-        EXPECT_EQ(vorb_reader_test(r, nullptr, nullptr, nullptr), VORB_OK);
-        EXPECT_EQ(vorb_reader_damaged_range(r, &offset, &length), VORB_ERR_PARAM);
-        vorb_reader_free(r);
-    }
+    return a;
+}
+
+constexpr size_t text_blocks = index_head_size + index_member_record_size;  // the first member's block records
+
+// Block records that lie, each found at the block it describes: the first
+// member fails there, no byte of that block is written, and the next members
+// read on. Version 1 has no block checksum and trusts the member's alone.
+TEST(IndexedArchive, AForgedBlockIsLocated) {
+    const struct {
+        const char* what;
+        size_t at;
+        int width;
+        uint64_t value;
+        vorb_status want;
+        uint64_t offset;
+    } cases[] = {
+        {"third block's checksum", text_blocks + 2 * index_block_record_size_v2 + 20, 8, 1, VORB_ERR_BLOCK_CHECKSUM, 200},
+        // The second block said to start where the first does: the first runs short of bytes, in no cut archive.
+        {"records that overlap", text_blocks + index_block_record_size_v2, 8, 0, VORB_ERR_BLOCK_END, 0},
+    };
+    for (const auto& c : cases)
+        for (const int threads : {1, 3}) {
+            SCOPED_TRACE(c.what);
+            const Bytes a = forged(c.at, c.width, c.value);
+            MemoryReader mem{a.data(), a.size()};
+            const vorb_source src{memory_read, fuzz_index::memory_read_at, &mem, a.size()};
+            const vorb_unpack_options uo{threads, 0};
+            vorb_reader* r = vorb_reader_open(&src, &uo, nullptr);
+            ASSERT_TRUE(r);
+            uint64_t offset = 0, length = 0;
+            EXPECT_EQ(vorb_reader_damaged_range(r, &offset, &length), VORB_ERR_PARAM);  // nothing failed yet
+            vorb_entry e;
+            ASSERT_EQ(vorb_reader_next(r, &e), VORB_OK);
+            VectorWriter out;
+            EXPECT_EQ(vorb_reader_unpack(r, vector_write, &out, nullptr, nullptr, nullptr), c.want);
+            // Bytes of the checked blocks may have gone out; none of the damaged one.
+            EXPECT_LE(out.bytes.size(), c.offset);
+            EXPECT_TRUE(std::equal(out.bytes.begin(), out.bytes.end(), sample().members[0].begin()));
+            ASSERT_EQ(vorb_reader_damaged_range(r, &offset, &length), VORB_OK);
+            EXPECT_EQ(offset, c.offset);
+            EXPECT_EQ(length, 100u);
+            // The next member reads on, and a good one clears the range.
+            ASSERT_EQ(vorb_reader_next(r, &e), VORB_OK);
+            ASSERT_EQ(vorb_reader_next(r, &e), VORB_OK);
+            EXPECT_EQ(vorb_reader_test(r, nullptr, nullptr, nullptr), VORB_OK);
+            EXPECT_EQ(vorb_reader_damaged_range(r, &offset, &length), VORB_ERR_PARAM);
+            vorb_reader_free(r);
+        }
+}
+
+// An index whose records disagree with the entries that passed, read as a
+// stream: each difference is found at the end and named; members only
+// skipped have no checksum to compare. A header and an index that disagree
+// are a damaged index, at offsets too, where the index is still the one read by.
+TEST(StreamedIndex, EachDifferenceIsNamed) {
+    constexpr size_t m = index_head_size;
+    const size_t foot = sample().archive.size() - sample().index_start - index_footer_size;
+    const struct {
+        const char* what;
+        size_t at;
+        int width;
+        uint64_t value;
+        bool unpack;
+        vorb_status want;
+        const char* differs;  // vorb_reader_mismatch, or vorb_reader_index_fault for VORB_ERR_INDEX
+        const char* name;
+    } cases[] = {
+        {"nothing", 0, 0, 0, true, VORB_OK, nullptr, nullptr},
+        {"a member's checksum", m + 40, 8, 1, true, VORB_ERR_CHECKSUM, "checksum", "text"},
+        {"a member's checksum, skipped", m + 40, 8, 1, false, VORB_OK, nullptr, nullptr},
+        {"an entry checksum", m + 48, 8, 1, false, VORB_ERR_CHECKSUM, "stored name", "text"},
+        {"the archive checksum", foot, 8, 1, false, VORB_ERR_CHECKSUM, "archive checksum", nullptr},
+        {"the block size", 0, 4, 200, true, VORB_ERR_INDEX, "the header and the index disagree on the block size",
+         nullptr},
+        // A stream is read by its header: that one would take index bytes for an entry.
+        {"the header's entry count", 9, 1, 5, true, VORB_ERR_INDEX, "the header and the index disagree on the entry count",
+         nullptr},
+    };
+    for (const auto& c : cases)
+        for (const bool streamed : {true, false}) {
+            // At offsets an entry or member that differs is caught as it is read (tested above).
+            if (!streamed && c.want == VORB_ERR_CHECKSUM) continue;
+            const bool header = c.at == 9;
+            if (streamed && header) continue;
+            SCOPED_TRACE(std::string(c.what) + (streamed ? ", streamed" : ""));
+            const Bytes a = forged(c.at, c.width, c.width ? c.value : sample().archive[sample().index_start], header);
+            MemoryReader mem{a.data(), a.size()};
+            const vorb_source src{memory_read, streamed ? nullptr : fuzz_index::memory_read_at, &mem,
+                                  streamed ? UINT64_MAX : a.size()};
+            vorb_reader* r = vorb_reader_open(&src, nullptr, nullptr);
+            ASSERT_TRUE(r);
+            vorb_entry e;
+            vorb_status st;
+            while ((st = vorb_reader_next(r, &e)) == VORB_OK)
+                if (e.present && c.unpack) {
+                    VectorWriter out;
+                    // At offsets the checksums are checked as the members are read.
+                    EXPECT_EQ(vorb_reader_unpack(r, vector_write, &out, nullptr, nullptr, nullptr), VORB_OK);
+                }
+            ASSERT_EQ(st, VORB_END);
+            const vorb_status end = vorb_reader_finish(r);
+            const char* name = "unset";
+            vorb_archive_info info;
+            ASSERT_EQ(vorb_reader_info(r, &info), VORB_OK);
+            if (streamed) {
+                EXPECT_EQ(end, c.want);
+                const char* differs = c.want == VORB_ERR_INDEX ? vorb_reader_index_fault(r) : vorb_reader_mismatch(r, &name);
+                EXPECT_STREQ(differs, c.differs);
+                if (c.want == VORB_ERR_CHECKSUM) {
+                    EXPECT_STREQ(name, c.name);
+                }
+                // Nodes and the version only from an index that held.
+                EXPECT_EQ(vorb_reader_node_count(r), end == VORB_OK ? 2u : 0u);
+                EXPECT_EQ(info.index_version, end == VORB_OK ? 2u : 0u);
+            } else {
+                EXPECT_EQ(end, c.want);
+                EXPECT_STREQ(vorb_reader_index_fault(r), c.differs);
+                EXPECT_EQ(info.block_size, 100u);  // the header's, or the index's largest block
+            }
+            vorb_reader_free(r);
+        }
 }
 
 // Node records: what a reader would refuse is never written, and a writer

@@ -378,6 +378,8 @@ Status finish_indexed_block(MemberDecoder& d, const ArchiveIndex& index, const I
                             const IndexBlock* next, const IndexEntry& e, ByteOut& out, ProgressSink progress,
                             Checksum& sum) {
     const InverseSlot& s = retire_whole(d);
+    // The block had all the bytes up to where the next starts: needing more is no cut archive.
+    VORB_CHECK(s.status != Status::truncated, Status::bad_block_end);
     VORB_TRY(s.status);
     VORB_CHECK(static_cast<uint32_t>(s.n) == rec->length, Status::bad_block_end);
     // After the end marker only the coder's four last bytes remain.

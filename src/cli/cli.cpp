@@ -1,8 +1,10 @@
 #include "cli.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,17 +54,19 @@ const char* const help_text =
     "                        within it\n"
     "  -q, --quiet           no banner, progress or times; errors are still shown\n"
     "  -i, --index           packing: write an index after the last entry, with\n"
-    "                        checksums, sizes, file modes and times, folders and\n"
-    "                        symbolic links, so d and t check every member, d\n"
-    "                        decodes one member on every thread, restores empty\n"
+    "                        checksums (of every block too), sizes, file modes and\n"
+    "                        times, folders and symbolic links, so d and t check\n"
+    "                        every member and name a damaged block's bytes, d\n"
+    "                        decodes one member on every thread and restores empty\n"
     "                        folders, links and folders' modes and times, and l\n"
-    "                        reads no member\n"
+    "                        reads no member; from a pipe the index is checked at\n"
+    "                        the end\n"
     "  --no-index            no index (the filter's default is one)\n"
     "  -d, --decompress      filter: unpack (-b, -i, --name, -f, --no-index ignored)\n"
     "  --name=NAME           the stored name of standard input (default \"stdin\")\n"
     "  -h, --help            show this help\n"
     "  -V, --version         show the version\n"
-    "  --                    end of options\n"
+    "  --                    end of options (also once after ARCHIVE)\n"
     "VORB_OPTIONS in the environment holds options read before the command\n"
     "line's (options only), e.g. VORB_OPTIONS=-i indexes every archive.\n"
     "\n"
@@ -94,6 +98,17 @@ uint64_t default_memory_limit() {
     return static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size) / 4;
 }
 
+// Ends a failed run. Text that could not go to standard output fails the
+// run too, and the message goes where it can still be read.
+void written_out(Console& con, RunResult r) {
+    if (con.out == stdout && std::ferror(stdout)) {
+        const int err = errno != 0 ? errno : EIO;
+        con.out = stderr;
+        if (r.status == 0) r = run_failed(std::string("\nWrite error on standard output: ") + std::strerror(err));
+    }
+    if (r.status != 0) fatal_error(con, r.message.c_str(), r.status);
+}
+
 }  // namespace
 
 int vorb_main(int argc, char** argv) {
@@ -101,15 +116,12 @@ int vorb_main(int argc, char** argv) {
     console_init();
     signal_cleanup_install();
     const Options opt = parse_options(argc, argv, std::getenv("VORB_OPTIONS"));
-    if (opt.help) {
-        std::fputs(help_text, stdout);
-        return 0;
-    }
-    if (opt.version) {
-        std::fputs(version_text, stdout);
-        return 0;
-    }
     Console con;
+    if (opt.help || opt.version) {
+        std::fputs(opt.help ? help_text : version_text, stdout);
+        written_out(con, RunResult{});
+        return 0;
+    }
     con.quiet = opt.quiet;
     const int args = argc - opt.first_arg;
     const char command = args >= 1 ? argv[opt.first_arg][0] : 0;
@@ -138,7 +150,7 @@ int vorb_main(int argc, char** argv) {
     read.archive = filter ? "-" : archive;
     read.threads = resolve_threads(opt.threads);
     // After the archive: files to pack, or the members to unpack, test or list.
-    if (!filter) read.names.assign(argv + opt.first_arg + 2, argv + argc);
+    if (!filter) read.names = names_after_archive(argc, argv, opt.first_arg + 2);
     read.memory_limit = opt.memory != 0 ? opt.memory : default_memory_limit();
     RunResult r;
     if (filter && opt.decompress) {
@@ -172,8 +184,8 @@ int vorb_main(int argc, char** argv) {
     } else {
         r = command == 't' ? test_archive(read, con) : list_archive(read, con);
     }
-    if (r.status != 0) fatal_error(con, r.message.c_str(), r.status);
-    if (!con.quiet)
+    if (r.status == 0 && !con.quiet)
         std::fprintf(con.out, "\nTotal time: %lums", static_cast<unsigned long>(clock_ms() - run_start));
+    written_out(con, r);
     return 0;
 }

@@ -228,6 +228,19 @@ Options parse_options(int argc, const char* const* argv, const char* defaults) {
     return o;
 }
 
+std::vector<std::string> names_after_archive(int argc, const char* const* argv, int from) {
+    std::vector<std::string> names;
+    bool options_ended = false;
+    for (int i = from; i < argc; i++) {
+        if (!options_ended && std::strcmp(argv[i], "--") == 0) {
+            options_ended = true;
+            continue;
+        }
+        names.emplace_back(argv[i]);
+    }
+    return names;
+}
+
 int resolve_threads(int n) {
     if (n > 0) return n;
     const unsigned hw = std::thread::hardware_concurrency();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 constexpr uint32_t max_block_mib = 127;  // the largest whole MiB below the format's limit
 // What standard input is stored as when --name gives nothing else.
@@ -32,6 +33,10 @@ struct Options {
 // Short options combine ("-qt1" is -q -t 1). defaults (VORB_OPTIONS; may be
 // null) is read first, split at white space, and may hold options only.
 Options parse_options(int argc, const char* const* argv, const char* defaults = nullptr);
+
+// The names after the archive, argv[from..]: the first "--" among them ends
+// the options there too and is dropped, so "--" itself can follow it.
+std::vector<std::string> names_after_archive(int argc, const char* const* argv, int from);
 
 // Threads to use for a request of n (0: every core).
 int resolve_threads(int n);

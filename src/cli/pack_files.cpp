@@ -44,10 +44,10 @@ RunResult check_pack_request(const PackOptions& opt, const PackList& list) {
     return {};
 }
 
-// Whether the file at path begins as an archive does; an unreadable one
-// counts as not.
-bool starts_like_archive(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+// Whether the file name in dir_fd begins as an archive does; an unreadable
+// one counts as not.
+bool starts_like_archive(int dir_fd, const std::string& name) {
+    const int fd = ::openat(dir_fd, name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     unsigned char head[16];
     const ssize_t n = ::read(fd, head, sizeof head);
@@ -58,17 +58,21 @@ bool starts_like_archive(const std::string& path) {
 
 // A slip of the keyboard must not cost a file: without -f an existing file
 // is replaced only by an archive with members, and only when it is an
-// archive itself. Devices and FIFOs are not replaced but written to.
-RunResult check_replace(const PackOptions& opt) {
+// archive itself. Devices and FIFOs are not replaced but written to. late:
+// asked again at the rename of a target that changed meanwhile, where
+// whatever stands there now is replaced.
+RunResult check_replace(const PackOptions& opt, int dir_fd, const std::string& name, bool late) {
     struct stat st;
-    if (opt.force || to_stdout(opt) || ::stat(opt.archive.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    if (opt.force || to_stdout(opt) || ::fstatat(dir_fd, name.c_str(), &st, 0) != 0 || (!late && !S_ISREG(st.st_mode)))
+        return {};
     std::string why;
     if (opt.files.empty())
-        why = "it exists and no files to pack were given";
-    else if (!starts_like_archive(opt.archive))
-        why = "it exists and is not an archive";
+        why = "no files to pack were given";
+    else if (!S_ISREG(st.st_mode) || !starts_like_archive(dir_fd, name))
+        why = late ? "it is not an archive" : "is not an archive";
     else
         return {};
+    why = (late ? "another file took its place while packing and " : "it exists and ") + why;
     return RunResult{status_usage, "\nWon't replace " + printable_name(opt.archive) + ": " + why +
                                        " (use -f to replace it)"};
 }
@@ -188,7 +192,7 @@ RunResult pack_archive(const PackOptions& opt, const Console& con) {
     PackList list;
     tree_walk(list, opt.files, opt.stdin_name, opt.index);
     RunResult r = check_pack_request(opt, list);
-    if (r.status == 0) r = check_replace(opt);
+    if (r.status == 0) r = check_replace(opt, AT_FDCWD, opt.archive, false);
     if (r.status != 0) return r;
     for (const std::string& line : list.refused) say_error(con, "\n" + printable_name(line));
 
@@ -217,6 +221,13 @@ RunResult pack_archive(const PackOptions& opt, const Console& con) {
     if (r.status != 0) {
         replacement_discard(target);
         return r;
+    }
+    if (st == VORB_OK && !to_stdout(opt) && replacement_target_changed(target)) {
+        r = check_replace(opt, target.dir_fd, target.name, true);
+        if (r.status != 0) {
+            replacement_discard(target);
+            return r;
+        }
     }
     if (st != VORB_OK || (!to_stdout(opt) && !replacement_commit(target))) {
         replacement_discard(target);

@@ -150,6 +150,9 @@ bool replacement_begin(Replacement& r, int dir_fd, const std::string& name, Targ
         if (errno != ENOENT) return fail(r, errno);
         return open_temporary(r, nullptr);
     }
+    r.target_existed = true;
+    r.target_dev = st.st_dev;
+    r.target_ino = st.st_ino;
     if (S_ISREG(st.st_mode)) return open_temporary(r, &st);
     // A member's name that is a link is replaced by a file, never written through.
     if (S_ISLNK(st.st_mode) && use == TargetUse::member) return open_temporary(r, nullptr);
@@ -188,6 +191,12 @@ void replacement_set_attributes(Replacement& r, unsigned mode, int64_t mtime, ui
     if (r.temp_name.empty() || r.fd < 0) return;
     const struct timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(mtime), static_cast<long>(mtime_nsec)}};
     if ((::fchmod(r.fd, mode & 0777) != 0 || ::futimens(r.fd, times) != 0) && !r.error) r.error = errno;
+}
+
+bool replacement_target_changed(const Replacement& r) {
+    struct stat st;
+    if (::fstatat(r.dir_fd, r.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;  // nothing there
+    return !r.target_existed || st.st_dev != r.target_dev || st.st_ino != r.target_ino;
 }
 
 bool replacement_commit(Replacement& r) {

@@ -24,12 +24,20 @@ struct Replacement {
     int cleanup_slot = -1;      // the temporary's entry for removal on a signal
     const char* refusal = nullptr;  // why the target was refused (error is 0 then)
     int error = 0;              // errno of the first failure
+    // What stood at the target when writing began: nothing, or this file.
+    bool target_existed = false;
+    uint64_t target_dev = 0;
+    uint64_t target_ino = 0;
 };
 
 // Starts writing name inside dir_fd (which the caller keeps; it is duplicated).
 [[nodiscard]] bool replacement_begin(Replacement& r, int dir_fd, const std::string& name, TargetUse use);
 // The same for a path: relative to the current folder, or absolute.
 [[nodiscard]] bool replacement_begin_path(Replacement& r, const std::string& path, TargetUse use);
+// Whether the target is no longer what stood there when writing began (a
+// file appeared, or another took its place), so whoever renames over it can
+// ask again whether that may be replaced.
+bool replacement_target_changed(const Replacement& r);
 // Closes and renames the temporary over the target. False (errno in error,
 // the temporary removed, the target untouched) when the close or rename failed.
 [[nodiscard]] bool replacement_commit(Replacement& r);

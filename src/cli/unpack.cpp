@@ -13,6 +13,13 @@ namespace {
 
 std::string mib_text(uint64_t bytes) { return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB"; }
 
+// A limit as given: in the largest unit that holds it whole, never rounded.
+std::string limit_text(uint64_t bytes) {
+    if (bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+    if (bytes % (1u << 10) == 0) return std::to_string(bytes >> 10) + " KiB";
+    return std::to_string(bytes) + " bytes";
+}
+
 std::string header_error(vorb_status st, const InFile& arc, const ReadOptions& opt) {
     vorb_archive_info info;
     (void)vorb_header_parse(arc.head, arc.head_len, &info);
@@ -26,7 +33,7 @@ std::string header_error(vorb_status st, const InFile& arc, const ReadOptions& o
         if (opt.memory_limit != 0 && one_block > opt.memory_limit)
             return "\nNot enough memory allowed: the archive's blocks of " + std::to_string(info.block_size) +
                    " bytes take " + mib_text(one_block) + " to unpack, over the limit of " +
-                   mib_text(opt.memory_limit) + " (--memory)";
+                   limit_text(opt.memory_limit) + " (--memory)";
         return "\nNot enough memory for the archive's block size of " + std::to_string(info.block_size);
     }
     default: return archive_error(st, arc);
@@ -104,7 +111,7 @@ RunResult unpack_members(vorb_reader* r, const InFile& arc, const UnpackOptions&
                 break;
             }
             skipped++;
-            say_member_failure(con, shown, std::string("not unpacked, damaged: ") + vorb_status_message(st));
+            say_member_failure(con, shown, "not unpacked, damaged: " + member_damage(st, r));
             continue;
         }
         if (!refusal.empty()) {
@@ -153,6 +160,14 @@ bool member_damage_is_local(vorb_status st, const vorb_reader* r) {
     return (info.flags & VORB_INFO_HAS_INDEX) && st != VORB_ERR_READ && st != VORB_ERR_WRITE && st != VORB_ERR_MEMORY;
 }
 
+std::string member_damage(vorb_status st, const vorb_reader* r) {
+    std::string why = vorb_status_message(st);
+    uint64_t offset = 0, length = 0;
+    if (vorb_reader_damaged_range(r, &offset, &length) == VORB_OK && length > 0)
+        why += " in bytes " + std::to_string(offset) + " to " + std::to_string(offset + length - 1);
+    return why;
+}
+
 void say_member_failure(const Console& con, const std::string& shown, const std::string& why) {
     std::string line;
     if (con.quiet)
@@ -182,20 +197,21 @@ RunResult archive_end_error(vorb_reader* r, const InFile& arc, bool archive_mism
     if (res.status != 0) return res;
     const vorb_status st = finished;
     if (st == VORB_ERR_TRAILING) return run_failed("\nDamaged archive: bytes follow the last member");
-    if (st == VORB_ERR_CHECKSUM) {
-        // Read as a stream, the archive was compared with its index at the end.
-        const char* name = nullptr;
-        const char* what = vorb_reader_mismatch(r, &name);
-        if (!what || std::strcmp(what, "archive checksum") == 0)
-            return run_failed("\nDamaged archive: its bytes do not match the checksum in its index");
-        return run_failed("\nDamaged archive: " + (name ? "member " + printable_name(name) + ": its " : "its ") +
-                          what + " does not match the index");
-    }
     if (st == VORB_ERR_INDEX) {
         const char* why = vorb_reader_index_fault(r);
+        vorb_archive_info info;
+        (void)vorb_reader_info(r, &info);
+        // A valid index that disagrees with the header was used all the same.
         return run_failed(std::string("\nDamaged index (") + (why ? why : "damaged") +
-                          "): the archive was read without it");
+                          ((info.flags & VORB_INFO_HAS_INDEX) ? ")" : "): the archive was read without it"));
     }
+    const char* stored = nullptr;
+    const char* what = st == VORB_ERR_CHECKSUM ? vorb_reader_mismatch(r, &stored) : nullptr;
+    const std::string against = " differs from the index at the archive's end";
+    if (what && stored && *stored)
+        return run_failed("\nDamaged archive: member " + printable_name(stored) + ": its " + what + against);
+    if (what && stored) return run_failed(std::string("\nDamaged archive: an absent entry's ") + what + against);
+    if (what) return run_failed("\nDamaged archive: its bytes do not match the checksum in its index");
     if (st != VORB_OK) return run_failed(archive_error(st, arc));
     return {};
 }

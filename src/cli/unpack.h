@@ -56,5 +56,9 @@ RunResult archive_end_error(vorb_reader* r, const InFile& arc, bool archive_mism
 // checksum; mismatch is set when they differ. Fails on a read error.
 RunResult check_archive_bytes(vorb_reader* r, const InFile& arc, bool& mismatch);
 
+// What was wrong with a member whose damage is local: the status's text and,
+// when one block failed, that block's bytes within the member.
+std::string member_damage(vorb_status st, const vorb_reader* r);
+
 // The line that says a member was not unpacked or failed its test.
 void say_member_failure(const Console& con, const std::string& shown, const std::string& why);

@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <unistd.h>
 
 #include "unpack.h"
 
@@ -14,6 +15,15 @@ std::string ratio_text(uint64_t packed, uint64_t unpacked) {
     else
         std::snprintf(buf, sizeof buf, "%5.1f%%", 100.0 * static_cast<double>(packed) / static_cast<double>(unpacked));
     return buf;
+}
+
+// An index read at offsets is only consistent in itself until t compares
+// it with the archive; one read from a stream was compared with every byte.
+std::string index_text(const vorb_archive_info& info, const InFile& arc) {
+    if (info.flags & VORB_INFO_INDEX_DAMAGED) return "index damaged";
+    if (!(info.flags & VORB_INFO_HAS_INDEX)) return "not indexed";
+    return "indexed (version " + std::to_string(info.index_version) +
+           (arc.fd == STDIN_FILENO ? ", matches the archive)" : ", consistent)");
 }
 
 RunResult test_members(vorb_reader* r, const InFile& arc, Selection& sel, const Console& con) {
@@ -35,7 +45,7 @@ RunResult test_members(vorb_reader* r, const InFile& arc, Selection& sel, const 
         if (st != VORB_OK && !member_damage_is_local(st, r)) return run_failed(member_error(st, e.name, arc, "", 0));
         if (st != VORB_OK) {
             damaged++;
-            say_member_failure(con, shown, std::string("damaged: ") + vorb_status_message(st));
+            say_member_failure(con, shown, "damaged: " + member_damage(st, r));
             continue;
         }
         if (!con.quiet)
@@ -82,13 +92,13 @@ RunResult list_members(vorb_reader* r, const InFile& arc, Selection& sel, const 
         total_packed += stats.packed;
         present++;
     }
+    // A stream's index is known once its end is read.
+    RunResult end = archive_end_error(r, arc, false, sel, vorb_reader_finish(r));
+    (void)vorb_reader_info(r, &info);
     std::fprintf(con.out, "\n%12" PRIu64 " %12" PRIu64 " %s  %d of %u entries present, block size %u, %s",
                  total_unpacked, total_packed, ratio_text(total_packed, total_unpacked).c_str(), present,
-                 info.member_count, info.block_size,
-                 (info.flags & VORB_INFO_HAS_INDEX)       ? "indexed (index checksum OK)"
-                 : (info.flags & VORB_INFO_INDEX_DAMAGED) ? "index damaged"
-                                                          : "not indexed");
-    return archive_end_error(r, arc, false, sel, vorb_reader_finish(r));
+                 info.member_count, info.block_size, index_text(info, arc).c_str());
+    return end;
 }
 
 }  // namespace
