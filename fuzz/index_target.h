@@ -1,8 +1,8 @@
 // An indexed archive whose index is forged or whose end is cut off, read
-// through the library with random access or as a stream, in either index
-// version. Whatever the index says, a member that unpacks without an error
-// is the member that was packed, and a node it gives holds what a node may;
-// an index that fails its checks changes nothing: every member still unpacks.
+// through the library at offsets or as a stream, in either index version.
+// Whatever the index says, a member that unpacks without an error is the
+// member that was packed, and a node holds what a node may; an index that
+// fails its checks changes nothing: every member still unpacks.
 // Shared by the two libFuzzer targets and the test that replays their seeds.
 #pragma once
 
@@ -83,8 +83,7 @@ inline const Sample& sample() {
     return s;
 }
 
-// What any node a reader gives must hold, whatever the index says; with
-// exact, the sample's own nodes (none in version 1).
+// What any node must hold, whatever the index says; exact: the sample's (none in version 1).
 inline void check_nodes(const vorb_reader* r, bool exact, uint32_t version) {
     const unsigned count = vorb_reader_node_count(r);
     FUZZ_REQUIRE(!exact || count == (version == 2 ? std::size(nodes) : 0));
@@ -97,20 +96,16 @@ inline void check_nodes(const vorb_reader* r, bool exact, uint32_t version) {
         FUZZ_REQUIRE(!n.target || (std::strlen(n.target) >= 1 && std::strlen(n.target) <= VORB_MAX_LINK_LENGTH));
         FUZZ_REQUIRE(!n.meta || (n.meta->mtime_nsec < 1000000000 && n.meta->mode <= 07777));
         if (!exact) continue;
-        const vorb_node& want = nodes[i];
-        FUZZ_REQUIRE(n.kind == want.kind && std::string(n.path) == want.path);
-        FUZZ_REQUIRE(!n.target == !want.target && (!n.target || std::string(n.target) == want.target));
-        FUZZ_REQUIRE(!n.meta == !want.meta && (!n.meta || std::memcmp(n.meta, want.meta, sizeof *n.meta) == 0));
+        const vorb_node& w = nodes[i];
+        FUZZ_REQUIRE(n.kind == w.kind && std::string(n.path) == w.path && !n.target == !w.target && !n.meta == !w.meta);
+        FUZZ_REQUIRE((!n.target || std::string(n.target) == w.target) && (!n.meta || !std::memcmp(n.meta, w.meta, 16)));
     }
     vorb_node n;
     FUZZ_REQUIRE(vorb_reader_node(r, count, &n) == VORB_ERR_PARAM);
 }
 
-// Reads every entry and unpacks every member on threads threads, at offsets
-// or (streamed) as a stream; with plain_intact the archive in front of where
-// the index began is whole. Returns whether the reader found a valid index
-// (as a stream: at its end); clean, when given, says whether every check
-// passed.
+// Reads and unpacks every entry on threads threads (streamed: as a stream); plain_intact: the archive in
+// front of the index is whole. Returns whether a valid index was found; clean: whether every check passed.
 inline bool read_all(const Bytes& archive, int threads, bool plain_intact, bool* clean = nullptr,
                      bool streamed = false) {
     const Sample& s = sample();
@@ -142,8 +137,7 @@ inline bool read_all(const Bytes& archive, int threads, bool plain_intact, bool*
         out.limit = 1 << 20;
         st = vorb_reader_unpack(r, vector_write, &out, nullptr, nullptr, nullptr);
         const bool right = m < s.members.size() && out.bytes == s.members[m] && e.name == std::string(names[m]);
-        // A stream's members are known good only once its index has been checked at the end.
-        FUZZ_REQUIRE(right || st != VORB_OK || streamed);
+        FUZZ_REQUIRE(right || st != VORB_OK || streamed);  // a stream's are checked at its end
         all_right &= right || st != VORB_OK;
         FUZZ_REQUIRE(st == VORB_OK || !must_unpack);
         ok &= st == VORB_OK;
@@ -156,7 +150,7 @@ inline bool read_all(const Bytes& archive, int threads, bool plain_intact, bool*
     FUZZ_REQUIRE(vorb_reader_info(r, &info) == VORB_OK);
     if (streamed) indexed = info.flags & VORB_INFO_HAS_INDEX;
     FUZZ_REQUIRE(!indexed || info.index_version == 1 || info.index_version == 2);
-    // A forged index can be valid and hold other nodes: only the sample's own are known.
+    // A forged index can be valid and hold other nodes.
     check_nodes(r, ok && (archive == s.archive || archive == s.archive_v1), info.index_version);
     vorb_reader_free(r);
     if (clean) *clean = ok;
@@ -165,8 +159,7 @@ inline bool read_all(const Bytes& archive, int threads, bool plain_intact, bool*
 
 // Byte 0: bit 0 seals the forged index with a correct checksum, bit 1 reads
 // on two threads, bit 2 as a stream, bit 3 forges the version 1 index. The
-// rest is XORed onto the index from its start (and past its end, appending
-// bytes).
+// rest is XORed onto the index from its start (and appended past its end).
 inline int forge_input(const uint8_t* data, size_t size) {
     const Sample& s = sample();
     const uint8_t flags = size > 0 ? data[0] : 0;

@@ -209,8 +209,8 @@ TEST(Cli, TestListAndIndex) {
          "a arch b extra extra/_a extra/_b extra/arch index index/_a index/_b index/arch member member/_b "
          "member/arch plain",
          "cmp a index/_a && cmp a extra/_a"},
-        {"index: damage is located to its block; the command line's -- ends the options",
-         "head -c 3145728 \"$D\"/big >f; vorb -q -b1 -i e arch f; flip arch $(($(stat -c %s arch) / 2)); vorb -q t arch;"
+        {"index: damage is located to its block; -- after the archive ends the options",
+         "head -c 3145728 \"$D\"/big >f; vorb -q -b1 -i e arch -- f; flip arch $(($(stat -c %s arch) / 2)); vorb -q t arch;"
          " echo \" $?\"; vorb -q d arch -- f; echo \" $?\"",
          0, "\n_f: damaged: * in bytes 1048576 to 2097151\nDamaged archive: its bytes do not match the checksum in"
             " its index\nDamaged archive: 1 member is damaged 254\n\n_f: not unpacked, damaged: * in bytes 1048576 to"
@@ -219,27 +219,18 @@ TEST(Cli, TestListAndIndex) {
          "arch f"},
         {"index from a pipe: checked at the end against what passed",
          "cp \"$D\"/t a; vorb -q -i e arch a; cp arch name; printf X | dd of=name bs=1 seek=11 conv=notrunc 2>/dev/null;"
-         " cp arch index; flip index $(($(stat -c %s arch) - 45)); for f in name index; do cat $f | vorb -q t -; echo"
-         " \" $?\"; cat $f | vorb -q -c d - 2>&1 >out; echo \" $?\"; cmp out a || exit; done; cat arch | vorb -q l - |"
-         " grep -o '(version.*'",
+         " cp arch index; flip index $(($(stat -c %s arch) - 45)); cat name | vorb -q -c d - 2>&1 >out; echo \" $?\"; cmp"
+         " out a && for f in name index; do cat $f | vorb -q t -; echo \" $?\"; done; cat arch | vorb -q l - | grep -o"
+         " '(version.*'",
          0, "\nDamaged archive: member X: its stored name differs from the index at the archive's end 254\n"
             "\nDamaged archive: member X: its stored name differs from the index at the archive's end 254\n"
-            "\nDamaged index (index checksum mismatch): the archive was read without it 254\n"
-            "\nDamaged index (index checksum mismatch): the archive was read without it 254\n"
-            "(version 2, matches the archive)\n",
+            "\nDamaged index (index checksum mismatch): the archive was read without it 254\n(version 2, matches the"
+            " archive)\n",
          "a arch index name out"},
         {"text that cannot go to standard output fails the run",
          "cp \"$D\"/r a; vorb -q -i e arch a; for c in -h -V '-q l arch' 't arch'; do vorb $c 2>&1 >/dev/full; echo \""
-         " $?\"; done; vorb -q t arch >/dev/full",
-         0, "\nWrite error on standard output: No space left on device 254\n"
-            "\nWrite error on standard output: No space left on device 254\n"
-            "\nWrite error on standard output: No space left on device 254\n"
-            "\nWrite error on standard output: No space left on device 254\n",
-         "a arch"},
-        {"-- after the archive: the end of options, once",
-         "echo x >--; echo y >a; vorb -q e arch -- -- a && vorb -q l arch | grep -o '[0-9]* of [0-9]* entries' && mkdir"
-         " o && cd o && vorb -q d ../arch -- -- && ls",
-         0, "2 of 2 entries\n_--\n", "-- a arch o o/_--", "cmp -- -- o/_--"},
+         " $?\"; done | grep -c '^Write error on standard output: No space left on device 254$'; vorb -q t arch >/dev/full",
+         0, "4\n", "a arch"},
     });
 }
 
@@ -276,10 +267,8 @@ TEST(Cli, BlockSizesFoldersPipesAndTerminals) {
          0, "\nNot enough memory allowed: the archive's blocks of 1048576 bytes take * MiB to unpack, over the limit"
             " of 8 MiB (--memory) 254\n",
          "_f arch f", "", fs::exists("/usr/bin/time")},
-        {"--memory: the limit as given",
-         "echo x >f; vorb -q -b1 e arch f; vorb -q --memory=1K t arch; vorb -q --memory=1000 t arch", 254,
-         "\nNot enough memory allowed: * over the limit of 1 KiB (--memory)\nNot enough memory allowed: * over the"
-         " limit of 1000 bytes (--memory)",
+        {"--memory: the limit as given", "echo x >f; vorb -q -b1 e arch f; vorb -q --memory=1K t arch; vorb -q"
+         " --memory=1000 t arch", 254, "\n* over the limit of 1 KiB (--memory)\n* over the limit of 1000 bytes (--memory)",
          "arch f"},
     });
 }
