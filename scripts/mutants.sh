@@ -186,8 +186,8 @@ src/cli/replace_file.cpp ::: if (use == TargetUse::named && !resolve_named(targe
 src/cli/signal_cleanup.cpp ::: slot_filling)) ::unlinkat(s.dir_fd, s.name, 0); ::: slot_filling)) {}
 src/cli/run_result.h ::: constexpr int status_usage = -1; ::: constexpr int status_usage = -2;
 src/cli/pack_files.cpp ::: if (missing > 0) ::: if (missing > 1)
-src/cli/pack_files.cpp ::: opt.files.size() > VORB_MAX_MEMBERS ::: opt.files.size() >= VORB_MAX_MEMBERS
-src/cli/pack_files.cpp ::: if (name.size() > VORB_MAX_NAME_LENGTH) ::: if (name.size() >= VORB_MAX_NAME_LENGTH)
+src/cli/pack_files.cpp ::: list.item_count > VORB_MAX_MEMBERS ::: list.item_count >= VORB_MAX_MEMBERS
+src/cli/tree_walk.cpp ::: if (path.size() <= VORB_MAX_NAME_LENGTH) return true; ::: if (path.size() < VORB_MAX_NAME_LENGTH) return true;
 src/cli/pack_files.cpp ::: if (member.exists && member.dev == archive.dev && member.ino == archive.ino) ::: if (false)
 src/cli/pack_files.cpp ::: else if (!starts_like_archive(opt.archive)) ::: else if (false)
 src/cli/unpack.cpp ::: if (st == VORB_ERR_READ) return archive_error(st, arc); ::: (void)0;
@@ -195,7 +195,7 @@ src/cli/unpack.cpp ::: place.name, TargetUse::member); ::: place.name, TargetUse
 src/cli/unpack.cpp ::: if (skipped > 0) ::: if (skipped > 1)
 src/cli/verify_list.cpp ::: if (damaged > 0) ::: if (damaged > 1)
 src/cli/cli.cpp ::: con.out = stderr; ::: (void)0;
-src/cli/cli.cpp ::: if (opt.to_stdout && command != 'd') ::: if (false)
+src/cli/cli.cpp ::: if (opt.to_stdout && !filter && command != 'd') ::: if (false)
 src/cli/cli.cpp ::: !u.directory.empty() && !is_directory(u.directory) ::: false
 src/cli/console.cpp ::: if (::isatty(STDIN_FILENO)) (void)std::getchar(); ::: (void)std::getchar();
 src/cli/console.cpp ::: if (!c.quiet) std::fputs(text, c.out); ::: std::fputs(text, c.out);
@@ -220,6 +220,30 @@ src/archive/salvage.cpp ::: if (m.saved == 0) s.damage_from = s.current.offset; 
 src/archive/salvage.cpp ::: if (s.entries_seen >= s.announced) return ::: if (false) return
 src/archive/salvage.cpp ::: s.block_size = s.header_damaged ? default_block_size : h.block_size; ::: s.block_size = h.block_size;
 src/cli/salvage.cpp ::: existing_size(target) > saved) { ::: false) {
+src/cli/tree_walk.cpp ::: std::sort(names.begin(), names.end()); ::: (void)0;
+src/cli/tree_walk.cpp ::: else if (names.empty()) ::: else if (false)
+src/cli/pack_files.cpp ::: missing += static_cast<int>(list.refused.size()); ::: (void)0;
+src/cli/pack_files.cpp ::: if (list.stdin_twice) ::: if (false)
+src/cli/cli.cpp ::: (opt.decompress || !::isatty(STDIN_FILENO)) ::: (opt.decompress)
+src/cli/cli.cpp ::: (opt.decompress || !::isatty(STDIN_FILENO)) ::: (true)
+src/cli/cli.cpp ::: p.index = opt.index.value_or(filter); ::: p.index = opt.index.value_or(false);
+src/cli/cli.cpp ::: if (data_on_stdout) ::signal(SIGPIPE, SIG_DFL); ::: (void)0;
+src/cli/cli.cpp ::: if (filter) con.quiet = true; ::: (void)0;
+src/cli/options.cpp ::: if (o.error.empty() && end < count) ::: if (false)
+src/cli/options.cpp ::: case 'I': o.index = false; break; ::: case 'I': break;
+src/cli/file_io.cpp ::: static_cast<off_t>(f.base + offset) ::: static_cast<off_t>(offset)
+src/cli/file_io.cpp ::: { return in_file_size(f) != UINT64_MAX; } ::: { return f.fd != STDIN_FILENO; }
+src/cli/tree_walk.cpp ::: S_ISLNK(cs.st_mode) && w.keep_nodes ::: S_ISLNK(cs.st_mode)
+src/cli/tree_walk.cpp ::: if (w.keep_nodes)\n        w.list.nodes ::: if (false)\n        w.list.nodes
+src/cli/pack_files.cpp ::: st = vorb_writer_add_node(w, &n); ::: (void)n;
+src/cli/restore_nodes.cpp ::: || !selected(sel, n.path)) continue; ::: ) continue;
+src/cli/restore_nodes.cpp ::: times, AT_SYMLINK_NOFOLLOW) != 0) ::: times, 0) != 0)
+src/cli/restore_nodes.cpp ::: return for_link ? "a folder is in its place" : nullptr; ::: return nullptr;
+src/cli/restore_nodes.cpp ::: ::fchmod(fd, f.meta.mode & 0777) != 0 || ::: false ||
+src/cli/unpack.cpp ::: if (unrestored > 0) ::: if (false)
+src/sort/bigram.cpp ::: for (int32_t i = 1; i < n; ++i) used[data[i]] = true; ::: for (int32_t i = 2; i < n; ++i) used[data[i]] = true;
+src/sort/bucket_share.cpp ::: s.bigram_start[k] == s.bigram_start[k + 256] ::: s.bigram_start[k] <= s.bigram_start[k + 256]
+src/sort/forward.cpp ::: != s.bigram_start[h * 256 + 256]) ::: != s.bigram_start[h * 256 + 256] && h != 'e')
 EOF
 )
 

@@ -124,7 +124,9 @@ TEST(Cli, ArgumentsAndUsage) {
         {"help and version", "vorb -h >h1 && vorb --help >h2 && cmp h1 h2 && grep -q '^Usage: vorb' h1 &&"
                              " grep -q '^Exit status' h1 && vorb --version", 0, "vorb 0.30beta\n", "h1 h2"},
         {"unknown option", "vorb -y e a", 255, B + "\nUnknown option: -y\nTry 'vorb --help'.", ""},
-        {"too few arguments", "vorb; echo \" $?\"; vorb -q e", 255, B + U + " 255\n" + U, ""},
+        {"too few arguments; no command on a terminal is no filter",
+         "{ script -qec \"'$VORB'\" /dev/null; echo \" $?\"; } | tr -d '\\r'; vorb -q e", 255,
+         B + U + " 255\n" + U, ""},
         {"unknown command letters touch nothing", "echo data >f; vorb -- x arch f; echo \" $?\"; vorb -- - arch f",
          255, B + "\nUnknown command: x" + U + " 255\n" + B + "\nUnknown command: -" + U, "f"},
         {"only the first letter counts; quiet shows errors only",
@@ -147,9 +149,9 @@ TEST(Cli, ArchiveBytesAndMemberLines) {
          B + "\nnothere: not packed, No such file or directory\n>b: \t*ms\nalsonot: not packed, No such file or "
              "directory\n2 files were not packed",
          "arch b", "test $(hex arch) = ${H}03ff00620000000000ff"},
-        {"a folder is an absent entry", "mkdir sub; : >sub/x; : >a; vorb e arch sub a; rm a; vorb -q d arch", 0,
-         B + "\nsub: not packed, Is a directory\n>a: \t*ms\n1 file was not packed", "_a arch sub sub/x",
-         "test $(hex arch) = ${H}02ff00610000000000"},
+        {"a folder is its files", "mkdir sub; : >sub/x; : >a; vorb e arch sub/ a; rm a; vorb -q d arch", 0,
+         B + "\n>sub/x: \t*ms\n>a: \t*ms\nTotal time: *ms", "_a _sub _sub/x arch sub sub/x",
+         "test $(hex arch) = ${H}02007375622f78000000000000610000000000"},
         {"empty and absent members", "cp \"$D\"/absent arch && vorb d arch", 0,
          B + "\n>_e1: \t*ms\n>_e2: \t*ms\nTotal time: *ms", "_e1 _e2 arch", "test ! -s _e1 && test ! -s _e2"},
         {"archive that cannot be opened", "vorb d nothere", 254,
@@ -271,6 +273,146 @@ TEST(Cli, BlockSizesFoldersPipesAndTerminals) {
     });
 }
 
+// A tree of about 200 files in nested folders, names with spaces, a newline,
+// bytes that are no UTF-8 and a leading dash, made in an order no file
+// system lists sorted; a link that leads out, an empty folder and a FIFO.
+const std::string make_tree =
+    "mkdir -p proj/src/deep/er proj/docs 'proj/with space' proj/empty && for i in $(seq 150 -1 1); do echo $i"
+    " >proj/src/f$i.c; done && for i in $(seq 40); do head -c $((i * 97)) \"$D\"/t >proj/src/deep/er/g$i; done &&"
+    " printf x >'proj/with space/a b' && printf y >\"proj/docs/$(printf 'new\\nline')\" && printf z >proj/docs/-d &&"
+    " printf w >\"proj/docs/$(printf '\\377\\376')\" && ln -s ../../outside proj/docs/link && mkfifo proj/fifo &&"
+    " chmod 750 proj/docs && chmod 640 proj/src/f7.c && touch -hd @1000000000.5 proj/docs/link && touch -d"
+    " @1200000000.25 proj/src/deep/er proj/src/deep 'proj/with space' proj/empty proj/docs proj/src proj\n";
+// Each path under a folder with its mode, time and link text, for comparing
+// trees beyond what diff -r sees.
+const std::string attributes = "attrs() { (cd \"$1\" && find . ! -type p -printf '%P %m %T@ %l\\n' | sort); }\n";
+
+TEST(Cli, FoldersLinksAndNodes) {
+    run_cases({
+        {"a plain archive names what it cannot hold; the files come back in byte order at any -t",
+         make_tree + "vorb -q -t1 e x proj; echo \" $?\"; vorb -q -t3 e x3 proj >/dev/null; cmp x x3 && mkdir o &&"
+         " cd o && vorb -q d ../x && cd .. && diff -r --no-dereference proj o/_proj; test \"$(vorb -q l x | grep -o"
+         " 'f[0-9]*[.]c$')\" = \"$(ls proj/src | grep '^f' | LC_ALL=C sort)\" && rm -r proj o x3",
+         0, "\nproj/docs/link: not packed, a symbolic link (-i keeps it in the index)\nproj/empty: not packed, an"
+            " empty folder (-i keeps it in the index)\nproj/fifo: not packed, a FIFO\n3 files were not packed 254"
+            "\nOnly in proj/docs: link\nOnly in proj: empty\nOnly in proj: fifo\n",
+         "x"},
+        {"-i: links, empty folders and folders' modes and times come back",
+         make_tree + attributes + "vorb -q -t1 -i e x proj; echo \" $?\"; vorb -q -t3 -i e x3 proj >/dev/null;"
+         " cmp x x3 && mkdir o && cd o && vorb -q d ../x && cd .. && diff -r --no-dereference proj o/_proj;"
+         " attrs proj >a && attrs o/_proj >b && cmp a b && test -L o/_proj/docs/link && rm -r proj o x3 a b",
+         0, "\nproj/fifo: not packed, a FIFO\n1 file was not packed 254\nOnly in proj: fifo\n", "x"},
+        {"more than 255 files, or a name too long, inside a folder: refused before anything is written",
+         "mkdir many && for i in $(seq 255); do : >many/$i; done && : >one && echo older >x && vorb e x many one;"
+         " echo \" $?\"; l=$(printf 'd%.0s' $(seq 190)); mkdir -p $l/sub && : >$l/sub/file && vorb -q e y $l; echo"
+         " \" $?\"; rm -r many $l one; cat x",
+         0, B + "\nToo many files: 256, an archive holds at most 255; pack a larger tree through tar: tar -I vorb -cf"
+                " NAME.tar.vorb DIR 254\n\nFile name longer than 198 characters: " + std::string(190, 'd') +
+                "/sub/file 254\nolder\n",
+         "x"},
+    });
+}
+
+// Nodes no packer writes, through the library: names that lead out or pass a
+// link, a link where a folder is and one over a member. Member m is empty.
+void write_node_archive(const std::string& path, const std::vector<vorb_node>& nodes) {
+    std::vector<uint8_t> bytes;
+    const vorb_write_fn put = [](void* ctx, const void* p, size_t n) {
+        auto& v = *static_cast<std::vector<uint8_t>*>(ctx);
+        v.insert(v.end(), static_cast<const uint8_t*>(p), static_cast<const uint8_t*>(p) + n);
+        return 0;
+    };
+    const vorb_read_fn none = [](void*, void*, size_t) -> ptrdiff_t { return 0; };
+    const vorb_pack_options po{0, 1, 1};
+    vorb_writer* w = vorb_writer_create(put, &bytes, &po, nullptr);
+    ASSERT_EQ(vorb_writer_begin(w, 1), VORB_OK);
+    ASSERT_EQ(vorb_writer_add_member(w, "m", none, nullptr, nullptr, nullptr, nullptr, nullptr), VORB_OK);
+    for (const vorb_node& n : nodes) ASSERT_EQ(vorb_writer_add_node(w, &n), VORB_OK) << n.path;
+    ASSERT_EQ(vorb_writer_finish(w), VORB_OK);
+    vorb_writer_free(w);
+    write_file(path, bytes);
+}
+
+TEST(Cli, HostileNodes) {
+    const vorb_file_meta shut{0500, 0, 1000000000};
+    ScratchDir arc;
+    write_node_archive(arc / "nodes", {{VORB_NODE_FOLDER, "a/b", nullptr, &shut},
+                                       {VORB_NODE_FOLDER, "c/../../up", nullptr, nullptr},
+                                       {VORB_NODE_LINK, "a", "/tmp", nullptr},
+                                       {VORB_NODE_LINK, "l", "../../../etc", nullptr},
+                                       {VORB_NODE_LINK, "l/inner", "x", nullptr},
+                                       {VORB_NODE_LINK, "m", "elsewhere", &shut}});
+    run_cases({{"nodes never lead out nor through a link; links are never followed",
+                "vorb -q d " + shell_quote(arc / "nodes") + "; echo \" $?\"; vorb -q d " + shell_quote(arc / "nodes") +
+                    " l m; echo \" $?\"",
+                0, "\n_c/../../up: not restored, name leads out of the unpack directory\n_a: not restored, a folder is"
+                   " in its place\n_l/inner: not restored, a folder in its name is a symbolic link\n3 folders or links"
+                   " were not restored 254\n 0\n",
+                "_a _a/b _l _m",
+                "test \"$(readlink _l)\" = ../../../etc && test \"$(readlink _m)\" = elsewhere && test"
+                " \"$(stat -c '%a %Y' _a/b)\" = '500 1000000000' && test \"$(stat -c %Y _m)\" = 1000000000"}});
+}
+
+// Standard input as a member, and the filter tar drives: standard input to
+// standard output, packing or (-d) unpacking, nothing else said.
+TEST(Cli, FilterModeAndStandardInput) {
+    run_cases({
+        {"filter: the bytes of -i e - -, indexed, nothing on standard error",
+         "cp \"$D\"/t f; vorb <f >x 2>err && vorb -q -i --name=stdin e - - <f | cmp - x && vorb -d <x 2>>err | cmp -"
+         " f && cat x | vorb -d | cmp - f && test ! -s err && vorb -q l x",
+         0, "*300000 * stdin\n*indexed (version 2, consistent)", "err f x"},
+        {"filter: -t, -b, --name and --no-index apply; packing options are ignored after -d",
+         "cp \"$D\"/big f; vorb -t2 -b1 --no-index --name=n <f >x && vorb -q -b1 --name=n e - - <f | cmp - x &&"
+         " vorb -t2 -b8 -i --name=z -f --no-index -d <x | cmp - f && vorb -dc <x | cmp - f && printf 12345 >y && cat"
+         " x >>y && { dd bs=5 count=1 of=/dev/null 2>/dev/null && vorb -d; } <y | cmp - f",
+         0, "", "f x y"},
+        {"filter: a terminal on standard output is refused without -f; none on standard input is the usage",
+         "echo data >f; { script -qec \"'$VORB' <f\" /dev/null; echo \" $?\"; script -qec \"'$VORB' -f <f\" /dev/null"
+         " | head -c 5; script -qec \"'$VORB' -d\" /dev/null; echo \" $?\"; } | tr -d '\\r'",
+         0, "\nWon't write an archive to a terminal (use -f to force it) 255\n!vorb\nWon't read an archive from a"
+            " terminal* 255\n",
+         "f"},
+        {"filter: an early reader ends it by SIGPIPE, even one the caller ignores; damage is -2",
+         "cp \"$D\"/big f; vorb <f >x; { trap '' PIPE; vorb -d <x; echo $? >st; } | head -c 100 >/dev/null; cat st;"
+         " flip x 3000;"
+         " vorb -d <x 2>&1 >/dev/null; echo \" $?\"; cat x | vorb -d 2>&1 >/dev/null; echo \" $?\"; vorb <f >n;"
+         " flip n 15; cat n | vorb -d 2>&1 >/dev/null; echo \" $?\"",
+         0, "141\n\n_stdin: not unpacked, damaged: *\n1 member was not unpacked 254\n\nDamaged archive: * 254\n"
+            "\nDamaged archive: member stdij: its stored name differs from the index at the archive's end 254\n",
+         "f n st x"},
+        {"- among files: standard input under its name, only once",
+         "cp \"$D\"/r f; printf piped | vorb -q e a f - && printf x | vorb -q --name=-n e b - && vorb e c - f -; echo"
+         " \" $?\"; mkdir o && cd o && vorb -q d ../a && vorb -q d ../b && cmp _f ../f && cat _stdin _-n",
+         0, B + "\nStandard input (-) can be packed only once 255\npipedx", "a b f o o/_-n o/_f o/_stdin"},
+        {"VORB_OPTIONS: options before the command line's, nothing else",
+         "cp \"$D\"/r f; VORB_OPTIONS='-i  -b1' vorb -q e a f && vorb -q l a | tail -1; echo; VORB_OPTIONS=-i"
+         " vorb -q --no-index e b f && vorb -q l b | tail -1; VORB_OPTIONS='-q e' vorb e c f; echo \" $?\";"
+         " VORB_OPTIONS='-q --' vorb e c f; echo \" $?\"; VORB_OPTIONS=-t vorb -q e c f; echo \" $?\"",
+         0, "* block size 1048576, indexed (version 2, consistent)\n* block size 4194304, not indexed\nIn VORB_OPTIONS:"
+            " Only options may be given, not e\nTry 'vorb --help'. 255\n\nIn VORB_OPTIONS: Only options may be given,"
+            " not --\nTry 'vorb --help'. 255\n" + B + "\nIn VORB_OPTIONS: Option -t needs a value\nTry 'vorb"
+            " --help'. 255\n",
+         "a b f"},
+    });
+}
+
+// GNU tar runs "sh -c PROG" to pack and PROG's words with -d appended to
+// unpack. The tree is made on a memory file system where there is one:
+// thousands of small files are slow to make on a disk.
+TEST(Cli, DrivenByTar) {
+    run_cases({
+        {"tar -I vorb packs, lists and unpacks thousands of files; a damaged archive makes tar fail",
+         "h=$(pwd); w=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d -p \"$h\") && cd \"$w\" && PATH=$(dirname "
+         "\"$VORB\"):$PATH && for d in $(seq 25); do mkdir -p \"tree/d $d\" && for f in $(seq 100); do echo $d $f"
+         " >\"tree/d $d/f$f\"; done; done && tar -I vorb -cf t.tar.vorb tree && tar -I vorb -tf t.tar.vorb | wc -l"
+         " && mkdir o1 o2 o3 o4 && tar -I vorb -xf t.tar.vorb -C o1 && diff -r tree o1/tree && tar -I 'vorb -t2 -b8"
+         " -i' -cf u.tar.vorb tree && tar -I 'vorb -t2 -b8 -i' -xf u.tar.vorb -C o2 && diff -r tree o2/tree &&"
+         " tar -cf - tree | vorb >x && vorb -d <x | tar -xf - -C o3 && diff -r tree o3/tree && flip x 2000 && tar"
+         " -I vorb -xf x -C o4 2>&1; echo \" $?\"; cd \"$h\" && rm -rf \"$w\"",
+         0, "2526\n*Child returned status 254* 2\n", ""},
+    });
+}
+
 // Refused or failed runs leave every existing file as it was, no partial
 // file and no temporary, and name the file and the reason.
 TEST(Cli, RefusalsAndFailuresKeepFiles) {
@@ -295,7 +437,8 @@ TEST(Cli, RefusalsAndFailuresKeepFiles) {
          "data hard other soft", "cmp data \"$D\"/t && test -L soft"},
         {"at most 255 files", "echo older >arch; vorb e arch $(seq -f f%g 0 255); echo \" $?\"; cat arch; vorb -q -f"
          " e arch $(seq -f f%g 0 254)",
-         254, B + "\nToo many files: an archive holds at most 255 254\nolder\n*\nf254: not packed, No such file or "
+         254, B + "\nToo many files: 256, an archive holds at most 255; pack a larger tree through tar: tar -I vorb "
+                  "-cf NAME.tar.vorb DIR 254\nolder\n*\nf254: not packed, No such file or "
                   "directory\n255 files were not packed",
          "arch", "test $(hex arch) = ${H}ff$(printf 'ff%.0s' $(seq 255))"},
         {"names of at most 198 characters",
@@ -450,15 +593,17 @@ TEST(Cli, ReadErrorInsideAMemberIsNoDamage) {
 }
 
 // Options come before the command letter; what parse_options made of them.
-std::string parsed(std::vector<const char*> args) {
+std::string parsed(std::vector<const char*> args, const char* defaults) {
     args.insert(args.begin(), "vorb");
-    const Options o = parse_options(static_cast<int>(args.size()), args.data());
+    const Options o = parse_options(static_cast<int>(args.size()), args.data(), defaults);
     if (!o.error.empty()) return o.error;
     std::string s = "@" + std::to_string(o.first_arg) + " t" + std::to_string(o.threads) + " b" +
                     std::to_string(o.block_mib) + " m" + std::to_string(o.memory);
     for (const auto& [on, name] : {std::pair{o.help, " h"}, {o.version, " V"}, {o.quiet, " q"}, {o.force, " f"},
-                                   {o.to_stdout, " c"}, {o.index, " i"}, {o.salvage, " S"}})
+                                   {o.to_stdout, " c"}, {o.index == true, " i"}, {o.index == false, " I"},
+                                   {o.decompress, " d"}, {o.salvage, " S"}})
         if (on) s += name;
+    if (!o.name.empty()) s += " N=" + o.name;
     return o.directory.empty() ? s : s + " C=" + o.directory;
 }
 
@@ -466,6 +611,7 @@ TEST(Cli, OptionParsing) {
     const struct {
         std::vector<const char*> args;
         std::string want;
+        const char* defaults = nullptr;  // VORB_OPTIONS
     } cases[] = {
         {{"e", "arch", "f"}, "@1 t0 b4 m0"},
         {{"-t4", "-b", "16", "-q", "-C", "out", "d", "arch"}, "@7 t4 b16 m0 q C=out"},
@@ -485,6 +631,15 @@ TEST(Cli, OptionParsing) {
         {{"e", "arch", "-q", "-t2"}, "@1 t0 b4 m0"},  // member names that look like options are members
         {{"-q", "--", "-e", "arch"}, "@3 t0 b4 m0 q"},
         {{"-", "arch"}, "@1 t0 b4 m0"},
+        {{"-t2", "-b8", "-i", "-d"}, "@5 t2 b8 m0 i d"},  // what tar runs to unpack
+        {{"-i", "--no-index", "-dc", "--decompress"}, "@5 t0 b4 m0 c I d"},
+        {{"--no-index", "--index", "--name=a b"}, "@4 t0 b4 m0 i N=a b"},
+        {{"--name", "-", "e"}, "@3 t0 b4 m0 N=-"},
+        {{"-t3", "--no-index", "d"}, "@3 t3 b1 m0 q I", " -q\t-b1 -i  -t1 "},
+        {{"e"}, "\nIn VORB_OPTIONS: Only options may be given, not x", "-q x -i"},
+        {{"e"}, "\nIn VORB_OPTIONS: Unknown option: -y", "-y"},
+        {{"e"}, "\nIn VORB_OPTIONS: --help and --version belong on the command line", "-qV"},
+        {{"--name="}, "\nBad name for standard input: 1 to 198 characters"},
         {{"-x", "e", "a"}, "\nUnknown option: -x"},
         {{"-qx", "e", "a"}, "\nUnknown option: -x"},
         {{"--frobnicate", "e", "a"}, "\nUnknown option: --frobnicate"},
@@ -507,7 +662,11 @@ TEST(Cli, OptionParsing) {
         {{"--memory=18446744073709551616", "d"}, "\nBad memory size: 18446744073709551616 (bytes, or a number with "
                                                  "K, M or G)"},
     };
-    for (const auto& c : cases) EXPECT_EQ(parsed(c.args), c.want) << c.args[0];
+    for (const auto& c : cases) EXPECT_EQ(parsed(c.args, c.defaults), c.want) << c.args[0];
+    const std::string long_name = "--name=" + std::string(199, 'n');
+    EXPECT_EQ(parsed({long_name.c_str()}, nullptr), "\nBad name for standard input: 1 to 198 characters");
+    EXPECT_EQ(parsed({long_name.substr(0, long_name.size() - 1).c_str()}, nullptr),
+              "@2 t0 b4 m0 N=" + std::string(198, 'n'));
     EXPECT_GE(resolve_threads(0), 1);
     EXPECT_EQ(resolve_threads(3), 3);
 }

@@ -4,6 +4,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "api/api_streams.h"
@@ -256,11 +257,14 @@ vorb_status vorb_writer_add_absent(vorb_writer* w, const char* name) {
 
 vorb_status vorb_writer_add_node(vorb_writer* w, const vorb_node* node) {
     if (!w || !w->indexed || !w->begun || w->finished || !node || !node->path) return VORB_ERR_PARAM;
-    if (node->kind != VORB_NODE_FOLDER && node->kind != VORB_NODE_LINK) return VORB_ERR_PARAM;
-    if ((node->kind == VORB_NODE_LINK) != (node->target != nullptr)) return VORB_ERR_PARAM;
+    // A C caller may hand any int: it is read as one, never as the enum.
+    std::underlying_type_t<vorb_node_kind> kind;
+    std::memcpy(&kind, &node->kind, sizeof kind);
+    if (kind != VORB_NODE_FOLDER && kind != VORB_NODE_LINK) return VORB_ERR_PARAM;
+    if ((kind == VORB_NODE_LINK) != (node->target != nullptr)) return VORB_ERR_PARAM;
     try {
         IndexNode n;
-        n.kind = static_cast<uint8_t>(node->kind);
+        n.kind = static_cast<uint8_t>(kind);
         n.path = node->path;
         if (node->target) n.target = node->target;
         if (node->meta) {

@@ -1,7 +1,9 @@
 #include "cli.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,15 +22,25 @@ const char* const version_text = "vorb " VORB_VERSION_STRING "\n";
 
 const char* const help_text =
     "Usage: vorb [OPTION...] COMMAND ARCHIVE [FILE...]\n"
+    "       vorb [OPTION...] [-d] <INPUT >OUTPUT\n"
     "Block-sorting file archiver.\n"
     "\n"
     "Commands (only the first letter counts):\n"
-    "  e ARCHIVE FILE...  pack the files into ARCHIVE (an existing archive is replaced)\n"
+    "  e ARCHIVE FILE...  pack the files into ARCHIVE (an existing one is replaced);\n"
+    "                     a folder packs every regular file under it, stored as\n"
+    "                     DIR/path in byte order of names; - packs standard input\n"
     "  d ARCHIVE [NAME...]  unpack every member (or those named) as \"_\" + its stored name\n"
     "  t ARCHIVE [NAME...]  test: decode every member (or those named), write nothing\n"
     "  l ARCHIVE [NAME...]  list members with unpacked and packed sizes\n"
     "ARCHIVE \"-\" is standard output for e (the console text then goes to\n"
     "standard error) and standard input for d, t and l.\n"
+    "At most 255 files fit in an archive; pack a larger tree through tar:\n"
+    "  tar -I vorb -cf NAME.tar.vorb DIR     tar -I vorb -xf NAME.tar.vorb\n"
+    "\n"
+    "Without a command, and standard input not a terminal, vorb is a filter:\n"
+    "it packs standard input to standard output as one indexed member named\n"
+    "\"stdin\" (--name), or with -d unpacks the archive on standard input to\n"
+    "standard output; it says nothing but errors.\n"
     "\n"
     "Options (before the command; short ones combine, as in -qt1):\n"
     "  -t N, --threads=N     worker threads; 0 (the default) uses every core.\n"
@@ -44,10 +56,15 @@ const char* const help_text =
     "  -q, --quiet           no banner, progress or times; errors are still shown\n"
     "  -i, --index           packing: write an index after the last entry, with\n"
     "                        checksums (of every block too), sizes, file modes and\n"
-    "                        times, so d and t check every member and name a\n"
-    "                        damaged block's bytes, d decodes one member on every\n"
-    "                        thread and l reads no member; from a pipe the index\n"
-    "                        is checked at the end\n"
+    "                        times, folders and symbolic links, so d and t check\n"
+    "                        every member and name a damaged block's bytes, d\n"
+    "                        decodes one member on every thread and restores empty\n"
+    "                        folders, links and folders' modes and times, and l\n"
+    "                        reads no member; from a pipe the index is checked at\n"
+    "                        the end\n"
+    "  --no-index            no index (the filter's default is one)\n"
+    "  -d, --decompress      filter: unpack (-b, -i, --name, -f, --no-index ignored)\n"
+    "  --name=NAME           the stored name of standard input (default \"stdin\")\n"
     "  --salvage             d: unpack what damage left of every member and list\n"
     "                        each lost range (member, offset, length). Indexed:\n"
     "                        each block is checked on its own and a lost one is\n"
@@ -57,6 +74,8 @@ const char* const help_text =
     "  -h, --help            show this help\n"
     "  -V, --version         show the version\n"
     "  --                    end of options (also once after ARCHIVE)\n"
+    "VORB_OPTIONS in the environment holds options read before the command\n"
+    "line's (options only), e.g. VORB_OPTIONS=-i indexes every archive.\n"
     "\n"
     "Memory: packing allocates 5.4 bytes per block byte for each block in\n"
     "flight, one on one thread and threads + 1 when threaded (21.8 MiB on one\n"
@@ -103,7 +122,7 @@ int vorb_main(int argc, char** argv) {
     const uint64_t run_start = clock_ms();
     console_init();
     signal_cleanup_install();
-    const Options opt = parse_options(argc, argv);
+    const Options opt = parse_options(argc, argv, std::getenv("VORB_OPTIONS"));
     Console con;
     if (opt.help || opt.version) {
         std::fputs(opt.help ? help_text : version_text, stdout);
@@ -114,40 +133,55 @@ int vorb_main(int argc, char** argv) {
     const int args = argc - opt.first_arg;
     const char command = args >= 1 ? argv[opt.first_arg][0] : 0;
     const std::string archive = args >= 2 ? argv[opt.first_arg + 1] : "";
+    // No command: a filter between standard input and output, as tar drives one.
+    const bool filter = args == 0 && (opt.decompress || !::isatty(STDIN_FILENO));
+    const bool data_on_stdout = filter || (command == 'e' && archive == "-") || (command == 'd' && opt.to_stdout);
     // Bytes on standard output leave it to them: the console moves to standard error.
-    if ((command == 'e' && archive == "-") || (command == 'd' && opt.to_stdout)) con.out = stderr;
+    if (data_on_stdout) con.out = stderr;
+    // A filter says nothing but errors; a reader that stops early ends it by
+    // SIGPIPE, as it would any filter, even when the caller ignored the signal.
+    if (filter) con.quiet = true;
+    if (data_on_stdout) ::signal(SIGPIPE, SIG_DFL);
     print_banner(con);
     if (!opt.error.empty()) fatal_error(con, (opt.error + "\nTry 'vorb --help'.").c_str(), status_usage);
-    if (args < 2) fatal_error(con, usage_text, status_usage);
-    if (command != 'e' && command != 'd' && command != 't' && command != 'l')
+    if (opt.decompress && !filter)
+        fatal_error(con, "\nOption -d works without a command only: it unpacks standard input to standard output",
+                    status_usage);
+    if (!filter && args < 2) fatal_error(con, usage_text, status_usage);
+    if (!filter && command != 'e' && command != 'd' && command != 't' && command != 'l')
         fatal_error(con, ("\nUnknown command: " + printable_name(argv[opt.first_arg]) + usage_text).c_str(),
                     status_usage);
-    if (opt.to_stdout && command != 'd') fatal_error(con, "\nOption -c works with d only", status_usage);
-    if (opt.salvage && command != 'd') fatal_error(con, "\nOption --salvage works with d only", status_usage);
+    if (opt.to_stdout && !filter && command != 'd') fatal_error(con, "\nOption -c works with d only", status_usage);
+    if (opt.salvage && (filter || command != 'd'))
+        fatal_error(con, "\nOption --salvage works with d only", status_usage);
 
     ReadOptions read;
-    read.archive = archive;
+    read.archive = filter ? "-" : archive;
     read.threads = resolve_threads(opt.threads);
     // After the archive: files to pack, or the members to unpack, test or list.
-    read.names = names_after_archive(argc, argv, opt.first_arg + 2);
+    if (!filter) read.names = names_after_archive(argc, argv, opt.first_arg + 2);
     read.memory_limit = opt.memory != 0 ? opt.memory : default_memory_limit();
     RunResult r;
-    switch (command) {
-    case 'e': {
+    if (filter && opt.decompress) {
+        UnpackOptions u;
+        u.read = read;
+        u.to_stdout = true;
+        r = unpack_archive(u, con);
+    } else if (filter || command == 'e') {
         PackOptions p;
-        p.archive = archive;
-        p.files = read.names;
+        p.archive = read.archive;
+        p.files = filter ? std::vector<std::string>{"-"} : read.names;
+        if (!opt.name.empty()) p.stdin_name = opt.name;
         p.block_size = opt.block_mib << 20;
-        p.threads = resolve_threads(opt.threads);
+        p.threads = read.threads;
         p.force = opt.force;
-        p.index = opt.index;
-        if (archive == "-" && ::isatty(STDOUT_FILENO) && !opt.force)
+        // A filter's stream gets its checksums unless told otherwise.
+        p.index = opt.index.value_or(filter);
+        if (p.archive == "-" && ::isatty(STDOUT_FILENO) && !opt.force)
             r = RunResult{status_usage, "\nWon't write an archive to a terminal (use -f to force it)"};
         else
             r = pack_archive(p, con);
-        break;
-    }
-    case 'd': {
+    } else if (command == 'd') {
         UnpackOptions u;
         u.read = read;
         u.directory = opt.directory;
@@ -156,10 +190,8 @@ int vorb_main(int argc, char** argv) {
             r = run_failed("\nNot a directory: " + printable_name(u.directory));
         else
             r = opt.salvage ? salvage_archive(u, con) : unpack_archive(u, con);
-        break;
-    }
-    case 't': r = test_archive(read, con); break;
-    case 'l': r = list_archive(read, con); break;
+    } else {
+        r = command == 't' ? test_archive(read, con) : list_archive(read, con);
     }
     if (r.status == 0 && !con.quiet)
         std::fprintf(con.out, "\nTotal time: %lums", static_cast<unsigned long>(clock_ms() - run_start));

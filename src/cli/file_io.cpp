@@ -45,14 +45,38 @@ bool in_file_open(InFile& f, const std::string& path) {
     return true;
 }
 
+bool in_file_open_found(InFile& f, const std::string& path, uint64_t dev, uint64_t ino, const char*& refusal) {
+    f.error = 0;
+    refusal = nullptr;
+    // O_NONBLOCK: a FIFO put in the file's place must not hang the open.
+    f.fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (f.fd < 0) {
+        f.error = errno;
+        if (f.error == ELOOP) refusal = "it became a symbolic link";
+        return false;
+    }
+    struct stat st;
+    if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != dev || st.st_ino != ino) {
+        refusal = "it was replaced while the folder was packed";
+        ::close(f.fd);
+        f.fd = -1;
+        return false;
+    }
+    f.head_len = 0;
+    return true;
+}
+
 void in_file_use_stdin(InFile& f) {
     f.error = 0;
     f.fd = STDIN_FILENO;
     f.head_len = 0;
+    const off_t at = ::lseek(STDIN_FILENO, 0, SEEK_CUR);
+    f.base = at > 0 ? static_cast<uint64_t>(at) : 0;
 }
 
-// Standard input is read as a stream, whatever it is.
-bool in_file_seekable(const InFile& f) { return f.fd != STDIN_FILENO; }
+// A regular file, standard input too (tar hands over the archive that way),
+// is read at offsets, so its index is used; a pipe is read front to back.
+bool in_file_seekable(const InFile& f) { return in_file_size(f) != UINT64_MAX; }
 
 void in_file_close(InFile& f) {
     if (f.fd > STDIN_FILENO) ::close(f.fd);
@@ -62,7 +86,7 @@ void in_file_close(InFile& f) {
 ptrdiff_t in_file_read_at(void* ctx, void* dst, size_t len, uint64_t offset) {
     InFile& f = *static_cast<InFile*>(ctx);
     for (;;) {
-        const ssize_t r = ::pread(f.fd, dst, len, static_cast<off_t>(offset));
+        const ssize_t r = ::pread(f.fd, dst, len, static_cast<off_t>(f.base + offset));
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) {
             f.error = errno;
@@ -81,7 +105,8 @@ ptrdiff_t in_file_read_at(void* ctx, void* dst, size_t len, uint64_t offset) {
 uint64_t in_file_size(const InFile& f) {
     struct stat st;
     if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return UINT64_MAX;
-    return static_cast<uint64_t>(st.st_size);
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    return size > f.base ? size - f.base : 0;
 }
 
 ptrdiff_t in_file_read(void* ctx, void* dst, size_t len) {

@@ -23,6 +23,7 @@ constexpr size_t kept_head_bytes = 16;
 struct InFile {
     int fd = -1;
     int error = 0;
+    uint64_t base = 0;  // where the file's data starts: standard input's offset when handed over
     uint8_t head[kept_head_bytes] = {};
     size_t head_len = 0;
 };
@@ -30,7 +31,13 @@ struct InFile {
 // Opens path for reading; false for a missing file, no permission or a
 // directory (errno in f.error).
 [[nodiscard]] bool in_file_open(InFile& f, const std::string& path);
-// Reads standard input instead (an archive given as "-").
+// Opens a file found inside a folder: never through a link, never a FIFO or
+// device, and only when it is still the file (dev, ino) the walk saw; else
+// false, with errno in f.error or the reason in refusal.
+[[nodiscard]] bool in_file_open_found(InFile& f, const std::string& path, uint64_t dev, uint64_t ino,
+                                      const char*& refusal);
+// Reads standard input instead (an archive given as "-"), from where it
+// stands: a caller may hand it over part-way through a file.
 void in_file_use_stdin(InFile& f);
 // Closes the file (standard input stays open).
 void in_file_close(InFile& f);
@@ -38,10 +45,10 @@ void in_file_close(InFile& f);
 // The library's read callback (ctx: an InFile): up to len bytes, 0 at the
 // end of the file, -1 on a read error (errno in f.error).
 ptrdiff_t in_file_read(void* ctx, void* dst, size_t len);
-// The same at a given offset, leaving the file position alone.
+// The same at a given offset from base, leaving the file position alone.
 ptrdiff_t in_file_read_at(void* ctx, void* dst, size_t len, uint64_t offset);
-// The size of a regular file; UINT64_MAX for anything else (a pipe), which
-// is then read front to back only.
+// The size of a regular file from base on; UINT64_MAX for anything else (a
+// pipe), which is then read front to back only.
 uint64_t in_file_size(const InFile& f);
 // Whether the archive is read at offsets (its index used) rather than
 // front to back as a stream (its index checked at the end).

@@ -3,23 +3,29 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <thread>
+#include <vector>
+
+#include <vorb.h>
 
 namespace {
 
 constexpr int max_threads = 256;
 
 struct KnownOption {
+    char key;               // what it sets: its letter, or a capital for long-only ones
     char letter;            // 0: long form only
     const char* long_name;  // without the leading "--"
     bool takes_value;
 };
 
 const KnownOption known_options[] = {
-    {'h', "help", false},      {'V', "version", false},      {'q', "quiet", false},
-    {'f', "force", false},     {'c', "stdout", false},       {'i', "index", false},
-    {'t', "threads", true},    {'b', "block-size", true},    {'C', "directory", true},
-    {0, "memory", true},       {0, "salvage", false},
+    {'h', 'h', "help", false},       {'V', 'V', "version", false},    {'q', 'q', "quiet", false},
+    {'f', 'f', "force", false},      {'c', 'c', "stdout", false},     {'i', 'i', "index", false},
+    {'d', 'd', "decompress", false}, {'t', 't', "threads", true},     {'b', 'b', "block-size", true},
+    {'C', 'C', "directory", true},   {'M', 0, "memory", true},        {'N', 0, "name", true},
+    {'I', 0, "no-index", false},   {'S', 0, "salvage", false},
 };
 
 // Whole decimal number in [lo, hi]; false for anything else.
@@ -57,24 +63,24 @@ bool parse_size(const std::string& s, uint64_t& out) {
     return false;
 }
 
-void set_flag(Options& o, const KnownOption& known) {
-    switch (known.letter) {
+void set_flag(Options& o, char key) {
+    switch (key) {
     case 'h': o.help = true; break;
     case 'V': o.version = true; break;
     case 'q': o.quiet = true; break;
     case 'f': o.force = true; break;
     case 'c': o.to_stdout = true; break;
     case 'i': o.index = true; break;
-    case 0:  // long forms only
-        if (std::strcmp(known.long_name, "salvage") == 0) o.salvage = true;
-        break;
+    case 'I': o.index = false; break;
+    case 'd': o.decompress = true; break;
+    case 'S': o.salvage = true; break;
     }
 }
 
 // Checks and stores an option's value; false with o.error set when it is bad.
 bool set_value(Options& o, const KnownOption& known, const std::string& value) {
     long n = 0;
-    switch (known.letter) {
+    switch (known.key) {
     case 't':
         if (!parse_number(value, 0, max_threads, n)) {
             o.error = "\nBad thread count: " + value + " (0 to 256, 0 = every core)";
@@ -96,6 +102,14 @@ bool set_value(Options& o, const KnownOption& known, const std::string& value) {
         }
         o.directory = value;
         return true;
+    case 'N':
+        // Checked here, so a refused name leaves nothing behind.
+        if (value.empty() || value.size() > VORB_MAX_NAME_LENGTH) {
+            o.error = "\nBad name for standard input: 1 to 198 characters";
+            return false;
+        }
+        o.name = value;
+        return true;
     default:  // --memory
         if (!parse_size(value, o.memory)) {
             o.error = "\nBad memory size: " + value + " (bytes, or a number with K, M or G)";
@@ -113,9 +127,11 @@ const KnownOption* find_short(char letter) {
 
 }  // namespace
 
-Options parse_options(int argc, const char* const* argv) {
-    Options o;
-    int i = 1;
+namespace {
+
+// Parses argv[i..] into o; returns the index of the first argument that is
+// not an option, or argc on an error (o.error).
+int parse_from(Options& o, int argc, const char* const* argv, int i) {
     for (; i < argc; i++) {
         const std::string a = argv[i];
         if (a.size() < 2 || a[0] != '-') break;
@@ -135,7 +151,7 @@ Options parse_options(int argc, const char* const* argv) {
                 if (name == s.long_name) known = &s;
             if (!known || (eq != std::string::npos && !known->takes_value)) {
                 o.error = "\nUnknown option: " + a;
-                return o;
+                return argc;
             }
             if (eq != std::string::npos) {
                 value = a.substr(eq + 1);
@@ -148,7 +164,7 @@ Options parse_options(int argc, const char* const* argv) {
                 known = find_short(a[k]);
                 if (!known) {
                     o.error = "\nUnknown option: -" + std::string(1, a[k]);
-                    return o;
+                    return argc;
                 }
                 if (known->takes_value) {
                     shown = std::string("-") + a[k];
@@ -158,25 +174,58 @@ Options parse_options(int argc, const char* const* argv) {
                     }
                     break;
                 }
-                set_flag(o, *known);
+                set_flag(o, known->key);
                 known = nullptr;
             }
             if (!known) continue;
         }
         if (!known->takes_value) {
-            set_flag(o, *known);
+            set_flag(o, known->key);
             continue;
         }
         if (!have_value) {
             if (i + 1 >= argc) {
                 o.error = "\nOption " + shown + " needs a value";
-                return o;
+                return argc;
             }
             value = argv[++i];
         }
-        if (!set_value(o, *known, value)) return o;
+        if (!set_value(o, *known, value)) return argc;
     }
-    o.first_arg = i;
+    return i;
+}
+
+// The defaults' words, as options only: a command or file name there would
+// act on every run.
+void parse_defaults(Options& o, const char* defaults) {
+    std::vector<std::string> words;
+    std::istringstream in(defaults);
+    for (std::string w; in >> w;) words.push_back(w);
+    std::vector<const char*> argv;
+    for (const std::string& w : words) argv.push_back(w.c_str());
+    const int count = static_cast<int>(argv.size());
+    const int end = parse_from(o, count, argv.data(), 0);
+    for (int k = 0; k < end && o.error.empty(); k++)
+        if (words[static_cast<size_t>(k)] == "--") o.error = "\nOnly options may be given, not --";
+    if (o.error.empty() && end < count) o.error = "\nOnly options may be given, not " + words[static_cast<size_t>(end)];
+    // Either would end every run at once, with status 0 and nothing done.
+    if (o.error.empty() && (o.help || o.version)) o.error = "\n--help and --version belong on the command line";
+    if (!o.error.empty()) o.error = "\nIn VORB_OPTIONS: " + o.error.substr(1);
+}
+
+}  // namespace
+
+Options parse_options(int argc, const char* const* argv, const char* defaults) {
+    Options o;
+    if (defaults) parse_defaults(o, defaults);
+    if (!o.error.empty()) return o;
+    o.first_arg = parse_from(o, argc, argv, 1);
+    // After a bad option, the first word that is none still tells a command
+    // from a filter, and so where the message goes.
+    if (!o.error.empty()) {
+        o.first_arg = 1;
+        while (o.first_arg < argc && argv[o.first_arg][0] == '-') o.first_arg++;
+    }
     return o;
 }
 

@@ -10,6 +10,7 @@
 
 #include "file_io.h"
 #include "replace_file.h"
+#include "tree_walk.h"
 
 namespace {
 
@@ -24,17 +25,21 @@ FileId archive_id(const PackOptions& opt) {
 }
 
 // Limits checked before anything is created, so a refused run leaves no trace.
-RunResult check_pack_request(const PackOptions& opt) {
-    if (opt.files.size() > VORB_MAX_MEMBERS) return run_failed("\nToo many files: an archive holds at most 255");
-    for (const std::string& name : opt.files)
-        if (name.size() > VORB_MAX_NAME_LENGTH)
-            return run_failed("\nFile name longer than 198 characters: " + printable_name(name));
+RunResult check_pack_request(const PackOptions& opt, const PackList& list) {
+    if (list.item_count > VORB_MAX_MEMBERS)
+        return run_failed("\nToo many files: " + std::to_string(list.item_count) +
+                          ", an archive holds at most 255; pack a larger tree through tar:"
+                          " tar -I vorb -cf NAME.tar.vorb DIR");
+    if (!list.too_long.empty())
+        return run_failed("\nFile name longer than 198 characters: " + printable_name(list.too_long));
+    if (list.stdin_twice) return RunResult{status_usage, "\nStandard input (-) can be packed only once"};
     const FileId archive = archive_id(opt);
     if (archive.exists)
-        for (const std::string& name : opt.files) {
-            const FileId member = file_id(name);
+        for (const PackItem& item : list.items) {
+            if (item.path == "-") continue;
+            const FileId member = item.walked ? FileId{item.dev, item.ino, true} : file_id(item.path);
             if (member.exists && member.dev == archive.dev && member.ino == archive.ino)
-                return run_failed("\nThe archive is one of the files to pack: " + printable_name(name));
+                return run_failed("\nThe archive is one of the files to pack: " + printable_name(item.path));
         }
     return {};
 }
@@ -86,11 +91,12 @@ struct FeedFile {
     InFile in;
     vorb_file_meta meta{};
     int open_error = 0;   // errno when it could not be opened
+    const char* refusal = nullptr;  // or why it was not
     uint64_t opened = 0;  // when it was opened
 };
 
 struct FileFeed {
-    const PackOptions& opt;
+    const std::vector<PackItem>& items;
     const Console& con;
     std::vector<FeedFile> files;  // by entry
     uint64_t last_done = 0;       // when the member before was done
@@ -100,8 +106,17 @@ struct FileFeed {
 void feed_open(void* ctx, unsigned i, vorb_member_input* in) {
     FileFeed& f = *static_cast<FileFeed*>(ctx);
     FeedFile& file = f.files[i];
+    const PackItem& item = f.items[i];
     file.opened = clock_ms();
-    if (!in_file_open(file.in, f.opt.files[i])) {
+    if (item.path == "-") {
+        // No attributes: the archive must not depend on when it was made.
+        in_file_use_stdin(file.in);
+        *in = vorb_member_input{in_file_read, &file.in, nullptr};
+        return;
+    }
+    const bool opened = item.walked ? in_file_open_found(file.in, item.path, item.dev, item.ino, file.refusal)
+                                    : in_file_open(file.in, item.path);
+    if (!opened) {
         // The entry stays, absent, so the archive still has one per name.
         file.open_error = file.in.error;
         return;
@@ -114,13 +129,15 @@ void feed_close(void* ctx, unsigned i) { in_file_close(static_cast<FileFeed*>(ct
 
 void feed_begin(void* ctx, unsigned i) {
     FileFeed& f = *static_cast<FileFeed*>(ctx);
-    const std::string& name = f.opt.files[i];
-    if (f.files[i].open_error != 0) {
+    const std::string& name = f.items[i].path;
+    const FeedFile& file = f.files[i];
+    if (file.open_error != 0 || file.refusal) {
         f.missing++;
-        say_error(f.con, "\n" + printable_name(name) + ": not packed, " + std::strerror(f.files[i].open_error));
+        say_error(f.con, "\n" + printable_name(name) + ": not packed, " +
+                             (file.refusal ? file.refusal : std::strerror(file.open_error)));
         return;
     }
-    say_member(f.con, name);
+    say_member(f.con, f.items[i].name);
 }
 
 // A member's time runs from its opening or the end of the one before,
@@ -139,13 +156,13 @@ void feed_progress(void* ctx, vorb_event ev) {
 
 // Packs every file; VORB_ERR_WRITE leaves the message to the caller, which
 // knows the archive's errno. missing counts the files that could not be opened.
-RunResult pack_files(vorb_writer* w, const PackOptions& opt, const Console& con, vorb_status& st, int& missing) {
-    const size_t count = opt.files.size();
+RunResult pack_files(vorb_writer* w, const PackList& list, const Console& con, vorb_status& st, int& missing) {
+    const size_t count = list.items.size();
     st = vorb_writer_begin(w, static_cast<unsigned>(count));
     if (st != VORB_OK) return {};
-    FileFeed f{opt, con, std::vector<FeedFile>(count)};
+    FileFeed f{list.items, con, std::vector<FeedFile>(count)};
     std::vector<const char*> names;
-    for (const std::string& name : opt.files) names.push_back(name.c_str());
+    for (const PackItem& item : list.items) names.push_back(item.name.c_str());
     const vorb_member_feed feed{feed_open, feed_close, feed_begin, feed_done,
                                 console_progress(con) ? feed_progress : nullptr, &f};
     st = vorb_writer_add_members(w, names.data(), static_cast<unsigned>(count), &feed);
@@ -153,10 +170,17 @@ RunResult pack_files(vorb_writer* w, const PackOptions& opt, const Console& con,
     if (st == VORB_ERR_READ)
         for (size_t i = 0; i < count; i++)
             if (f.files[i].in.error != 0 && f.files[i].open_error == 0)
-                return run_failed("\nRead error in " + printable_name(opt.files[i]) + ": " +
+                return run_failed("\nRead error in " + printable_name(list.items[i].path) + ": " +
                                   std::strerror(f.files[i].in.error));
     if (st == VORB_ERR_MEMORY) return run_failed("\nNot enough memory to sort a block");
     if (st != VORB_OK && st != VORB_ERR_WRITE) return run_failed(std::string("\n") + vorb_status_message(st));
+    for (const PackNode& node : list.nodes) {
+        if (st != VORB_OK) break;
+        const vorb_node n{node.link ? VORB_NODE_LINK : VORB_NODE_FOLDER, node.path.c_str(),
+                          node.link ? node.target.c_str() : nullptr, &node.meta};
+        st = vorb_writer_add_node(w, &n);
+        if (st == VORB_ERR_PARAM) return run_failed("\nThe index cannot hold " + printable_name(node.path));
+    }
     if (st == VORB_OK) st = vorb_writer_finish(w);
     return {};
 }
@@ -164,9 +188,12 @@ RunResult pack_files(vorb_writer* w, const PackOptions& opt, const Console& con,
 }  // namespace
 
 RunResult pack_archive(const PackOptions& opt, const Console& con) {
-    RunResult r = check_pack_request(opt);
+    PackList list;
+    tree_walk(list, opt.files, opt.stdin_name, opt.index);
+    RunResult r = check_pack_request(opt, list);
     if (r.status == 0) r = check_replace(opt, AT_FDCWD, opt.archive, false);
     if (r.status != 0) return r;
+    for (const std::string& line : list.refused) say_error(con, "\n" + printable_name(line));
 
     Replacement target;
     FdOut out;
@@ -187,7 +214,8 @@ RunResult pack_archive(const PackOptions& opt, const Console& con) {
         return run_failed("\nNot enough memory for the block size");
     }
     int missing = 0;
-    r = pack_files(w, opt, con, st, missing);
+    r = pack_files(w, list, con, st, missing);
+    missing += static_cast<int>(list.refused.size());
     vorb_writer_free(w);
     if (r.status != 0) {
         replacement_discard(target);

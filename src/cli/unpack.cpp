@@ -7,6 +7,7 @@
 
 #include "member_place.h"
 #include "replace_file.h"
+#include "restore_nodes.h"
 
 namespace {
 
@@ -113,12 +114,20 @@ RunResult unpack_members(vorb_reader* r, const InFile& arc, const UnpackOptions&
         }
         say_time(con, clock_ms() - start);
     }
+    const vorb_status finished = res.status == 0 ? vorb_reader_finish(r) : VORB_OK;
+    // Nodes come after the members, once the index that holds them is known good.
+    const int unrestored = res.status == 0 && finished == VORB_OK && base_fd >= 0
+                               ? restore_nodes(r, base_fd, sel, con)
+                               : 0;
     if (base_fd >= 0) ::close(base_fd);
     if (res.status != 0) return res;
-    RunResult end = archive_end_error(r, arc, archive_mismatch, sel);
+    RunResult end = archive_end_error(r, arc, archive_mismatch, sel, finished);
     if (skipped > 0)
-        return run_failed(end.message + "\n" + std::to_string(skipped) +
-                          (skipped == 1 ? " member was" : " members were") + " not unpacked");
+        end = run_failed(end.message + "\n" + std::to_string(skipped) +
+                         (skipped == 1 ? " member was" : " members were") + " not unpacked");
+    if (unrestored > 0)
+        end = run_failed(end.message + "\n" + std::to_string(unrestored) +
+                         (unrestored == 1 ? " folder or link was" : " folders or links were") + " not restored");
     return end;
 }
 
@@ -177,12 +186,13 @@ RunResult check_archive_bytes(vorb_reader* r, const InFile& arc, bool& mismatch)
     return {};
 }
 
-RunResult archive_end_error(vorb_reader* r, const InFile& arc, bool archive_mismatch, const Selection& sel) {
+RunResult archive_end_error(vorb_reader* r, const InFile& arc, bool archive_mismatch, const Selection& sel,
+                            vorb_status finished) {
     if (archive_mismatch)
         return run_failed("\nDamaged archive: its bytes do not match the checksum in its index");
     RunResult res = unmatched_names(sel);
     if (res.status != 0) return res;
-    const vorb_status st = vorb_reader_finish(r);
+    const vorb_status st = finished;
     if (st == VORB_ERR_TRAILING) return run_failed("\nDamaged archive: bytes follow the last member");
     if (st == VORB_ERR_INDEX) {
         const char* why = vorb_reader_index_fault(r);

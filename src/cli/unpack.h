@@ -47,8 +47,10 @@ bool member_damage_is_local(vorb_status st, const vorb_reader* r);
 
 // The errors found after the last entry, in the order they are reported:
 // an archive whose bytes did not match the index's checksum, names that
-// matched no member, bytes after the last entry, a damaged index.
-RunResult archive_end_error(vorb_reader* r, const InFile& arc, bool archive_mismatch, const Selection& sel);
+// matched no member, bytes after the last entry, a damaged index. finished
+// is what vorb_reader_finish said.
+RunResult archive_end_error(vorb_reader* r, const InFile& arc, bool archive_mismatch, const Selection& sel,
+                            vorb_status finished);
 
 // With an index, compares every archive byte in front of it with its
 // checksum; mismatch is set when they differ. Fails on a read error.

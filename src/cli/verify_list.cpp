@@ -54,7 +54,7 @@ RunResult test_members(vorb_reader* r, const InFile& arc, Selection& sel, const 
                          (e.flags & VORB_ENTRY_HAS_CHECKSUM) ? ", checksum OK" : "");
         say_time(con, clock_ms() - start);
     }
-    RunResult end = archive_end_error(r, arc, archive_mismatch, sel);
+    RunResult end = archive_end_error(r, arc, archive_mismatch, sel, vorb_reader_finish(r));
     if (damaged > 0)
         return run_failed(end.message + "\nDamaged archive: " + std::to_string(damaged) +
                           (damaged == 1 ? " member is" : " members are") + " damaged");
@@ -94,7 +94,7 @@ RunResult list_members(vorb_reader* r, const InFile& arc, Selection& sel, const 
         present++;
     }
     // A stream's index is known once its end is read.
-    RunResult end = archive_end_error(r, arc, false, sel);
+    RunResult end = archive_end_error(r, arc, false, sel, vorb_reader_finish(r));
     (void)vorb_reader_info(r, &info);
     std::fprintf(con.out, "\n%12" PRIu64 " %12" PRIu64 " %s  %d of %u entries present, block size %u, %s",
                  total_unpacked, total_packed, ratio_text(total_packed, total_unpacked).c_str(), present,

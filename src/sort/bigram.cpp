@@ -1,5 +1,6 @@
 #include "sort/bigram.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -16,9 +17,16 @@ void bucket_block(Sorter& s, uint8_t* data, int32_t n, int32_t* index) {
     int32_t* const start = s.bigram_start;
     int32_t* const fill = s.bigram_fill;
 
+    // Which first-byte groups hold a position at all: a small block uses few,
+    // and the others' 256 buckets each are laid out without counting, so a
+    // block costs about its length rather than the table's.
+    bool used[256] = {};
+    for (int32_t i = 1; i < n; ++i) used[data[i]] = true;
+
     // Count position i + 1 under the 16 bits at data + i; position 0 is
     // placed by hand below.
-    std::memset(start, 0, sizeof s.bigram_start);
+    for (int32_t h = 0; h < 256; ++h)
+        if (used[h]) std::memset(start + h * 256, 0, 256 * sizeof *start);
     for (int32_t i = 0; i + 1 < n; ++i) ++start[bigram_at(data + i)];
 
     // Boundaries from the top, so that position 0 can take the row just
@@ -26,7 +34,11 @@ void bucket_block(Sorter& s, uint8_t* data, int32_t n, int32_t* index) {
     start[65536] = n;
     int32_t t = n;
     for (int32_t h = 255; h >= 0; --h) {
-        for (int32_t k = h * 256 + 255; k >= h * 256; --k) {
+        if (!used[h]) {
+            std::fill_n(start + h * 256, 256, t);
+            std::fill_n(fill + h * 256, 256, t);
+        }
+        for (int32_t k = h * 256 + 255; used[h] && k >= h * 256; --k) {
             t -= start[k];
             start[k] = t;
             fill[k] = t;

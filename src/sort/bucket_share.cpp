@@ -18,6 +18,12 @@ constexpr int64_t min_helper_entries = 1 << 14;
 
 int32_t selected(const Sorter& s, uint32_t k) { return s.bigram_fill[k] - s.bigram_start[k]; }
 
+// Whether bucket k begins a first-byte group that holds no position: its 256
+// buckets are passed over at once (a small block leaves most groups empty).
+bool empty_group_at(const Sorter& s, uint32_t k) {
+    return (k & 255) == 0 && s.bigram_start[k] == s.bigram_start[k + 256];
+}
+
 bool sort_bucket(Sorter& s, uint32_t k) {
     s.current_bucket = k;
     bucket_sort(s, s.index + s.bigram_start[k], s.index + s.bigram_fill[k], -5);
@@ -42,7 +48,7 @@ uint32_t take_bucket(const Sorter& s, Span& own) {
     for (;;) {
         uint32_t k = span_lo(w);
         const uint32_t hi = span_hi(w);
-        while (k < hi && selected(s, k) < 2) ++k;
+        while (k < hi && selected(s, k) < 2) k += k + 256 <= hi && empty_group_at(s, k) ? 256 : 1;
         const uint32_t next = k < hi ? k + 1 : hi;
         if (own.compare_exchange_weak(w, span_of(next, hi), std::memory_order_acq_rel))
             return k < hi ? k : bucket_count;
@@ -125,8 +131,12 @@ void help_sort(void* arg) {
 
 bool sort_buckets(Sorter& s, const SortHelp* help) {
     if (!help) {
-        for (uint32_t k = 0; k < bucket_count; ++k)
-            if (selected(s, k) >= 2 && !sort_bucket(s, k)) return false;
+        for (uint32_t k = 0; k < bucket_count; ++k) {
+            if (empty_group_at(s, k))
+                k += 255;
+            else if (selected(s, k) >= 2 && !sort_bucket(s, k))
+                return false;
+        }
         return true;
     }
     BucketShare b{&s, help};

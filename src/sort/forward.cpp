@@ -1,5 +1,7 @@
 #include "sort/forward.h"
 
+#include <cstring>
+
 #include "sort/bigram.h"
 #include "sort/bucket_share.h"
 #include "sort/bucket_sort.h"
@@ -111,7 +113,11 @@ bool forward_transform(Sorter& s, uint8_t* data, int32_t n, int32_t* index, Prog
     bucket_block(s, data, n, index);
     repeat_state_init(s, n);
     const bool sorted = sort_buckets(s, help);
-    for (int32_t k = 0; k < 65536; ++k) s.bigram_fill[k] = s.bigram_start[k + 1];
+    // Each bucket's fill back to its top for the induction; an empty
+    // first-byte group's buckets all begin and end where it does already.
+    for (int32_t h = 0; h < 256; ++h)
+        if (s.bigram_start[h * 256] != s.bigram_start[h * 256 + 256])
+            std::memcpy(s.bigram_fill + h * 256, s.bigram_start + h * 256 + 1, 256 * sizeof(int32_t));
     repeat_state_release(s);
     if (!sorted && !s.over_budget) return false;
 
