@@ -10,6 +10,8 @@
 #include "archive/header.h"
 #include "archive/index_load.h"
 #include "archive/member_decode.h"
+#include "archive/recovery_check.h"
+#include "archive/recovery_tail.h"
 
 struct vorb_reader {
     vorb_source source{};
@@ -25,6 +27,8 @@ struct vorb_reader {
     bool member_pending = false;  // the current entry is present and not yet decoded
     bool ended = false;           // vorb_reader_next returned VORB_END
     Status failed = Status::ok;   // a decode failed: the position in the archive is lost
+    RecordTail record;            // a recovery record after the archive
+    uint64_t data_end = UINT64_MAX;  // where the bytes in front of it end
 };
 
 namespace {
@@ -59,11 +63,22 @@ vorb_status decode_current(vorb_reader* r, ByteOut& out, ProgressSink progress, 
     return to_api(st);
 }
 
+// The source's read_at, ending where a recovery record starts.
+ptrdiff_t read_in_front(void* ctx, void* buf, size_t len, uint64_t offset) {
+    const vorb_reader* r = static_cast<const vorb_reader*>(ctx);
+    if (offset >= r->data_end) return 0;
+    return r->source.read_at(r->source.ctx, buf, static_cast<size_t>(std::min<uint64_t>(len, r->data_end - offset)),
+                             offset);
+}
+
 Status open_input(vorb_reader* r, int threads, uint64_t memory_limit) {
     const vorb_source& src = r->source;
     const bool random_access = src.read_at && src.size != UINT64_MAX;
     if (random_access) {
-        at_in_init(r->at, src.read_at, src.ctx);
+        // An archive with a recovery record is the bytes in front of it.
+        VORB_TRY(record_find_at_end(RecordSource{src.read_at, src.ctx, src.size}, r->record.layout, r->record.seen));
+        r->data_end = r->record.seen != RecordSeen::none ? r->record.layout.data_size : src.size;
+        at_in_init(r->at, read_in_front, r);
         r->input = &r->at.in;
     } else {
         callback_in_init(r->in, src.read, src.ctx);
@@ -71,7 +86,7 @@ Status open_input(vorb_reader* r, int threads, uint64_t memory_limit) {
     }
     const Status header = read_header(*r->input, r->header);
     VORB_CHECK(header == Status::ok || header == Status::bad_block_size, header);
-    if (random_access) VORB_TRY(index_load(IndexSource{src.read_at, src.ctx, src.size}, r->index, r->index_found));
+    if (random_access) VORB_TRY(index_load(IndexSource{read_in_front, r, r->data_end}, r->index, r->index_found));
     if (indexed(r)) {
         // The index's checksum covers its copy of the header: where the two
         // differ the header is damaged, which the archive checksum reports.
@@ -134,6 +149,12 @@ vorb_status vorb_reader_info(const vorb_reader* r, vorb_archive_info* info) {
     info->member_count = static_cast<unsigned>(r->header.member_count);
     if (r->index_found == IndexLookup::valid) info->flags |= VORB_INFO_HAS_INDEX;
     if (r->index_found == IndexLookup::damaged) info->flags |= VORB_INFO_INDEX_DAMAGED;
+    if (indexed(r)) info->index_version = 1;
+    if (r->record.seen != RecordSeen::none) {
+        info->flags |= VORB_INFO_HAS_RECOVERY;
+        info->recovery_percent = r->record.layout.percent;
+    }
+    if (r->record.seen == RecordSeen::damaged) info->flags |= VORB_INFO_RECOVERY_DAMAGED;
     return VORB_OK;
 }
 
@@ -254,12 +275,19 @@ vorb_status vorb_reader_test(vorb_reader* r, vorb_progress_fn progress, void* pr
 
 vorb_status vorb_reader_finish(vorb_reader* r) {
     if (!r || !r->ended) return VORB_ERR_PARAM;
+    const bool record_damaged_before = r->record.seen == RecordSeen::damaged;
     // A valid index was matched entry by entry: the last one ends where it starts.
-    if (r->index_found == IndexLookup::valid) return VORB_OK;
+    if (r->index_found == IndexLookup::valid) return record_damaged_before ? VORB_ERR_RECOVERY : VORB_OK;
     if (r->index_found == IndexLookup::damaged) return VORB_ERR_INDEX;
-    // A stream's index comes after its members: it can only be recognised.
-    if (r->input == &r->in.in) return to_api(check_streamed_index(*r->input, static_cast<uint32_t>(r->header.member_count)));
-    return to_api(check_archive_end(*r->input));
+    // With a record found at the end nothing may stand between the last entry and it.
+    if (r->record.seen != RecordSeen::none) {
+        const Status st = check_archive_end(*r->input);
+        return to_api(st == Status::ok && record_damaged_before ? Status::damaged_record : st);
+    }
+    // A stream's index comes after its members: it can only be recognised;
+    // so can an index and a record whose end was lost, in a file.
+    const Status st = check_streamed_index(*r->input, static_cast<uint32_t>(r->header.member_count), r->record);
+    return to_api(st == Status::ok && r->record.seen == RecordSeen::damaged ? Status::damaged_record : st);
 }
 
 void vorb_reader_free(vorb_reader* r) { delete r; }

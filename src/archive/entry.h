@@ -32,8 +32,11 @@ void write_entry(ByteOut& out, bool present, const std::string& name);
 // offset.
 constexpr size_t max_streamed_index_bytes = size_t{64} << 20;
 
+struct RecordTail;
+
 // The end of an archive read as a stream: nothing, or an index that is whole
 // (its footer, checksum and records check out), starts right after the last
-// entry and has one record per entry. Such an index is only skipped: the
-// members were already decoded without it. Anything else is trailing_bytes.
-[[nodiscard]] Status check_streamed_index(ByteIn& in, uint32_t member_count);
+// entry and has one record per entry, either with a recovery record after
+// it (said in record). Such an index is only skipped: the members were
+// already decoded without it. Anything else is trailing_bytes.
+[[nodiscard]] Status check_streamed_index(ByteIn& in, uint32_t member_count, RecordTail& record);

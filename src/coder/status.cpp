@@ -23,6 +23,9 @@ const char* status_message(Status s) {
     case Status::checksum_mismatch: return "checksum mismatch";
     case Status::damaged_index: return "damaged index";
     case Status::bad_block_end: return "damaged data (a block does not end where the next one starts)";
+    case Status::damaged_record: return "damaged recovery record";
+    case Status::beyond_repair: return "damage beyond what the recovery record can repair";
+    case Status::no_record: return "no recovery record";
     }
     return "unknown error";
 }

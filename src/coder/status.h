@@ -28,8 +28,11 @@ enum class Status : uint8_t {
     checksum_mismatch,  // unpacked bytes differ from their recorded checksum
     damaged_index,      // the archive's index contradicts itself or the data
     bad_block_end,      // a block did not end where the index says the next one starts
+    damaged_record,     // the recovery record fails a check
+    beyond_repair,      // more damage than the recovery record can repair
+    no_record,          // no recovery record was found
 };
-constexpr int status_count = static_cast<int>(Status::bad_block_end) + 1;
+constexpr int status_count = static_cast<int>(Status::no_record) + 1;
 
 const char* status_message(Status s);
 
