@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "../fuzz/index_target.h"
 #include "archive/recovery_layout.h"
 #include "support/cli_run.h"
 #include "support/recorded_file.h"
@@ -207,6 +208,67 @@ TEST(RecoveryLayout, ForgedHeaderFieldsAreRefused) {
     wide.record_size = record_size_of(wide);
     record_header_write(wide, h);
     EXPECT_EQ(record_header_parse(h, parsed), Status::damaged_record);
+}
+
+// Every member of an indexed archive with a record, read at offsets or as a
+// stream: all must come back whatever befell the record; finish's status
+// and the reader's flags after it are returned.
+vorb_status read_recorded(const Bytes& file, bool stream, uint32_t& flags) {
+    const fuzz_index::Sample& s = fuzz_index::sample();
+    MemoryReader mem{file.data(), file.size()};
+    const vorb_source src{memory_read, stream ? nullptr : fuzz_index::memory_read_at, &mem,
+                          stream ? UINT64_MAX : file.size()};
+    vorb_reader* r = vorb_reader_open(&src, nullptr, nullptr);
+    EXPECT_TRUE(r != nullptr);
+    if (!r) return VORB_ERR_PARAM;
+    size_t m = 0;
+    vorb_entry e;
+    while (vorb_reader_next(r, &e) == VORB_OK) {
+        if (!e.present) continue;
+        VectorWriter out;
+        EXPECT_EQ(vorb_reader_unpack(r, vector_write, &out, nullptr, nullptr, nullptr), VORB_OK);
+        EXPECT_TRUE(m < s.members.size() && out.bytes == s.members[m]) << "member " << m;
+        m++;
+    }
+    EXPECT_EQ(m, s.members.size());
+    const vorb_status st = vorb_reader_finish(r);
+    vorb_archive_info info;
+    EXPECT_EQ(vorb_reader_info(r, &info), VORB_OK);
+    flags = info.flags;
+    vorb_reader_free(r);
+    return st;
+}
+
+TEST(RecoveryRecord, ReadersTakeTheArchiveInFrontOfTheRecord) {
+    const Bytes& archive = fuzz_index::sample().archive;
+    const Bytes file = with_record(archive, 10);
+    const size_t end_copy = file.size() - header, start_copy = archive.size();
+    const struct {
+        const char* what;
+        std::function<void(Bytes&)> damage;
+        vorb_status at_offsets, as_stream;
+        uint32_t flags;  // at offsets; a stream knows the index only at its end
+    } cases[] = {
+        {"intact", [](Bytes&) {}, VORB_OK, VORB_OK, VORB_INFO_HAS_INDEX | VORB_INFO_HAS_RECOVERY},
+        {"the end's header copy", [&](Bytes& f) { f[end_copy + 9] ^= 1; }, VORB_ERR_RECOVERY, VORB_ERR_RECOVERY,
+         VORB_INFO_HAS_RECOVERY | VORB_INFO_RECOVERY_DAMAGED},
+        {"the start's header copy", [&](Bytes& f) { f[start_copy + 9] ^= 1; }, VORB_ERR_RECOVERY, VORB_ERR_RECOVERY,
+         VORB_INFO_HAS_INDEX | VORB_INFO_HAS_RECOVERY | VORB_INFO_RECOVERY_DAMAGED},
+        {"a cut tail", [&](Bytes& f) { f.resize(start_copy + header + 10); }, VORB_ERR_RECOVERY, VORB_ERR_RECOVERY,
+         VORB_INFO_HAS_RECOVERY | VORB_INFO_RECOVERY_DAMAGED},
+        {"both copies", [&](Bytes& f) { f[start_copy + 9] ^= 1; f[end_copy + 9] ^= 1; }, VORB_ERR_TRAILING,
+         VORB_ERR_TRAILING, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes f = file;
+        c.damage(f);
+        uint32_t flags = 0;
+        EXPECT_EQ(read_recorded(f, false, flags), c.at_offsets);
+        EXPECT_EQ(flags, c.flags);
+        EXPECT_EQ(read_recorded(f, true, flags), c.as_stream);
+        EXPECT_EQ(flags & ~VORB_INFO_HAS_INDEX, c.flags & ~VORB_INFO_HAS_INDEX);
+    }
 }
 
 }  // namespace

@@ -29,8 +29,9 @@ uint32_t widest_stripe(uint32_t percent) {
 
 uint64_t header_checksum(const uint8_t* h) { return XXH3_64bits(h, at_checksum); }
 
-// For unit size u: the stripe count that needs the fewest parity units (the
-// most stripes among equals, which spreads scattered damage further).
+// For unit size u: the stripe count that needs the fewest parity units, the
+// fewest stripes among equals: a burst spreads over stripes x parity units
+// either way, but scattered damage is evened out best by wide stripes.
 RecordLayout plan_for_unit(uint64_t data_size, uint32_t percent, uint32_t u) {
     RecordLayout l;
     l.data_size = data_size;
@@ -42,7 +43,7 @@ RecordLayout plan_for_unit(uint64_t data_size, uint32_t percent, uint32_t u) {
     for (uint64_t s = fewest; s <= n && s <= fewest + stripe_search && s <= 2 * fewest; s++) {
         const uint32_t k = static_cast<uint32_t>(ceil_div(n, s));
         const uint64_t parity = s * parity_for(k, percent);
-        if (parity > best) continue;
+        if (parity >= best) continue;
         best = parity;
         l.stripes = static_cast<uint32_t>(s);
         l.data_units = k;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <thread>
 
+#include <vorb.h>
+
 namespace {
 
 constexpr int max_threads = 256;
@@ -19,7 +21,7 @@ const KnownOption known_options[] = {
     {'h', "help", false},      {'V', "version", false},      {'q', "quiet", false},
     {'f', "force", false},     {'c', "stdout", false},       {'i', "index", false},
     {'t', "threads", true},    {'b', "block-size", true},    {'C', "directory", true},
-    {0, "memory", true},
+    {0, "memory", true},       {'r', "recovery", true},
 };
 
 // Whole decimal number in [lo, hi]; false for anything else.
@@ -85,6 +87,13 @@ bool set_value(Options& o, const KnownOption& known, const std::string& value) {
             return false;
         }
         o.block_mib = static_cast<uint32_t>(n);
+        return true;
+    case 'r':
+        if (!parse_number(value, VORB_MIN_RECOVERY_PERCENT, VORB_MAX_RECOVERY_PERCENT, n)) {
+            o.error = "\nBad recovery record size: " + value + " (1 to 50 percent)";
+            return false;
+        }
+        o.recovery = static_cast<uint32_t>(n);
         return true;
     case 'C':
         if (value.empty()) {

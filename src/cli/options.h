@@ -14,6 +14,7 @@ struct Options {
     bool force = false;       // -f: replace a file that is not an archive
     bool to_stdout = false;   // -c: d writes the members' bytes to standard output
     bool index = false;       // -i: packing writes an index after the last entry
+    uint32_t recovery = 0;    // -r: percent of recovery record after the index; 0: none
     int threads = 0;          // 0: every core
     uint32_t block_mib = 4;   // packing block size in MiB
     uint64_t memory = 0;      // --memory: bytes unpacking may take; 0: a quarter of the machine's

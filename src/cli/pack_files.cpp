@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "file_io.h"
+#include "recovery_append.h"
 #include "replace_file.h"
 
 namespace {
@@ -171,6 +172,12 @@ RunResult pack_archive(const PackOptions& opt, const Console& con) {
         out.fd = STDOUT_FILENO;
     } else if (replacement_begin_path(target, opt.archive, TargetUse::named)) {
         out.fd = target.fd;
+        // The record is made from the archive read back: a device or FIFO cannot be.
+        if (opt.recovery && target.temp_name.empty()) {
+            replacement_discard(target);
+            return RunResult{status_usage, "\nOption -r needs a regular file as the archive: " +
+                                               printable_name(opt.archive) + " is not one"};
+        }
     } else {
         return run_failed("\nCan't open output: " + printable_name(opt.archive) + ": " +
                           (target.refusal ? target.refusal : std::strerror(target.error)));
@@ -189,6 +196,11 @@ RunResult pack_archive(const PackOptions& opt, const Console& con) {
     if (r.status != 0) {
         replacement_discard(target);
         return r;
+    }
+    if (st == VORB_OK && opt.recovery) st = append_recovery_record(target, opt.recovery, out);
+    if (st == VORB_ERR_MEMORY) {
+        replacement_discard(target);
+        return run_failed("\nNot enough memory for the recovery record");
     }
     if (st != VORB_OK || (!to_stdout(opt) && !replacement_commit(target))) {
         replacement_discard(target);

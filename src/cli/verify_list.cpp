@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "recovery_note.h"
 #include "unpack.h"
 
 namespace {
@@ -14,6 +15,13 @@ std::string ratio_text(uint64_t packed, uint64_t unpacked) {
     else
         std::snprintf(buf, sizeof buf, "%5.1f%%", 100.0 * static_cast<double>(packed) / static_cast<double>(unpacked));
     return buf;
+}
+
+// The list's word on a recovery record: what the reader saw of it.
+std::string recovery_text(const vorb_archive_info& info) {
+    if (info.flags & VORB_INFO_RECOVERY_DAMAGED) return ", recovery record damaged";
+    if (!(info.flags & VORB_INFO_HAS_RECOVERY)) return "";
+    return ", recovery record " + std::to_string(info.recovery_percent) + " %";
 }
 
 RunResult test_members(vorb_reader* r, const InFile& arc, Selection& sel, const Console& con) {
@@ -82,12 +90,13 @@ RunResult list_members(vorb_reader* r, const InFile& arc, Selection& sel, const 
         total_packed += stats.packed;
         present++;
     }
-    std::fprintf(con.out, "\n%12" PRIu64 " %12" PRIu64 " %s  %d of %u entries present, block size %u, %s",
+    std::fprintf(con.out, "\n%12" PRIu64 " %12" PRIu64 " %s  %d of %u entries present, block size %u, %s%s",
                  total_unpacked, total_packed, ratio_text(total_packed, total_unpacked).c_str(), present,
                  info.member_count, info.block_size,
                  (info.flags & VORB_INFO_HAS_INDEX)       ? "indexed (index checksum OK)"
                  : (info.flags & VORB_INFO_INDEX_DAMAGED) ? "index damaged"
-                                                          : "not indexed");
+                                                          : "not indexed",
+                 recovery_text(info).c_str());
     return archive_end_error(r, arc, false, sel);
 }
 
@@ -99,9 +108,11 @@ RunResult test_archive(const ReadOptions& opt, const Console& con) {
     Selection sel = make_selection(opt.names);
     RunResult res = open_archive(arc, opt, r);
     if (res.status == 0) res = test_members(r, arc, sel, con);
+    vorb_archive_info info{};
+    if (r) (void)vorb_reader_info(r, &info);
     vorb_reader_free(r);
     in_file_close(arc);
-    return res;
+    return recovery_note(opt, info, true, res, con);
 }
 
 RunResult list_archive(const ReadOptions& opt, const Console& con) {
@@ -112,7 +123,9 @@ RunResult list_archive(const ReadOptions& opt, const Console& con) {
     one.threads = 1;  // only numbers are decoded: no blocks to share out
     RunResult res = open_archive(arc, one, r);
     if (res.status == 0) res = list_members(r, arc, sel, con);
+    vorb_archive_info info{};
+    if (r) (void)vorb_reader_info(r, &info);
     vorb_reader_free(r);
     in_file_close(arc);
-    return res;
+    return recovery_note(opt, info, false, res, con);
 }
