@@ -75,7 +75,7 @@ StripeMap record_chunks(const RecordLayout& l) {
     m.count = ceil_div(record_data_count(l) + record_parity_count(l), record_chunk_entries);
     m.stripes = static_cast<uint32_t>(ceil_div(m.count, record_max_chunk_stripe));
     m.data = static_cast<uint32_t>(ceil_div(m.count, m.stripes));
-    m.parity = m.data / 4 + 1;
+    m.parity = m.data / 8 + 1;
     return m;
 }
 

@@ -22,9 +22,11 @@ constexpr uint32_t record_max_unit = 1u << 20;  // the largest a reader takes
 constexpr uint32_t record_max_stripe_units = 255;
 constexpr uint32_t record_max_stripe_data = 240;
 // The table of unit checksums is cut into chunks of 64 entries, each with a
-// checksum after it, and striped with parity of its own (a quarter and one
-// more per stripe): it is what tells damaged units from good ones, so it is
-// kept better than the units are.
+// checksum after it, and striped with parity of its own (an eighth and one
+// more chunk per stripe): it is what tells damaged units from good ones, so
+// it is kept better than the units are. Only damage that also reaches the
+// units in front of the record needs it, and a burst that does cannot reach
+// the table, so it is scattered damage it must outlast.
 constexpr uint32_t record_chunk_entries = 64;
 constexpr size_t record_entry_size = 4;
 constexpr size_t record_chunk_payload = record_chunk_entries * record_entry_size;
