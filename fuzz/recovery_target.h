@@ -121,10 +121,11 @@ inline int recovery_input(const uint8_t* data, size_t size) {
         for (size_t i = from; i < from + data[at + 2] && i < file.size(); i++) file[i] = 0;
         longest = std::max<uint64_t>(longest, data[at + 2]);
     }
-    vorb_recovery_layout l{};
-    vorb_recovery_report rep;
-    (void)check(sample(), rep);
-    l = rep.layout;
+    static const vorb_recovery_layout l = [] {
+        vorb_recovery_report rep;
+        (void)check(sample(), rep);
+        return rep.layout;
+    }();
     // One run within the promised burst (or a cut the first header survives).
     const bool within = !forged && runs <= 1 &&
                         (longest <= l.burst_bytes || (file.size() >= l.data_size + header && file.size() < sample().size()));

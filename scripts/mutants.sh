@@ -177,6 +177,26 @@ src/cli/console.cpp ::: if (::isatty(STDIN_FILENO)) (void)std::getchar(); ::: (v
 src/cli/console.cpp ::: if (!c.quiet) std::fputs(text, c.out); ::: std::fputs(text, c.out);
 src/cli/console.cpp ::: if (u < 0x20 || u == 0x7F) ::: if (u < 0x1b)
 src/cli/options.cpp ::: parse_number(value, 1, max_block_mib, n) ::: parse_number(value, 0, max_block_mib, n)
+src/archive/recovery_layout.cpp ::: VORB_CHECK(l.data_units == ceil_div(n, l.stripes), ::: VORB_CHECK(true,
+src/archive/recovery_layout.cpp ::: VORB_CHECK(l.data_units + l.parity_units <= record_max_stripe_units, ::: VORB_CHECK(true,
+src/archive/recovery_layout.cpp ::: l.unit_size % record_unit_step == 0, ::: true,
+src/archive/recovery_layout.cpp ::: VORB_CHECK(l.record_size == record_size_of(l), ::: VORB_CHECK(true,
+src/archive/recovery_layout.cpp ::: return units >= 2 ? (units - 2) * l.unit_size + 1 : 1; ::: return units >= 2 ? (units - 1) * l.unit_size + 1 : 1;
+src/archive/recovery_layout.cpp ::: (stripe + m.stripes - m.count % m.stripes) % m.stripes; ::: stripe;
+src/archive/recovery_layout.cpp ::: if (parity >= best) continue; ::: if (parity > best) continue;
+src/archive/recovery_check.cpp ::: return offset == l.data_size || offset + record_header_size ::: return true || offset + record_header_size
+src/archive/recovery_check.cpp ::: good[g] = (g + 1) * record_chunk_size <= got && ::: good[g] = true || (g + 1) * record_chunk_size <= got &&
+src/archive/recovery_check.cpp ::: for (const int row : erased) good[map_piece(m, s, static_cast<uint32_t>(row))] = true; ::: (void)0;
+src/archive/recovery_check.cpp ::: if (lost > l.parity_units) beyond++; ::: if (lost >= l.parity_units) beyond++;
+src/archive/recovery_check.cpp ::: if (at + unit_length(l, unit) > got) { ::: if (at + unit_length(l, unit) >= got) {
+src/archive/recovery_tail.cpp ::: first, sizeof first) == 0 ? RecordSeen::intact : RecordSeen::damaged; ::: first, sizeof first) == 0 ? RecordSeen::intact : RecordSeen::intact;
+src/archive/recovery_repair.cpp ::: VORB_CHECK(parity_rows.size() == erased.size(), Status::beyond_repair); ::: (void)0;
+src/archive/recovery_build.cpp ::: if (got % u != 0) std::memset(buf.data() + got, 0, u - got % u); ::: (void)0;
+src/archive/erasure_code.cpp ::: v ^= gf_mul(inv[j], coef(parity_rows[j], c)); ::: v = gf_mul(inv[j], coef(parity_rows[j], c));
+src/api/api_reader.cpp ::: r->data_end = r->record.seen != RecordSeen::none ? r->record.layout.data_size : src.size; ::: r->data_end = src.size;
+src/api/api_reader.cpp ::: return to_api(st == Status::ok && record_damaged_before ? Status::damaged_record : st); ::: return to_api(st);
+src/cli/cli.cpp ::: p.index = opt.index || opt.recovery != 0; ::: p.index = opt.index;
+src/cli/recovery_note.cpp ::: !(res.status != 0 || (testing && recorded)) ::: !(res.status != 0)
 EOF
 )
 

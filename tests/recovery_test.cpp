@@ -88,6 +88,7 @@ TEST(RecoveryRecord, EachDamagePatternIsRepairedOrRefused) {
          },
          VORB_RECOVERY_BEYOND},
         {"twice the parity's length", [&](Bytes& f, auto&) { zero(f, 10, 2 * (table - d)); }, VORB_RECOVERY_BEYOND},
+        {"everything a byte further on", [](Bytes& f, auto&) { f.insert(f.begin(), 0); }, VORB_RECOVERY_NONE},
         {"both header copies",
          [&](Bytes& f, auto&) {
              f[d + 3] ^= 1;

@@ -58,7 +58,7 @@ Status record_build(RecordLayout l, const RecordInput& in, const uint64_t* expec
     erasure_code_init(ec, k, m);
     std::vector<uint8_t> parity(static_cast<size_t>(parity_count) * u, 0);
     std::vector<uint32_t> sums(static_cast<size_t>(n + parity_count));
-    std::vector<uint8_t> buf(std::max<size_t>(1, read_chunk_bytes / u) * u);
+    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(std::max<size_t>(1, read_chunk_bytes / u), n)) * u);
     std::vector<uint8_t*> rows(static_cast<size_t>(m));
     Checksum whole;
     const StripeMap map = record_units(l);

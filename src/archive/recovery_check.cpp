@@ -54,7 +54,7 @@ bool placed_right(const RecordLayout& l, uint64_t offset) {
 // Looks for a header copy by its signature, from the end of the file back.
 Status scan_for_header(const RecordSource& src, RecordLayout& l, bool& found) {
     found = false;
-    std::vector<uint8_t> buf(read_chunk_bytes);
+    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(read_chunk_bytes, src.size)));
     const std::string_view sig(reinterpret_cast<const char*>(record_signature), sizeof record_signature);
     uint64_t end = src.size;
     while (end >= record_header_size) {
@@ -146,7 +146,7 @@ Status read_table(const RecordSource& src, RecordCheck& c) {
 Status check_units(const RecordSource& src, RecordCheck& c, uint64_t first, uint64_t last, Checksum* whole) {
     const RecordLayout& l = c.layout;
     const size_t u = l.unit_size;
-    std::vector<uint8_t> buf(std::max<size_t>(1, read_chunk_bytes / u) * u);
+    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(std::max<size_t>(1, read_chunk_bytes / u), last - first)) * u);
     for (uint64_t unit = first; unit < last;) {
         const uint64_t count = std::min<uint64_t>(buf.size() / u, last - unit);
         const uint64_t offset = unit_offset(l, unit);
