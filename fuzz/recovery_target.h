@@ -50,7 +50,7 @@ inline vorb_recovery_state check(const Bytes& file, vorb_recovery_report& rep) {
 
 // original: the file as recorded, when only its damage is unknown to the
 // library (no forged header).
-inline void check_and_repair(const Bytes& file, const Bytes* original, bool within_burst) {
+inline void check_and_repair(const Bytes& file, const Bytes* original, bool within_burst, bool read_members) {
     vorb_recovery_report rep;
     const vorb_recovery_state state = check(file, rep);
     if (within_burst) FUZZ_REQUIRE(state == VORB_RECOVERY_INTACT || state == VORB_RECOVERY_REPAIRABLE);
@@ -80,19 +80,20 @@ inline void check_and_repair(const Bytes& file, const Bytes* original, bool with
     }
     // A plain archive has no checksums: read it only when its entries are whole.
     const Bytes& plain = fuzz_index::sample().archive;
-    if (file.size() >= entries_end && std::equal(plain.begin(), plain.begin() + static_cast<ptrdiff_t>(entries_end),
+    if (read_members && file.size() >= entries_end && std::equal(plain.begin(), plain.begin() + static_cast<ptrdiff_t>(entries_end),
                                                  file.begin()))
         fuzz_index::read_all(file, 1, true);
 }
 
 // Byte 0 even: the rest is the file. Odd: edits of the sample. Byte 1 bit 0
 // forges the last header copy from bytes 2 to 41 (xored into its fields,
-// checksum made to fit), bit 1 the first copy too; then every three bytes
+// checksum made to fit), bit 1 the first copy too, bit 2 has the members
+// read (costly, so not every time); then every three bytes
 // zero a run (offset in 65536ths of the file, length; 255 cuts the file there).
 inline int recovery_input(const uint8_t* data, size_t size) {
     if (size == 0 || !(data[0] & 1)) {
         const Bytes file(data + (size > 0), data + size);
-        check_and_repair(file, nullptr, false);
+        check_and_repair(file, nullptr, false, true);
         return 0;
     }
     Bytes file = sample();
@@ -129,7 +130,7 @@ inline int recovery_input(const uint8_t* data, size_t size) {
     // One run within the promised burst (or a cut the first header survives).
     const bool within = !forged && runs <= 1 &&
                         (longest <= l.burst_bytes || (file.size() >= l.data_size + header && file.size() < sample().size()));
-    check_and_repair(file, forged ? nullptr : &sample(), within);
+    check_and_repair(file, forged ? nullptr : &sample(), within, flags & 4);
     return 0;
 }
 

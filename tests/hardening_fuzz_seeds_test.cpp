@@ -77,7 +77,7 @@ TEST(HardeningFuzzSeeds, RecoverySeedsEveryCutAndBitFlip) {
     for (const Bytes& input : inputs) fuzz_recovery::recovery_input(input.data(), input.size());
     // The recorded sample cut at every length and with one bit of each byte flipped.
     Bytes edit = {1, 0, 0, 0, 255};
-    Bytes flip = {1, 0, 0, 0, 1};
+    Bytes flip = {1, 4, 0, 0, 1};  // the members read too
     for (int at = 0; at < 65536; at += 64) {
         edit[2] = flip[2] = static_cast<uint8_t>(at);
         edit[3] = flip[3] = static_cast<uint8_t>(at >> 8);
