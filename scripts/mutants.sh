@@ -183,7 +183,6 @@ src/archive/recovery_layout.cpp ::: l.unit_size % record_unit_step == 0, ::: tru
 src/archive/recovery_layout.cpp ::: VORB_CHECK(l.record_size == record_size_of(l), ::: VORB_CHECK(true,
 src/archive/recovery_layout.cpp ::: return units >= 2 ? (units - 2) * l.unit_size + 1 : 1; ::: return units >= 2 ? (units - 1) * l.unit_size + 1 : 1;
 src/archive/recovery_layout.cpp ::: (stripe + m.stripes - m.count % m.stripes) % m.stripes; ::: stripe;
-src/archive/recovery_layout.cpp ::: if (parity >= best) continue; ::: if (parity > best) continue;
 src/archive/recovery_check.cpp ::: return offset == l.data_size || offset + record_header_size ::: return true || offset + record_header_size
 src/archive/recovery_check.cpp ::: good[g] = (g + 1) * record_chunk_size <= got && ::: good[g] = true || (g + 1) * record_chunk_size <= got &&
 src/archive/recovery_check.cpp ::: for (const int row : erased) good[map_piece(m, s, static_cast<uint32_t>(row))] = true; ::: (void)0;

@@ -63,6 +63,8 @@ TEST(RecoveryRecord, EachDamagePatternIsRepairedOrRefused) {
         {"the promised burst at the start", [&](Bytes& f, auto&) { zero(f, 0, b); }, VORB_RECOVERY_REPAIRABLE},
         {"the promised burst across data and record", [&](Bytes& f, auto&) { zero(f, d - b / 2, b); },
          VORB_RECOVERY_REPAIRABLE},
+        {"the promised burst where it touches the most units: from a unit's last byte over the short last one",
+         [&](Bytes& f, auto&) { zero(f, ((d + u - 1) / u - 1) * u - 1, b); }, VORB_RECOVERY_REPAIRABLE},
         {"4 % inside the record", [&](Bytes& f, auto&) { zero(f, d + 1000, four); }, VORB_RECOVERY_REPAIRABLE},
         {"4 % at the very end", [&](Bytes& f, auto&) { zero(f, f.size() - four, four); }, VORB_RECOVERY_REPAIRABLE},
         {"a tail of 4 % cut off", [&](Bytes& f, auto&) { f.resize(f.size() - four); }, VORB_RECOVERY_REPAIRABLE},
@@ -198,17 +200,23 @@ TEST(RecoveryLayout, ForgedHeaderFieldsAreRefused) {
     std::copy_n(good, header, h);
     h[50] ^= 1;  // the signature
     EXPECT_EQ(record_header_parse(h, parsed), Status::damaged_record);
-    // A consistent stripe wider than the code's 255 rows.
-    RecordLayout wide;
-    wide.data_size = 200 * 64;
-    wide.unit_size = 64;
-    wide.stripes = 1;
-    wide.data_units = 200;
-    wide.parity_units = 100;
-    wide.percent = 50;
-    wide.record_size = record_size_of(wide);
-    record_header_write(wide, h);
-    EXPECT_EQ(record_header_parse(h, parsed), Status::damaged_record);
+    // Geometries consistent in themselves that the code cannot take: a unit
+    // off the SIMD step, a stripe wider than GF(2^8)'s 255 rows.
+    const struct {
+        uint32_t unit, data, parity, percent;
+    } consistent[] = {{100, 50, 3, 5}, {64, 200, 100, 50}};
+    for (const auto& c : consistent) {
+        RecordLayout g;
+        g.data_size = uint64_t{c.unit} * c.data;
+        g.unit_size = c.unit;
+        g.stripes = 1;
+        g.data_units = c.data;
+        g.parity_units = c.parity;
+        g.percent = c.percent;
+        g.record_size = record_size_of(g);
+        record_header_write(g, h);
+        EXPECT_EQ(record_header_parse(h, parsed), Status::damaged_record) << c.unit << " " << c.data;
+    }
 }
 
 // Every member of an indexed archive with a record, read at offsets or as a
