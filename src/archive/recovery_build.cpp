@@ -1,7 +1,6 @@
 #include "archive/recovery_build.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "archive/checksum.h"
@@ -63,16 +62,19 @@ Status record_build(RecordLayout l, const RecordInput& in, const uint64_t* expec
     Checksum whole;
     const StripeMap map = record_units(l);
     uint64_t unit = 0, left = l.data_size;
+    // The first unit's zeros stand in front of its bytes; buf starts zeroed.
+    size_t lead = record_lead(l);
     while (left > 0) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), left));
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size() - lead, left));
         size_t got = 0;
-        VORB_TRY(read_full(in, buf.data(), want, got));
+        VORB_TRY(read_full(in, buf.data() + lead, want, got));
         VORB_CHECK(got == want, Status::truncated);
-        checksum_add(whole, buf.data(), got);
+        checksum_add(whole, buf.data() + lead, got);
         left -= got;
-        // The short last unit is coded as if zeros followed it.
-        if (got % u != 0) std::memset(buf.data() + got, 0, u - got % u);
-        for (size_t at = 0; at < got; at += u, unit++) {
+        // Whole units: the data and its lead are.
+        const size_t filled = lead + got;
+        lead = 0;
+        for (size_t at = 0; at < filled; at += u, unit++) {
             const uint32_t stripe = map_stripe(map, unit);
             for (int t = 0; t < m; t++)
                 rows[static_cast<size_t>(t)] = &parity[(map_piece(map, stripe, l.data_units + t) - n) * u];

@@ -141,8 +141,8 @@ Status read_table(const RecordSource& src, RecordCheck& c) {
     return Status::ok;
 }
 
-// Checks units [first, last), laid out back to back from offset; data
-// units also go into the whole checksum.
+// Checks units [first, last), stored back to back from the first's offset;
+// data units also go into the whole checksum.
 Status check_units(const RecordSource& src, RecordCheck& c, uint64_t first, uint64_t last, Checksum* whole) {
     const RecordLayout& l = c.layout;
     const size_t u = l.unit_size;
@@ -151,13 +151,16 @@ Status check_units(const RecordSource& src, RecordCheck& c, uint64_t first, uint
         const uint64_t count = std::min<uint64_t>(buf.size() / u, last - unit);
         const uint64_t offset = unit_offset(l, unit);
         const uint64_t end = unit_offset(l, unit + count - 1) + unit_length(l, unit + count - 1);
+        // Each unit's bytes end where its unit_size does in buf.
+        const size_t skip = unit_skip(l, unit);
         size_t got = 0;
-        VORB_TRY(read_some(src, buf.data(), static_cast<size_t>(end - offset), offset, got));
-        if (whole) checksum_add(*whole, buf.data(), got);
-        std::memset(buf.data() + got, 0, buf.size() - got);
+        VORB_TRY(read_some(src, buf.data() + skip, static_cast<size_t>(end - offset), offset, got));
+        if (whole) checksum_add(*whole, buf.data() + skip, got);
+        std::memset(buf.data(), 0, skip);
+        std::memset(buf.data() + skip + got, 0, buf.size() - skip - got);
         for (uint64_t i = 0; i < count; i++, unit++) {
             const size_t at = static_cast<size_t>(i * u);
-            if (at + unit_length(l, unit) > got) {
+            if (at + u > skip + got) {
                 c.units[unit] = UnitState::damaged;  // the file ends before it
             } else if (c.units[unit] == UnitState::good &&
                        record_unit_checksum(buf.data() + at, u, unit) != c.sums[unit]) {

@@ -10,10 +10,6 @@ namespace {
 constexpr size_t at_data_size = 0, at_data_checksum = 8, at_unit_size = 16, at_stripes = 20, at_data_units = 24,
                  at_parity_units = 26, at_percent = 28, at_version = 29, at_reserved = 30, at_record_size = 32,
                  at_checksum = 40, at_signature = 48;
-// The widest stripe search per unit size: enough to find a stripe count
-// whose parity rounds up little, bounded for huge archives.
-constexpr uint64_t stripe_search = 256;
-
 uint64_t ceil_div(uint64_t a, uint64_t b) { return a / b + (a % b != 0); }
 
 uint32_t parity_for(uint32_t k, uint32_t percent) {
@@ -31,16 +27,20 @@ uint64_t header_checksum(const uint8_t* h) { return XXH3_64bits(h, at_checksum);
 
 // For unit size u: the stripe count that needs the fewest parity units, the
 // fewest stripes among equals: a burst spreads over stripes x parity units
-// either way, but scattered damage is evened out best by wide stripes.
+// either way, but scattered damage is evened out best by wide stripes. Each
+// width from the widest down to half of it gives the fewest stripes that
+// width needs; any other stripe count needs at least as much parity as one
+// of those.
 RecordLayout plan_for_unit(uint64_t data_size, uint32_t percent, uint32_t u) {
     RecordLayout l;
     l.data_size = data_size;
     l.unit_size = u;
     l.percent = percent;
     const uint64_t n = ceil_div(data_size, u);
-    const uint64_t fewest = ceil_div(n, widest_stripe(percent));
+    const uint32_t widest = widest_stripe(percent);
     uint64_t best = UINT64_MAX;
-    for (uint64_t s = fewest; s <= n && s <= fewest + stripe_search && s <= 2 * fewest; s++) {
+    for (uint32_t width = widest; width >= 1 && width * 2 >= widest; width--) {
+        const uint64_t s = ceil_div(n, width);
         const uint32_t k = static_cast<uint32_t>(ceil_div(n, s));
         const uint64_t parity = s * parity_for(k, percent);
         if (parity >= best) continue;
@@ -97,42 +97,55 @@ uint64_t record_table_offset(const RecordLayout& l) {
 }
 
 uint64_t record_burst_bytes(const RecordLayout& l) {
-    // A burst of b bytes touches at most ceil((b - 1) / u) + 2 units (the
-    // short last data unit and the header between data and parity give one
-    // more than a plain grid), consecutive in stripe order: each stripe gets
-    // at most its parity count while that is at most stripes x parity.
-    const uint64_t units = record_parity_count(l);
-    return units >= 2 ? (units - 2) * l.unit_size + 1 : 1;
+    // Every unit but the first (at the file's start) is whole, and the
+    // header between data and parity only keeps units apart: a burst of b
+    // bytes touches at most floor((b - 2) / u) + 2 units, consecutive in
+    // stripe order, so no stripe loses more than its parity count while
+    // that is at most stripes x parity.
+    return (record_parity_count(l) - 1) * l.unit_size + 1;
+}
+
+uint32_t record_lead(const RecordLayout& l) {
+    return static_cast<uint32_t>(record_data_count(l) * l.unit_size - l.data_size);
 }
 
 uint64_t unit_offset(const RecordLayout& l, uint64_t unit) {
     const uint64_t n = record_data_count(l);
-    return unit < n ? unit * l.unit_size : record_parity_offset(l) + (unit - n) * l.unit_size;
+    if (unit >= n) return record_parity_offset(l) + (unit - n) * l.unit_size;
+    return unit == 0 ? 0 : unit * l.unit_size - record_lead(l);
 }
 
-uint32_t unit_length(const RecordLayout& l, uint64_t unit) {
-    const uint64_t n = record_data_count(l);
-    if (unit + 1 != n) return l.unit_size;
-    return static_cast<uint32_t>(l.data_size - (n - 1) * l.unit_size);
-}
+uint32_t unit_length(const RecordLayout& l, uint64_t unit) { return l.unit_size - unit_skip(l, unit); }
 
 RecordLayout record_plan(uint64_t data_size, uint32_t percent) {
+    using Wide = unsigned __int128;  // products of two sizes
+    // 0: the burst falls short; 1: it reaches; 2: and the record keeps
+    // within the allowance with units no smaller than a sector.
+    auto grade = [&](const RecordLayout& l) {
+        const uint64_t file = data_size + l.record_size;
+        // burst / file >= 0.84 x percent / (100 + percent), in integers.
+        if (Wide{record_burst_bytes(l)} * (100 + percent) * 100 < Wide{84} * percent * file) return 0;
+        const bool fits = l.unit_size >= record_sector_size &&
+                          Wide{l.record_size} * 100 * record_size_allowance <=
+                              Wide{data_size} * percent * (record_size_allowance + 1);
+        return fits ? 2 : 1;
+    };
     RecordLayout best;
-    bool best_reaches = false;
+    int best_grade = -1;
     for (uint32_t u = record_unit_step; u <= record_largest_planned_unit; u += record_unit_step) {
         const RecordLayout l = plan_for_unit(data_size, percent, u);
-        const uint64_t file = data_size + l.record_size;
-        using Wide = unsigned __int128;  // products of two sizes
-        // burst / file >= 0.84 x percent / (100 + percent), in integers.
-        const bool reaches = Wide{record_burst_bytes(l)} * (100 + percent) * 100 >= Wide{84} * percent * file;
-        const bool better =
-            best.unit_size == 0 || (reaches && !best_reaches) ||
-            (reaches ? l.record_size < best.record_size
-                     : !best_reaches && Wide{record_burst_bytes(l)} * (data_size + best.record_size) >
-                                            Wide{record_burst_bytes(best)} * file);
+        const int g = grade(l);
+        bool better = g > best_grade;
+        if (g == best_grade && g == 2)
+            better = record_parity_count(l) > record_parity_count(best) ||
+                     (record_parity_count(l) == record_parity_count(best) && l.record_size < best.record_size);
+        if (g == best_grade && g == 1) better = l.record_size < best.record_size;
+        if (g == best_grade && g == 0)
+            better = Wide{record_burst_bytes(l)} * (data_size + best.record_size) >
+                     Wide{record_burst_bytes(best)} * (data_size + l.record_size);
         if (!better) continue;
         best = l;
-        best_reaches = reaches;
+        best_grade = g;
     }
     return best;
 }

@@ -16,8 +16,14 @@ constexpr uint32_t record_max_percent = 50;
 // Units are whole 64-byte vectors for the erasure code's SIMD loops, and a
 // few KiB at most, so that a burst is spread over many stripes.
 constexpr uint32_t record_unit_step = 64;
-constexpr uint32_t record_largest_planned_unit = 4096;
+constexpr uint32_t record_largest_planned_unit = 8192;
 constexpr uint32_t record_max_unit = 1u << 20;  // the largest a reader takes
+// Lost sectors are what scattered damage is made of: units smaller than one
+// gain nothing against it.
+constexpr uint32_t record_sector_size = 512;
+// The size a record may take to spread its parity over more, smaller units
+// (which scattered damage needs): its percent of the data and a 25th more.
+constexpr uint32_t record_size_allowance = 25;
 // A stripe's units are distinct rows of a code over GF(2^8): 255 at most.
 constexpr uint32_t record_max_stripe_units = 255;
 constexpr uint32_t record_max_stripe_data = 240;
@@ -67,7 +73,7 @@ uint64_t map_piece(const StripeMap& m, uint32_t stripe, uint32_t row);
 StripeMap record_units(const RecordLayout& l);
 StripeMap record_chunks(const RecordLayout& l);
 
-// Data units (the last one may be short) and parity units, in all.
+// Data units (the first one may be short) and parity units, in all.
 uint64_t record_data_count(const RecordLayout& l);
 uint64_t record_parity_count(const RecordLayout& l);
 uint64_t record_table_bytes(const RecordLayout& l);
@@ -79,14 +85,22 @@ uint64_t record_table_offset(const RecordLayout& l);
 // The longest burst of damage anywhere in the file that is always repaired.
 uint64_t record_burst_bytes(const RecordLayout& l);
 
+// The data is coded as if zeros stood in front of it up to whole units:
+// the one short unit is the first, which a burst cannot run past, so no
+// burst touches more units than it would in an even grid.
+uint32_t record_lead(const RecordLayout& l);
+// Where a unit's stored bytes start in the file, how many there are, and
+// where they start among its unit_size bytes (zeros before them).
 uint64_t unit_offset(const RecordLayout& l, uint64_t unit);
-// Bytes of the unit present in the file; the rest of its unit_size are zeros.
 uint32_t unit_length(const RecordLayout& l, uint64_t unit);
+inline uint32_t unit_skip(const RecordLayout& l, uint64_t unit) { return unit == 0 ? record_lead(l) : 0; }
 
 // The geometry for data_size bytes at percent (record_min_percent to
-// record_max_percent): the smallest record whose burst reaches 84 % of the
-// parity's share of the file (4 % at 5 percent), or the best burst when
-// none does. data_checksum is left 0.
+// record_max_percent). Of the layouts whose burst reaches 84 % of the
+// parity's share of the file (4 % at 5 percent): the one with the most
+// parity units (the smallest units, for scattered damage) that keeps
+// within the size allowance, else the smallest; the best burst for its
+// size when none reaches. data_checksum is left 0.
 RecordLayout record_plan(uint64_t data_size, uint32_t percent);
 
 void record_header_write(const RecordLayout& l, uint8_t* out);
@@ -104,8 +118,8 @@ inline void record_put_le(uint8_t* p, uint64_t v, int bytes) {
     for (int i = 0; i < bytes; i++) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// A unit's table entry: XXH3-64 of its unit_size bytes (zeros after a short
-// last unit) seeded with its number, so a unit moved elsewhere fails too;
+// A unit's table entry: XXH3-64 of its unit_size bytes (zeros in front of a
+// short first unit) seeded with its number, so a unit moved elsewhere fails too;
 // the low 32 bits.
 uint32_t record_unit_checksum(const uint8_t* unit, size_t len, uint64_t number);
 // The check after each chunk of table entries, seeded with the chunk's number.

@@ -11,9 +11,10 @@ namespace {
 
 using Rebuilt = std::map<uint64_t, std::vector<uint8_t>>;
 
-// A unit as the code sees it: its bytes, zeros after a short one.
+// A unit as the code sees it: its bytes, zeros in front of a short one.
 Status read_unit(const RecordSource& src, const RecordLayout& l, uint64_t unit, uint8_t* buf) {
     std::memset(buf, 0, l.unit_size);
+    buf += unit_skip(l, unit);
     const size_t len = unit_length(l, unit);
     for (size_t got = 0; got < len;) {
         const ptrdiff_t n = src.read_at(src.ctx, buf + got, len - got, unit_offset(l, unit) + got);
@@ -98,10 +99,11 @@ ptrdiff_t read_repaired(void* ctx, void* dst, size_t len) {
         if (n == 0) break;  // a cut file: what is missing was rebuilt
         got += std::min(static_cast<size_t>(n), len - got);
     }
-    const uint64_t u = l.unit_size;
-    for (auto it = r.rebuilt->lower_bound(r.pos / u); it != r.rebuilt->end() && it->first * u < r.pos + len; ++it) {
-        const uint64_t from = std::max(it->first * u, r.pos), to = std::min((it->first + 1) * u, r.pos + len);
-        std::memcpy(buf + (from - r.pos), it->second.data() + (from - it->first * u), static_cast<size_t>(to - from));
+    // Unit g holds the bytes from g x u - lead on (the first one's lead is zeros).
+    const uint64_t u = l.unit_size, lead = record_lead(l), from_v = r.pos + lead, to_v = from_v + len;
+    for (auto it = r.rebuilt->lower_bound(from_v / u); it != r.rebuilt->end() && it->first * u < to_v; ++it) {
+        const uint64_t from = std::max(it->first * u, from_v), to = std::min((it->first + 1) * u, to_v);
+        std::memcpy(buf + (from - from_v), it->second.data() + (from - it->first * u), static_cast<size_t>(to - from));
     }
     put_bytes(*r.out, buf, len);
     r.pos += len;
