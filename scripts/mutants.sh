@@ -67,7 +67,7 @@ src/dc/block_decode.cpp ::: VORB_CHECK(p < static_cast<uint32_t>(n), ::: VORB_CH
 src/inverse/decode_block.cpp ::: constexpr int32_t packed_rows_limit = 1 << 24; ::: constexpr int32_t packed_rows_limit = 1 << 25;
 src/inverse/decode_block.cpp ::: static_cast<uint32_t>(bucket_start[y]++); ::: static_cast<uint32_t>(bucket_start[y]);
 src/dc/dc_runs.h ::: value_count[s] += e - i; ::: value_count[s] += 1;
-src/archive/member_decode.cpp ::: if (f != Status::ok) st = f; ::: (void)f;
+src/archive/member_decode_serial.cpp ::: if (f != Status::ok) st = f; ::: (void)f;
 src/coder/model.cpp ::: cmovael %[moved], %[low] ::: cmovbl %[moved], %[low]
 src/coder/model.cpp ::: (iv.range & ~(prob_one - 1)) - bound; ::: (iv.range & ~prob_one) - bound;
 src/coder/model.cpp ::: if (iv.code - iv.low >= bound) { ::: if (iv.code - iv.low > bound) {
@@ -120,8 +120,13 @@ src/archive/names.cpp ::: if (name.size() < max_name_length) ::: if (name.size()
 src/archive/entry.cpp ::: VORB_CHECK(c < 0, Status::trailing_bytes); ::: VORB_CHECK(true, Status::trailing_bytes);
 src/archive/member_decode.cpp ::: if (in.overread) return Status::truncated; ::: (void)0;
 src/archive/member_decode.cpp ::: if (in.read_error) return Status::read_failed; ::: (void)0;
-src/archive/member_decode.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
-src/archive/member_decode.cpp ::: std::memcpy(s.counts, d.bd->dd.value_count, sizeof s.counts); ::: (void)0;
+src/archive/member_decode_serial.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
+src/archive/member_decode_threaded.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
+src/archive/member_decode_indexed.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
+src/archive/member_decode_threaded.cpp ::: std::memcpy(s.counts, d.bd->dd.value_count, sizeof s.counts); ::: (void)0;
+src/archive/member_decode_threaded.cpp ::: d.in->pos = d.in->len - (f.feed.len - f.feed.pos); ::: d.in->pos = d.in->len;
+src/archive/member_decode_threaded.cpp ::: if (f.read_error) f.feed.read_error = true; ::: (void)0;
+src/archive/member_decode_threaded.cpp ::: VORB_TRY(s.status);\n    progress_put ::: progress_put
 src/archive/pack.cpp ::: VORB_CHECK(s.sorted, Status::out_of_memory); ::: (void)0;
 src/archive/pack.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
 src/archive/pack.cpp ::: if (open) feed.close(feed.ctx, reading); ::: (void)open;

@@ -37,6 +37,10 @@ enum BufferParts : unsigned { part_block = 1, part_index = 2, part_distance = 4 
     return setup_parts(b, block_size, part_block | part_index | (with_distance ? part_distance : 0u));
 }
 
+// Has the block area's pages made ready for writing now, so that the thread
+// that fills the block first does not stop to have them cleared.
+void prefault_block(BlockBuffers& b);
+
 // Frees whatever setup_buffers allocated; safe on buffers never set up.
 void release_buffers(BlockBuffers& b);
 
