@@ -49,6 +49,7 @@ src/archive/block_handoff.cpp ::: h.drain_data, h.drain_len) ::: h.drain_data, h
 src/archive/block_handoff.cpp ::: x.h.drain_ok = x.ok; ::: x.h.drain_ok = true;
 src/archive/block_handoff.cpp ::: out.drained = h.coder_out.drained; ::: (void)0;
 src/archive/pack.cpp ::: handoff_reset(s.handoff); ::: (void)0;
+src/archive/pack.cpp ::: if (!setup_slot(s, p.block_size)) { ::: if (false) {
 src/coder/range_coder.cpp ::: if ((low ^ hi) >= (1u << 24) && range < rc_min_range) { ::: if ((low ^ hi) >= (1u << 24) && range < rc_min_range / 2) {
 src/coder/range_coder.cpp ::: if (hi - o < o - low) ::: if (hi - o <= o - low)
 src/coder/range_coder.cpp ::: for (int i = 0; i < 4; i++) {\n        rc_put_byte(rc); ::: for (int i = 0; i < 3; i++) {\n        rc_put_byte(rc);

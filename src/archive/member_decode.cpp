@@ -48,7 +48,7 @@ Status member_decoder_init(MemberDecoder& d, ByteIn& in, uint32_t block_size, in
     std::vector<Job*> jobs;
     for (int i = 0; i < slot_count(threads); i++) {
         auto s = std::make_unique<InverseSlot>();
-        if (!setup_parts(s->buffers, block_size, part_block)) return Status::out_of_memory;
+        if (!setup_parts(s->buffers, block_size, part_block | part_unguarded)) return Status::out_of_memory;
         s->work = d.work.get();
         s->job.run = invert_slot;
         s->job.ctx = s.get();

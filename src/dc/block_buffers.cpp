@@ -38,6 +38,7 @@ bool setup_parts(BlockBuffers& b, uint32_t block_size, unsigned parts) {
     b.block_size = block_size;
     if (!(parts & part_block)) return true;
     b.block_start = b.block_alloc + guard_bytes;
+    if (parts & part_unguarded) return true;
     // The whole guard is zeroed whatever the block size: the sort reads up to
     // a few hundred bytes in front of any block, however small.
     std::memset(b.block_alloc, 0, guard_bytes);
