@@ -123,7 +123,6 @@ src/archive/member_decode.cpp ::: if (in.overread) return Status::truncated; :::
 src/archive/member_decode.cpp ::: if (in.read_error) return Status::read_failed; ::: (void)0;
 src/archive/member_decode_serial.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
 src/archive/member_decode_threaded.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
-src/archive/member_decode_indexed.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
 src/archive/member_decode_threaded.cpp ::: std::memcpy(s.counts, d.bd->dd.value_count, sizeof s.counts); ::: (void)0;
 src/archive/member_decode_threaded.cpp ::: d.in->pos = d.in->len - (f.feed.len - f.feed.pos); ::: d.in->pos = d.in->len;
 src/archive/member_decode_threaded.cpp ::: if (f.read_error) f.feed.read_error = true; ::: (void)0;
