@@ -317,7 +317,7 @@ TEST(Threads, SmallBlocksThroughThePipelines) {
                 " indexed f g && for t in 1 2 3 8; do vorb -q -t$t -b3 e a$t f g && cmp a1 a$t &&"
                 " cmp -n $(stat -c %s a1) a1 indexed && rm -rf o && mkdir o && cd o && vorb -q -t$t d ../a$t &&"
                 " cmp _f ../f && cmp _g ../g && vorb -q -t$t d ../indexed && cmp _f ../f && cmp _g ../g &&"
-                " vorb -q -t$t -c d - <../a$t | cmp - ../fg && vorb -q -t$t -c d - <../indexed | cmp - ../fg &&"
+                " cat ../a$t | vorb -q -t$t -c d - | cmp - ../fg && cat ../indexed | vorb -q -t$t -c d - | cmp - ../fg &&"
                 " head -c -100 ../a1 >bad && { vorb -q -t$t d bad; echo \" $?\"; } &&"
                 " { vorb -q -t$t -c d ../a$t 2>&1 >/dev/full; echo \" $?\"; } && cd .. || exit 1; done",
                 0, each + each + each + each, "a1 a2 a3 a8 f fg g indexed o o/_f o/_g o/bad"}});
