@@ -100,6 +100,9 @@ src/inverse/decode_block.cpp ::: VORB_CHECK(p == r, ::: VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: if (m > h) {\n        VORB_CHECK(r != p0, ::: if (m > h) {\n        VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: for (int32_t i = primary + 1; i < n; i++) links[i] ::: for (int32_t i = primary + 2; i < n; i++) links[i]
 src/inverse/many_walks.cpp ::: if (written != rows) return Status::bad_transform; ::: (void)0;
+src/sort/bucket_sort.cpp ::: if ((varying >> (8 * d)) & 255) ::: if ((varying >> (8 * d)) & 127)
+src/sort/bucket_sort.cpp ::: ++next[(pair >> then) & 255]; ::: ++next[(pair >> at) & 255];
+src/sort/bucket_sort.cpp ::: varying |= entries[i].pair ^ entries[0].pair; ::: varying |= (entries[i].pair ^ entries[0].pair) >> 8;
 src/sort/forward.cpp ::: deep_work_per_byte = 24; ::: deep_work_per_byte = 2;
 src/sort/forward.cpp ::: if (!sorted && !s.over_budget) return false; ::: (void)0;
 src/sort/forward.cpp ::: if (w < n && j < s.group_start[sym]) ::: if (w + 1 < n && j < s.group_start[sym])
