@@ -163,8 +163,8 @@ src/archive/index_nodes.cpp ::: if (n.kind == index_node_folder && target_length
 src/archive/index_nodes.cpp ::: if (n.path.find('\0') != std::string::npos) return ::: if (false) return
 src/archive/index_format.cpp ::: VORB_CHECK(!last || b.checksum == 0, ::: VORB_CHECK(true,
 src/archive/index_format.cpp ::: if (index.version != index_version_1) b.checksum = get_le(r + 20, 8); ::: (void)0;
-src/archive/member_decode.cpp ::: checksum_of(s.buffers.block_start, static_cast<size_t>(s.n)) == rec->checksum, ::: true,
-src/archive/member_decode.cpp ::: VORB_CHECK(s.status != Status::truncated, Status::bad_block_end); ::: (void)0;
+src/archive/member_decode_indexed.cpp ::: checksum_of(s.buffers.block_start, static_cast<size_t>(s.n)) == rec->checksum, ::: true,
+src/archive/member_decode_indexed.cpp ::: VORB_CHECK(s.status != Status::truncated, Status::bad_block_end); ::: (void)0;
 src/archive/pack.cpp ::: s.checksum = checksum_of(s.buffers.block_start, static_cast<size_t>(got)); ::: s.checksum = 0;
 src/archive/stream_check.cpp ::: checksum_add(c.archive, c.in->buf, c.in->pos); ::: (void)0;
 src/archive/stream_check.cpp ::: if (got.unpacked && got.checksum != want.checksum) ::: if (got.checksum != want.checksum)
