@@ -8,7 +8,7 @@
 # quick tests first, stopping at the first failure. A mutant whose text is
 # not found or that does not compile is invalid.
 #
-#   scripts/mutants.sh [REGEX]   only the mutants whose table line matches REGEX
+#   tests/mutants.sh [REGEX]   only the mutants whose table line matches REGEX
 #
 # Needs python3. Environment: MUTANTS_DIR (scratch folder, default a new one under /tmp,
 # removed at the end unless given), MUTANTS_JOBS (build and test jobs, 1),
@@ -23,7 +23,7 @@
 # to when it has just read that very row (the bytes written there are
 # overwritten later), and a compare-cache stretch used from its lowest key
 # (its stored length is a word short of what was compared). The guard size
-# mutant shows only in the sanitizer build (scripts/ci_sanitize.sh), which
+# mutant shows only in the sanitizer build (.ci/sanitize.sh), which
 # sees the reads in front of a 64-byte guard.
 set -uo pipefail
 # The whole script is read before it runs: editing it during a run is safe.

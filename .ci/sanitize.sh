@@ -10,7 +10,7 @@
 #                takes most of a minute when sanitized: some 1300 starts of
 #                the program on bit-flipped archives. The decoder runs
 #                sanitized on flipped archives elsewhere: in-process
-#                (HardeningFuzzSeeds) and in scripts/ci_fuzz.sh.
+#                (HardeningFuzzSeeds) and in .ci/fuzz.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
