@@ -32,8 +32,8 @@ TEST(DistanceCoder, RecordedBlocksCodeAsCodingAtOnce) {
     constexpr size_t block = 1 << 17;
     for (size_t at = 0; at < corpus.size(); at += 6 * block)
         blocks.push_back(run_forward(*sorter, Bytes(corpus.begin() + at, corpus.begin() + std::min(corpus.size(), at + block))));
-    blocks.push_back({true, random_bytes(5, 100000), 7, ""});
-    blocks.push_back({true, Bytes(5000, 9), 0, ""});
+    blocks.push_back({true, random_bytes(5, 100000), 7, {}});
+    blocks.push_back({true, Bytes(5000, 9), 0, {}});
     NumberCoder direct, split;
     MemoryOut md, ms;
     start_packing(direct, md);

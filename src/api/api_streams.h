@@ -46,7 +46,7 @@ struct ProgressAdapter {
     vorb_progress_fn fn = nullptr;
     void* ctx = nullptr;
 };
-// A sink that turns the coder's progress characters into events; adapter
+// A sink that passes the library's progress events to the caller's; adapter
 // must outlive the sink.
 ProgressSink progress_sink(ProgressAdapter& adapter, vorb_progress_fn fn, void* ctx);
 

@@ -101,9 +101,8 @@ Status code_oldest(Packer& p, ProgressSink progress, MemberStats& stats, MemberR
     VORB_CHECK(s.sorted, Status::out_of_memory);
     if (threaded) {
         // Worker threads print nothing; the coder shows each block when it is done.
-        progress_put(progress, 'D');
-        progress_put(progress, '\b');
-        progress_put(progress, 'W');
+        progress_put(progress, ProgressEvent::sort_started);
+        progress_put(progress, ProgressEvent::sort_ended);
     }
     steps_finish(s.steps, *p.nc, threaded);
     stats.blocks++;

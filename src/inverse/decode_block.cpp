@@ -187,7 +187,7 @@ Status decode_block(BlockDecoder& bd, NumberCoder& nc, uint8_t* t, uint32_t bloc
     int32_t primary = 0;
     VORB_TRY(decode_block_symbols(bd, nc, t, block_size, bytes_out(out) == 0, n, primary));
     if (n == 0) return Status::ok;
-    progress_put(progress, 'H');
+    progress_put(progress, ProgressEvent::block_decoded);
     VORB_TRY(invert_block(bd.bucket_start, t, n, primary, links, scratch));
     put_bytes(out, t, static_cast<size_t>(n));
     return Status::ok;

@@ -64,7 +64,7 @@ DecodeTick inverse_tick(PendingInverse& p);
                                         int32_t* links, int32_t* scratch, bool count,
                                         const WalkHelpers* helpers = nullptr);
 
-// The whole of one block: decode_block_symbols, an 'H' on progress, then
+// The whole of one block: decode_block_symbols, block_decoded on progress, then
 // invert_block. The coder is loaded when nothing has been written to out yet.
 // n is the number of bytes written, 0 at the end marker.
 [[nodiscard]] Status decode_block(BlockDecoder& bd, NumberCoder& nc, uint8_t* t, uint32_t block_size,

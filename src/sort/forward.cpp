@@ -98,7 +98,7 @@ int32_t emit_rows(Sorter& s) {
 
 bool forward_transform(Sorter& s, uint8_t* data, int32_t n, int32_t* index, ProgressSink progress,
                        int32_t& primary, const SortHelp* help) {
-    progress_put(progress, 'D');
+    progress_put(progress, ProgressEvent::sort_started);
     primary = -1;
     s.data = data;
     s.n = n;
@@ -124,14 +124,12 @@ bool forward_transform(Sorter& s, uint8_t* data, int32_t n, int32_t* index, Prog
     if (s.over_budget) {
         ++s.counters.context_sort_fallbacks;
         if (!sort_all_contexts(data, n, index)) return false;
-        progress_put(progress, '\b');
-        progress_put(progress, 'W');
+        progress_put(progress, ProgressEvent::sort_ended);
         primary = emit_rows(s);
         return true;
     }
 
-    progress_put(progress, '\b');
-    progress_put(progress, 'W');
+    progress_put(progress, ProgressEvent::sort_ended);
     data[n] = 255;
     place_from_the_right(s);
     primary = place_from_the_left(s);

@@ -30,8 +30,7 @@ struct SortHelp {
 // Sorts data[0, n), 1 <= n. Needs guard_bytes zero bytes in front of data,
 // data[n] writable (sentinel) and index with n + 1 entries. On success the
 // transformed block is left as bytes in ((uint8_t*)index)[0, n) and primary
-// holds its primary index. Prints 'D' when sorting starts and '\b', 'W' when
-// it ends. Fails only when a working table cannot be allocated. With help,
+// holds its primary index. Reports the sort's start and its end on progress. Fails only when a working table cannot be allocated. With help,
 // a helper that starts in time takes part of the comparison sort.
 [[nodiscard]] bool forward_transform(Sorter& s, uint8_t* data, int32_t n, int32_t* index, ProgressSink progress,
                                      int32_t& primary, const SortHelp* help = nullptr);

@@ -16,7 +16,7 @@ struct ForwardResult {
     bool ok = false;
     std::vector<uint8_t> transformed;
     int32_t primary = -1;
-    std::string progress;  // the characters sent to the progress sink
+    std::vector<ProgressEvent> progress;  // the events sent to the progress sink
 };
 
 // n = block.size() >= 1.
