@@ -122,7 +122,7 @@ bool forward_transform(Sorter& s, uint8_t* data, int32_t n, int32_t* index, Prog
     if (!sorted && !s.over_budget) return false;
 
     if (s.over_budget) {
-        ++s.counters.context_sort_fallbacks;
+        VORB_SORT_COUNT(s, context_sort_fallbacks);
         if (!sort_all_contexts(data, n, index)) return false;
         progress_put(progress, ProgressEvent::sort_ended);
         primary = emit_rows(s);

@@ -10,13 +10,46 @@
 #include "sort/partition.h"
 #include "sort/sort_tasks.h"
 
+namespace {
+
+// Three-way comparison of two positions by value (for sorting and searching
+// arrays of positions).
 int compare_positions(const void* a, const void* b) {
     const int32_t x = *static_cast<const int32_t*>(a);
     const int32_t y = *static_cast<const int32_t*>(b);
     return (x > y) - (x < y);
 }
 
-namespace {
+// Allocates the zeroed group table (and the final-row marks that go with it);
+// false when memory is short.
+[[nodiscard]] bool group_table_alloc(Sorter& s);
+
+// The period sort: orders [first, last) like its partners x - a (a small,
+// not 0), which must all be final rows of one bucket's sorted stretch, one of
+// them in start_slot. Returns false, with the range's entries in some order,
+// when the partners lie too thinly in the stretch to be worth walking to.
+bool indiana(Sorter& s, int32_t* first, int32_t* last, int32_t a, int32_t* start_slot);
+
+// Narrows [first, last) to the entries that agree with x = d + c on the next
+// ceil(c / 4) key words; entries split off lie before (less) or after
+// (greater) the middle. key is the middle's key base after the passes.
+struct Split {
+    int32_t* mid;
+    int32_t* mid_end;
+    int32_t key;
+};
+Split split_on_pivot(Sorter& s, int32_t* first, int32_t* last, int32_t key, int32_t c, int32_t d);
+
+// Slots of the sorted stretch of position v's bucket: its first row and the
+// row of its last selected position.
+struct SlotRange {
+    int32_t* lo;
+    int32_t* hi;
+};
+SlotRange bucket_range(const Sorter& s, int32_t v);
+
+// Whether data[x + k] equals data[y + k]; both must lie in the block.
+bool bytes_agree(const Sorter& s, int32_t x, int32_t y, int32_t k);
 
 // Partners are looked for at most this far from a range's positions: a
 // recorded position is always this near the entries of its own group, and the
@@ -114,11 +147,11 @@ void copy_or_fall_back(Sorter& s, int32_t* first, int32_t* last, int32_t key, in
 // block start could spoil that, and none can, but it costs one pass to know.
 void copy_from_lower_bucket(Sorter& s, int32_t* first, int32_t* last, int32_t key, int32_t a, int32_t* slot) {
     if (lowest_position(first, last) - a < 1) {
-        ++s.counters.repeat_partner_outside;
+        VORB_SORT_COUNT(s, repeat_partner_outside);
         fall_back(s, first, last, key);
         return;
     }
-    ++s.counters.repeat_lower_bucket;
+    VORB_SORT_COUNT(s, repeat_lower_bucket);
     copy_or_fall_back(s, first, last, key, a, slot);
 }
 
@@ -136,11 +169,11 @@ void copy_from_behind(Sorter& s, int32_t* first, int32_t* last, int32_t key, int
                 break;
             }
     if (!agree) {
-        ++s.counters.repeat_forward_rejected;
+        VORB_SORT_COUNT(s, repeat_forward_rejected);
         fall_back(s, first, last, key);
         return;
     }
-    ++s.counters.repeat_forward;
+    VORB_SORT_COUNT(s, repeat_forward);
     copy_or_fall_back(s, first, last, key, a, slot);
 }
 
@@ -158,12 +191,12 @@ bool partners_final(const Sorter& s, const int32_t* first, const int32_t* last, 
 // agreeing with x = d + c on the next c bytes copy their order; the others
 // are sorted from the range's key base.
 void copy_from_same_bucket(Sorter& s, int32_t* first, int32_t* last, int32_t key, int32_t c, int32_t* slot) {
-    ++s.counters.repeat_same_bucket;
+    VORB_SORT_COUNT(s, repeat_same_bucket);
     const Split split = split_on_pivot(s, first, last, key, c, *slot);
     schedule(s, SortStep::record, first, last, key);
     if (split.mid_end - split.mid >= 2) {
         if (!partners_final(s, split.mid, split.mid_end, c)) {
-            ++s.counters.repeat_same_bucket_rejected;
+            VORB_SORT_COUNT(s, repeat_same_bucket_rejected);
             deep_sort(s, split.mid, split.mid_end, split.key);
         } else if (!indiana(s, split.mid, split.mid_end, c, slot)) {
             deep_sort(s, split.mid, split.mid_end, split.key);
@@ -205,6 +238,8 @@ void repeat_state_release(Sorter& s) {
     s.member_bits = nullptr;
 }
 
+namespace {
+
 bool group_table_alloc(Sorter& s) {
     const size_t groups = static_cast<size_t>(s.group_count);
     s.group_offset = static_cast<uint8_t*>(std::calloc(groups, 1));
@@ -218,6 +253,8 @@ bool group_table_alloc(Sorter& s) {
     return false;
 }
 
+}  // namespace
+
 void repeat_sort(Sorter& s, int32_t* first, int32_t* last, int32_t key) {
     if (last - first >= 2)
         schedule(s, SortStep::repeat_sort, first, last, key);
@@ -226,7 +263,7 @@ void repeat_sort(Sorter& s, int32_t* first, int32_t* last, int32_t key) {
 }
 
 void repeat_sort_step(Sorter& s, int32_t* first, int32_t* last, int32_t key) {
-    ++s.counters.repeat_sort_calls;
+    VORB_SORT_COUNT(s, repeat_sort_calls);
     s.work += static_cast<uint64_t>(last - first);
     if (!s.group_table_allocated && !group_table_alloc(s)) {
         s.failed = true;
@@ -240,7 +277,7 @@ void repeat_sort_step(Sorter& s, int32_t* first, int32_t* last, int32_t key) {
     } else if (c.slot_c && c.best_c < max_offset) {
         copy_from_same_bucket(s, first, last, key, c.best_c, c.slot_c);
     } else {
-        ++s.counters.repeat_fallback;
+        VORB_SORT_COUNT(s, repeat_fallback);
         fall_back(s, first, last, key);
     }
 }
@@ -258,8 +295,10 @@ void record_sorted(Sorter& s, const int32_t* first, const int32_t* last) {
     }
 }
 
+namespace {
+
 bool indiana(Sorter& s, int32_t* first, int32_t* last, int32_t a, int32_t* start_slot) {
-    ++s.counters.indiana_calls;
+    VORB_SORT_COUNT(s, indiana_calls);
     const ptrdiff_t m = last - first;
     if (m < member_bits_from)
         std::sort(first, last, position_less);
@@ -311,7 +350,7 @@ bool indiana(Sorter& s, int32_t* first, int32_t* last, int32_t a, int32_t* start
         if (remaining == 0) *out++ = *slot + a;
     }
     if (remaining > 0) {
-        ++s.counters.indiana_walks_abandoned;
+        VORB_SORT_COUNT(s, indiana_walks_abandoned);
         return false;
     }
     settle(s, first, last);
@@ -319,7 +358,7 @@ bool indiana(Sorter& s, int32_t* first, int32_t* last, int32_t a, int32_t* start
 }
 
 Split split_on_pivot(Sorter& s, int32_t* first, int32_t* last, int32_t key, int32_t c, int32_t d) {
-    ++s.counters.split_on_pivot_calls;
+    VORB_SORT_COUNT(s, split_on_pivot_calls);
     const int32_t x = d + c;
     Partition p{first, last};
     for (;;) {
@@ -336,8 +375,10 @@ Split split_on_pivot(Sorter& s, int32_t* first, int32_t* last, int32_t key, int3
     return Split{p.lt, p.gt, key};
 }
 
+}  // namespace
+
 int cached_compare(Sorter& s, int32_t ka, int32_t kb) {
-    ++s.counters.cached_compare_calls;
+    VORB_SORT_COUNT(s, cached_compare_calls);
     const int32_t distance = ka > kb ? ka - kb : kb - ka;
     const int32_t high = ka > kb ? ka : kb;
 
@@ -380,7 +421,7 @@ int cached_compare(Sorter& s, int32_t ka, int32_t kb) {
             best->length += high - best->high_end;
             best->high_end = high;
         }
-        ++s.counters.cache_hits;
+        VORB_SORT_COUNT(s, cache_hits);
         return ka > kb ? best->high_greater : 1 - best->high_greater;
     }
 
@@ -401,10 +442,14 @@ int cached_compare(Sorter& s, int32_t ka, int32_t kb) {
     return result;
 }
 
+namespace {
+
 SlotRange bucket_range(const Sorter& s, int32_t v) {
     const uint32_t k = bucket_of(s, v);
     return SlotRange{s.index + s.bigram_start[k], s.index + s.bigram_fill[k] - 1};
 }
 
 bool bytes_agree(const Sorter& s, int32_t x, int32_t y, int32_t k) { return s.data[x + k] == s.data[y + k]; }
+
+}  // namespace
 

@@ -41,8 +41,10 @@ struct SortTask {
     bool may_split_to_limit;  // bucket_sort: not yet split to the depth limit
 };
 
-// How often each of the rarer paths ran; always counted, never consulted by
+// How often each of the rarer paths ran, for studying the sort: counted only
+// in a build with VORB_SORT_COUNTERS on (a CMake option), never consulted by
 // the sort itself.
+#ifdef VORB_SORT_COUNTERS
 struct SortCounters {
     uint64_t repeat_sort_calls = 0;
     uint64_t repeat_lower_bucket = 0;       // copied from a lower bucket
@@ -62,6 +64,10 @@ struct SortCounters {
     uint64_t period_run_sorts = 0;
     uint64_t context_sort_fallbacks = 0;    // blocks handed to the whole-block sort
 };
+#define VORB_SORT_COUNT(s, counter) (++(s).counters.counter)
+#else
+#define VORB_SORT_COUNT(s, counter) ((void)0)
+#endif
 
 struct Sorter {
     // Bigram buckets (see bigram.h).
@@ -108,5 +114,7 @@ struct Sorter {
 
     bool failed = false;  // a working table could not be allocated
 
+#ifdef VORB_SORT_COUNTERS
     SortCounters counters;
+#endif
 };
