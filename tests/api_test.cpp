@@ -1,6 +1,7 @@
 // The public API's contracts: refused parameters, failing and short
 // callbacks, failed allocations, the bytes read past a member. (Damage and
-// thread counts: the command-line and hardening tests, through this API.)
+// thread counts: the command-line and damaged archive tests, through this
+// API.)
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 // Distance coder: blocks coded by recording and replaying steps against
-// coding them at once. What the decoder rejects is pinned by the hardening
-// tests, the way back by every round trip and the exact bytes by the golden
+// coding them at once. What the decoder rejects is pinned by the damaged and
+// hostile archive tests, the way back by every round trip and the exact bytes by the golden
 // archives.
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "dc/block_code.h"
-#include "dc/block_decode.h"
+#include "dc/block_symbols.h"
 #include "support/cli_run.h"
 #include "support/memory_stream.h"
 #include "support/sort_harness.h"

@@ -16,7 +16,7 @@
 #include "coder/progress.h"
 #include "coder/status.h"
 #include "dc/block_buffers.h"
-#include "dc/block_decode.h"
+#include "dc/block_symbols.h"
 
 struct InverseSlot;
 struct WorkSets;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sort/help.h"
+#include "sort/repetition.h"
 #include "sort/keys.h"
 #include "sort/partition.h"
 #include "sort/period_run.h"

@@ -6,7 +6,7 @@
 #include "sort/bucket_share.h"
 #include "sort/bucket_sort.h"
 #include "sort/context_sort.h"
-#include "sort/help.h"
+#include "sort/repetition.h"
 #include "sort/sort_tasks.h"
 #include "sort/sorter.h"
 
@@ -97,7 +97,7 @@ int32_t emit_rows(Sorter& s) {
 }  // namespace
 
 bool forward_transform(Sorter& s, uint8_t* data, int32_t n, int32_t* index, ProgressSink progress,
-                       int32_t& primary, const SortHelp* help) {
+                       int32_t& primary, const SortHelper* helper) {
     progress_put(progress, ProgressEvent::sort_started);
     primary = -1;
     s.data = data;
@@ -112,7 +112,7 @@ bool forward_transform(Sorter& s, uint8_t* data, int32_t n, int32_t* index, Prog
 
     bucket_block(s, data, n, index);
     repeat_state_init(s, n);
-    const bool sorted = sort_buckets(s, help);
+    const bool sorted = sort_buckets(s, helper);
     // Each bucket's fill back to its top for the induction; an empty
     // first-byte group's buckets all begin and end where it does already.
     for (int32_t h = 0; h < 256; ++h)

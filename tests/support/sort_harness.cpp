@@ -9,7 +9,7 @@
 #include "support/cli_run.h"
 #include "support/oracle.h"
 
-ForwardResult run_forward(Sorter& s, const std::vector<uint8_t>& block, const SortHelp* help) {
+ForwardResult run_forward(Sorter& s, const std::vector<uint8_t>& block, const SortHelper* helper) {
     ForwardResult r;
     const int32_t n = static_cast<int32_t>(block.size());
     BlockBuffers b;
@@ -17,7 +17,7 @@ ForwardResult run_forward(Sorter& s, const std::vector<uint8_t>& block, const So
     std::memcpy(b.block_start, block.data(), block.size());
     ProgressSink sink{[](void* ctx, ProgressEvent e) { static_cast<std::vector<ProgressEvent>*>(ctx)->push_back(e); },
                       &r.progress};
-    r.ok = forward_transform(s, b.block_start, n, b.index, sink, r.primary, help);
+    r.ok = forward_transform(s, b.block_start, n, b.index, sink, r.primary, helper);
     const uint8_t* out = reinterpret_cast<const uint8_t*>(b.index);
     r.transformed.assign(out, out + n);
     release_buffers(b);

@@ -20,7 +20,7 @@ struct ForwardResult {
 };
 
 // n = block.size() >= 1.
-ForwardResult run_forward(Sorter& s, const std::vector<uint8_t>& block, const SortHelp* help = nullptr);
+ForwardResult run_forward(Sorter& s, const std::vector<uint8_t>& block, const SortHelper* helper = nullptr);
 // Runs the transform and compares it with the oracle's; reports through
 // gtest and returns whether they agree.
 bool matches_oracle(Sorter& s, const std::vector<uint8_t>& block);

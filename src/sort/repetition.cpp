@@ -1,4 +1,4 @@
-#include "sort/help.h"
+#include "sort/repetition.h"
 
 #include <algorithm>
 #include <cassert>
@@ -28,7 +28,7 @@ int compare_positions(const void* a, const void* b) {
 // not 0), which must all be final rows of one bucket's sorted stretch, one of
 // them in start_slot. Returns false, with the range's entries in some order,
 // when the partners lie too thinly in the stretch to be worth walking to.
-bool indiana(Sorter& s, int32_t* first, int32_t* last, int32_t a, int32_t* start_slot);
+bool order_by_partners(Sorter& s, int32_t* first, int32_t* last, int32_t a, int32_t* start_slot);
 
 // Narrows [first, last) to the entries that agree with x = d + c on the next
 // ceil(c / 4) key words; entries split off lie before (less) or after
@@ -65,7 +65,8 @@ constexpr auto position_less = [](int32_t a, int32_t b) { return compare_positio
 // rather than by binary search, which would cost more than the walk itself.
 constexpr ptrdiff_t member_bits_from = 64;
 
-// indiana gives up after walking this many slots per entry (plus a few).
+// order_by_partners gives up after walking this many slots per entry (plus a
+// few).
 constexpr ptrdiff_t walk_slots_per_entry = 8;
 constexpr ptrdiff_t walk_slots_extra = 1024;
 
@@ -135,7 +136,7 @@ void fall_back(Sorter& s, int32_t* first, int32_t* last, int32_t key) {
 
 // Copies the partners' order; a walk that gives up leaves the range to deep_sort.
 void copy_or_fall_back(Sorter& s, int32_t* first, int32_t* last, int32_t key, int32_t a, int32_t* slot) {
-    if (indiana(s, first, last, a, slot))
+    if (order_by_partners(s, first, last, a, slot))
         record_sorted(s, first, last);
     else
         fall_back(s, first, last, key);
@@ -198,7 +199,7 @@ void copy_from_same_bucket(Sorter& s, int32_t* first, int32_t* last, int32_t key
         if (!partners_final(s, split.mid, split.mid_end, c)) {
             VORB_SORT_COUNT(s, repeat_same_bucket_rejected);
             deep_sort(s, split.mid, split.mid_end, split.key);
-        } else if (!indiana(s, split.mid, split.mid_end, c, slot)) {
+        } else if (!order_by_partners(s, split.mid, split.mid_end, c, slot)) {
             deep_sort(s, split.mid, split.mid_end, split.key);
         }
     } else {
@@ -218,7 +219,7 @@ void repeat_state_init(Sorter& s, int32_t n) {
     s.member_bits = nullptr;
     // The base entry stands for "no stretch known": it bounds the comparison
     // at the lowest key index of the first depth and is never replaced.
-    s.cache_base = cache_entry{};
+    s.cache_base = CacheEntry{};
     s.cache_base.high_end = -5;
     s.cache_base.length = n;
     s.cache_used = 0;
@@ -297,8 +298,8 @@ void record_sorted(Sorter& s, const int32_t* first, const int32_t* last) {
 
 namespace {
 
-bool indiana(Sorter& s, int32_t* first, int32_t* last, int32_t a, int32_t* start_slot) {
-    VORB_SORT_COUNT(s, indiana_calls);
+bool order_by_partners(Sorter& s, int32_t* first, int32_t* last, int32_t a, int32_t* start_slot) {
+    VORB_SORT_COUNT(s, partner_order_calls);
     const ptrdiff_t m = last - first;
     if (m < member_bits_from)
         std::sort(first, last, position_less);
@@ -350,7 +351,7 @@ bool indiana(Sorter& s, int32_t* first, int32_t* last, int32_t a, int32_t* start
         if (remaining == 0) *out++ = *slot + a;
     }
     if (remaining > 0) {
-        VORB_SORT_COUNT(s, indiana_walks_abandoned);
+        VORB_SORT_COUNT(s, partner_walks_abandoned);
         return false;
     }
     settle(s, first, last);
@@ -384,10 +385,10 @@ int cached_compare(Sorter& s, int32_t ka, int32_t kb) {
 
     // The slot with the least length is the one to replace; the best match is
     // the one at this distance reaching below `high` with the highest end.
-    cache_entry* victim = &s.cache_base;
-    cache_entry* best = &s.cache_base;
+    CacheEntry* victim = &s.cache_base;
+    CacheEntry* best = &s.cache_base;
     for (int i = 0; i < s.cache_used; ++i) {
-        cache_entry& e = s.cache[i];
+        CacheEntry& e = s.cache[i];
         if (e.length < victim->length) victim = &e;
         if (e.filled && e.distance == distance && e.high_end - e.length < high && e.high_end > best->high_end)
             best = &e;

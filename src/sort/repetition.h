@@ -1,7 +1,7 @@
 // Repetition handling: ranges whose contexts still agree past the depth limit
 // are ordered by copying the order of nearby positions whose rows are already
-// final (the period sort `indiana`), or else sorted by deep_sort through a
-// compare cache that skips stretches known to be equal.
+// final (the period sort, order_by_partners), or else sorted by deep_sort
+// through a compare cache that skips stretches known to be equal.
 //
 // A group table records, per 128 consecutive positions, the lowest position
 // that a finished repeat_sort has placed and the slot it stands in; that is
