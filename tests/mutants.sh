@@ -212,6 +212,9 @@ src/cli/console.cpp ::: if (::isatty(STDIN_FILENO)) (void)std::getchar(); ::: (v
 src/cli/console.cpp ::: if (!c.quiet) std::fputs(text, c.out); ::: std::fputs(text, c.out);
 src/cli/console.cpp ::: if (u < 0x20 || u == 0x7F) ::: if (u < 0x1b)
 src/cli/console.cpp ::: std::fputs("\bW", out); ::: std::fputc('W', out);
+tests/layer_check.sh ::: dc) echo "common coder dc" ;; ::: dc) echo "common coder dc sort" ;;
+tests/layer_check.sh ::: [ "$layer" != cli ] && why ::: true && why
+tests/layer_check.sh ::: */*) why="cli sees only vorb.h and its own files" ;; ::: */*) ;;
 src/archive/pack.cpp ::: sort_started);\n        progress_put(progress, ProgressEvent::sort_ended); ::: sort_started);
 src/cli/options.cpp ::: parse_number(value, 1, max_block_mib, n) ::: parse_number(value, 0, max_block_mib, n)
 src/archive/entry_probe.cpp ::: if (p[i] < 0x20 || p[i] == 0x7F) return 0; ::: if (p[i] < 0x20) return 0;

@@ -6,8 +6,8 @@
 #include <vorb.h>
 
 #include "coder/byte_stream.h"
-#include "coder/progress.h"
-#include "coder/status.h"
+#include "common/progress.h"
+#include "common/status.h"
 
 // Archive bytes pass through buffers of this size on their way to or from a callback.
 constexpr size_t api_chunk_bytes = 256 << 10;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "coder/model.h"
-#include "coder/status.h"
+#include "common/status.h"
 #include "dc/block_buffers.h"
 #include "dc/block_symbols.h"
 #include "inverse/invert_block.h"

@@ -10,7 +10,7 @@
 
 #include "archive/worker_pool.h"
 #include "coder/model.h"
-#include "coder/status.h"
+#include "common/status.h"
 #include "dc/block_buffers.h"
 #include "dc/block_symbols.h"
 #include "dc/block_resume.h"

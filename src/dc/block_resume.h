@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "coder/model.h"
-#include "coder/status.h"
+#include "common/status.h"
 #include "dc/block_symbols.h"
 
 // Bytes rc_load takes before the first step: a decoder reads this far ahead

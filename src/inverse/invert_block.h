@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "coder/byte_stream.h"
-#include "coder/progress.h"
-#include "coder/status.h"
+#include "common/progress.h"
+#include "common/status.h"
 #include "dc/block_symbols.h"
 #include "inverse/many_walks.h"
 

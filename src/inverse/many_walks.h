@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "coder/helper_threads.h"
-#include "coder/status.h"
+#include "common/helper_threads.h"
+#include "common/status.h"
 
 // Helper threads take part in a block's walks; their work returns once no
 // walk is left to start.

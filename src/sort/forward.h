@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "coder/helper_threads.h"
-#include "coder/progress.h"
+#include "common/helper_threads.h"
+#include "common/progress.h"
 #include "dc/block_buffers.h"
 
 struct Sorter;
