@@ -187,6 +187,10 @@ src/api/api_reader.cpp ::: if (!flush_out(out) && st == Status::ok) st = Status:
 src/api/api_writer.cpp ::: std::strlen(name) > max_name_length) ::: std::strlen(name) > max_name_length + 1)
 src/api/api_writer.cpp ::: if (!w || !w->begun || w->finished || w->entries_written != w->member_count) return VORB_ERR_PARAM; ::: if (!w || !w->begun || w->finished) return VORB_ERR_PARAM;
 src/api/api_streams.cpp ::: c.in.read_error = true; ::: c.in.read_error = false;
+src/api/api_alloc.h ::: return Status::out_of_memory; ::: return Status::ok;
+src/api/api_alloc.h ::: return VORB_ERR_MEMORY; ::: return VORB_OK;
+src/api/api_alloc.h ::: if (st == Status::ok) return t; ::: if (t) return t;
+src/api/api_member.cpp ::: Status st = or_out_of_memory([&] {\n        return pack_member( ::: Status st = ([](auto f) { return f(); })([&] {\n        return pack_member(
 src/cli/member_place.cpp ::: if (part == "..") ::: if (part == "../")
 src/cli/member_place.cpp ::: O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC; ::: O_DIRECTORY | O_CLOEXEC;
 src/cli/replace_file.cpp ::: if (::fchmod(r.fd, mode) != 0) return fail(r, errno); ::: (void)mode;
