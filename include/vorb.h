@@ -48,8 +48,8 @@ VORB_API unsigned vorb_version_number(void);
 VORB_API const char *vorb_version_string(void);
 
 /* Every result of the library. VORB_OK and VORB_END are no errors; from
- * VORB_ERR_LENGTH_CODE to VORB_ERR_TRANSFORM, and from VORB_ERR_CHECKSUM on,
- * the archive's data is damaged. */
+ * VORB_ERR_LENGTH_CODE to VORB_ERR_TRANSFORM, and from VORB_ERR_CHECKSUM to
+ * VORB_ERR_UNREPAIRABLE, the archive's data is damaged. */
 typedef enum vorb_status {
     VORB_OK = 0,
     VORB_END,                /* no more entries (vorb_reader_next) */
@@ -73,7 +73,10 @@ typedef enum vorb_status {
     VORB_ERR_INDEX,          /* the archive's index is damaged */
     VORB_ERR_BLOCK_END,      /* damaged data (a block does not end where the index says the next starts) */
     VORB_ERR_BLOCK_CHECKSUM, /* a block's unpacked bytes differ from the index's checksum of them */
-    VORB_ERR_STREAM_END      /* damaged data (a member's last four bytes are not what its coder flushed) */
+    VORB_ERR_STREAM_END,     /* damaged data (a member's last four bytes are not what its coder flushed) */
+    VORB_ERR_RECOVERY,       /* the archive's recovery record is damaged */
+    VORB_ERR_UNREPAIRABLE,   /* more damage than the recovery record can repair */
+    VORB_ERR_NO_RECOVERY     /* the file has no recovery record */
 } vorb_status;
 
 /* A short English text for a status, e.g. "archive is truncated"; never
@@ -275,14 +278,23 @@ typedef struct vorb_reader vorb_reader;
 /* The bytes after the last entry end like an index but fail its checks: the
  * archive is read as a plain one and vorb_reader_finish says VORB_ERR_INDEX. */
 #define VORB_INFO_INDEX_DAMAGED 2u
+/* A recovery record follows the archive (vorb_recovery_check checks it);
+ * the archive is read as the bytes in front of it. For an archive read as
+ * a stream known only after vorb_reader_finish. */
+#define VORB_INFO_HAS_RECOVERY 4u
+/* One of the record's two header copies is lost (its end, when read as a
+ * stream or when the file's tail is cut): vorb_reader_finish says
+ * VORB_ERR_RECOVERY; the members are read all the same. */
+#define VORB_INFO_RECOVERY_DAMAGED 8u
 
 typedef struct vorb_archive_info {
     uint32_t block_size;
     unsigned member_count;
-    uint32_t flags;         /* VORB_INFO_* bits; fields below are valid only when their flag is set */
-    uint32_t index_version; /* of a valid index: 1 (no block checksums, no nodes) or 2; 0 none (yet,
-                               for an archive read as a stream before vorb_reader_finish) */
-    uint32_t reserved[6];   /* zero */
+    uint32_t flags;            /* VORB_INFO_* bits; fields below are valid only when their flag is set */
+    uint32_t index_version;    /* of a valid index: 1 (no block checksums, no nodes) or 2; 0 none (yet,
+                                  for an archive read as a stream before vorb_reader_finish) */
+    uint32_t recovery_percent; /* VORB_INFO_HAS_RECOVERY: the record's size as a percentage */
+    uint32_t reserved[5];      /* zero */
 } vorb_archive_info;
 
 #define VORB_ENTRY_HAS_SIZE 1u        /* unpacked_size and packed_size are valid */
@@ -354,13 +366,15 @@ VORB_API vorb_status vorb_reader_test(vorb_reader *r, vorb_progress_fn progress,
  * member, a failed write) or no member failed. */
 VORB_API vorb_status vorb_reader_damaged_range(const vorb_reader *r, uint64_t *offset, uint64_t *length);
 /* After VORB_END: VORB_OK when the archive ends with its last entry or its
- * valid index, VORB_ERR_INDEX when a damaged index follows it or the index
- * disagrees with the header on the block size or entry count,
- * VORB_ERR_TRAILING when other bytes follow. An archive read as a stream
- * (no read_at) has its index checked here against what was read: each
- * member's size and stream, its checksum when it was unpacked or tested,
- * and the checksum of every byte in front of the index; VORB_ERR_CHECKSUM
- * when any differ (vorb_reader_mismatch says which). Nodes are then known. */
+ * valid index (and a recovery record after either), VORB_ERR_INDEX when a
+ * damaged index follows it or the index disagrees with the header on the
+ * block size or entry count, VORB_ERR_RECOVERY when a record whose end is
+ * lost does (VORB_INFO_RECOVERY_DAMAGED), VORB_ERR_TRAILING when other
+ * bytes follow. An archive read as a stream (no read_at) has its index
+ * checked here against what was read: each member's size and stream, its
+ * checksum when it was unpacked or tested, and the checksum of every byte in
+ * front of the index; VORB_ERR_CHECKSUM when any differ
+ * (vorb_reader_mismatch says which). Nodes are then known. */
 VORB_API vorb_status vorb_reader_finish(vorb_reader *r);
 /* After vorb_reader_finish gave VORB_ERR_CHECKSUM for an archive read as a
  * stream: what differed from its index (a static text, e.g. "checksum"),
@@ -457,6 +471,75 @@ VORB_API vorb_status vorb_salvager_unpack(vorb_salvager *s, vorb_write_fn write,
                                           void *lost_ctx, vorb_progress_fn progress, void *progress_ctx,
                                           vorb_salvage_result *result);
 VORB_API void vorb_salvager_free(vorb_salvager *s);
+
+/* ---- Recovery records ------------------------------------------------- */
+
+/* A recovery record follows a complete archive (index included): parity
+ * over every byte in front of it, so that damaged units of those bytes can
+ * be rebuilt, and a checksum per unit to find them. Its layout is in
+ * doc/recovery-format.md; readers take the archive as the bytes in front
+ * of it. */
+#define VORB_MIN_RECOVERY_PERCENT 1
+#define VORB_MAX_RECOVERY_PERCENT 50
+
+typedef struct vorb_recovery_layout {
+    uint64_t data_size;      /* bytes in front of the record */
+    uint64_t record_size;    /* bytes of the record */
+    uint32_t percent;        /* parity units per data unit, in percent */
+    uint32_t unit_size;      /* bytes per unit */
+    uint32_t stripes;
+    uint32_t data_units;     /* per stripe */
+    uint32_t parity_units;   /* per stripe: the units a stripe may lose */
+    uint32_t reserved;       /* zero */
+    uint64_t burst_bytes;    /* a contiguous run of damage this long or
+                                shorter, anywhere in the file, is always
+                                repaired */
+} vorb_recovery_layout;
+
+/* The layout a record over data_size bytes (1 to 2^50) at percent
+ * (VORB_MIN_RECOVERY_PERCENT to VORB_MAX_RECOVERY_PERCENT) gets. */
+VORB_API vorb_status vorb_recovery_plan(uint64_t data_size, unsigned percent, vorb_recovery_layout *layout);
+
+/* Reads source->size bytes through source->read (read_at is not used) and
+ * writes the recovery record for them to write, to be appended after them.
+ * VORB_ERR_TRUNCATED when read ends first. Takes memory of about the
+ * record's size. */
+VORB_API vorb_status vorb_recovery_build(const vorb_source *source, unsigned percent, vorb_write_fn write,
+                                         void *write_ctx);
+
+typedef enum vorb_recovery_state {
+    VORB_RECOVERY_NONE = 0,   /* no record found */
+    VORB_RECOVERY_INTACT,     /* every unit, the table and both header copies check */
+    VORB_RECOVERY_REPAIRABLE, /* damaged, and vorb_recovery_repair gives it back whole */
+    VORB_RECOVERY_BEYOND      /* more damage in front of the record than it can repair */
+} vorb_recovery_state;
+
+typedef struct vorb_recovery_report {
+    vorb_recovery_state state;
+    vorb_recovery_layout layout;   /* unless state is VORB_RECOVERY_NONE */
+    uint64_t damaged_data_units;   /* units in front of the record damaged or missing */
+    uint64_t damaged_record_units; /* parity units, table chunks and header copies damaged or missing */
+    uint64_t unknown_units;        /* units whose checksum was lost (rebuilt when need be) */
+    uint32_t stripes_beyond;       /* stripes that lost more units than they have parity units */
+    uint32_t reserved;             /* zero */
+} vorb_recovery_report;
+
+/* Checks a file that may end with a recovery record: source needs read_at
+ * and size; every byte is read once. A record whose end is lost (a cut
+ * tail) is found by its first header copy. VORB_OK with the verdict in
+ * *report, VORB_ERR_READ, VORB_ERR_MEMORY. */
+VORB_API vorb_status vorb_recovery_check(const vorb_source *source, vorb_recovery_report *report);
+
+/* Checks the file as vorb_recovery_check does (report may be NULL) and,
+ * when it is repairable, writes it whole to write: the bytes in front of
+ * the record with every damaged unit rebuilt, then the record made afresh,
+ * byte for byte the file as it was packed. VORB_OK only when every rebuilt
+ * unit and the whole met their checksums; otherwise discard what was
+ * written. VORB_ERR_NO_RECOVERY or VORB_ERR_UNREPAIRABLE write nothing; an
+ * intact file is written as it is. Takes memory of about the record's size
+ * and the damaged units'. */
+VORB_API vorb_status vorb_recovery_repair(const vorb_source *source, vorb_write_fn write, void *write_ctx,
+                                          vorb_recovery_report *report);
 
 #ifdef __cplusplus
 }

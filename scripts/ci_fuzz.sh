@@ -14,7 +14,8 @@ SECONDS_EACH=${VORB_FUZZ_SECONDS:-60}
 BUILD_DIR=${BUILD_DIR:-build-fuzz}
 JOBS=${JOBS:-2}
 TARGETS=(fuzz_unpack:unpack fuzz_block_decode:block_decode fuzz_round_trip:round_trip
-         fuzz_index_forge:index_forge fuzz_index_cut:index_cut fuzz_salvage:salvage)
+         fuzz_index_forge:index_forge fuzz_index_cut:index_cut fuzz_salvage:salvage
+         fuzz_recovery:recovery)
 
 # clang and its fuzzer runtime; on a fresh Debian machine they are installed.
 can_link_fuzzer() {

@@ -174,7 +174,7 @@ src/api/api_reader.cpp ::: if (r->entries_read == r->header.member_count) { ::: 
 src/api/api_reader.cpp ::: if (!r || !r->ended) return VORB_ERR_PARAM; ::: if (!r) return VORB_ERR_PARAM;
 src/api/api_reader.cpp ::: if (!flush_out(out) && st == Status::ok) st = Status::write_failed; ::: (void)flush_out(out);
 src/api/api_writer.cpp ::: std::strlen(name) > max_name_length) ::: std::strlen(name) > max_name_length + 1)
-src/api/api_writer.cpp ::: if (!w || !w->begun || w->entries_written != w->member_count) return VORB_ERR_PARAM; ::: if (!w || !w->begun) return VORB_ERR_PARAM;
+src/api/api_writer.cpp ::: if (!w || !w->begun || w->finished || w->entries_written != w->member_count) return VORB_ERR_PARAM; ::: if (!w || !w->begun || w->finished) return VORB_ERR_PARAM;
 src/api/api_streams.cpp ::: c.in.read_error = true; ::: c.in.read_error = false;
 src/cli/member_place.cpp ::: if (part == "..") ::: if (part == "../")
 src/cli/member_place.cpp ::: O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC; ::: O_DIRECTORY | O_CLOEXEC;
@@ -189,7 +189,7 @@ src/cli/pack_files.cpp ::: if (missing > 0) ::: if (missing > 1)
 src/cli/pack_files.cpp ::: list.item_count > VORB_MAX_MEMBERS ::: list.item_count >= VORB_MAX_MEMBERS
 src/cli/tree_walk.cpp ::: if (path.size() <= VORB_MAX_NAME_LENGTH) return true; ::: if (path.size() < VORB_MAX_NAME_LENGTH) return true;
 src/cli/pack_files.cpp ::: if (member.exists && member.dev == archive.dev && member.ino == archive.ino) ::: if (false)
-src/cli/pack_files.cpp ::: else if (!starts_like_archive(opt.archive)) ::: else if (false)
+src/cli/pack_files.cpp ::: || !starts_like_archive(dir_fd, name)) ::: || false)
 src/cli/unpack.cpp ::: if (st == VORB_ERR_READ) return archive_error(st, arc); ::: (void)0;
 src/cli/unpack.cpp ::: place.name, TargetUse::member); ::: place.name, TargetUse::named);
 src/cli/unpack.cpp ::: if (skipped > 0) ::: if (skipped > 1)
@@ -226,7 +226,7 @@ src/cli/pack_files.cpp ::: missing += static_cast<int>(list.refused.size()); :::
 src/cli/pack_files.cpp ::: if (list.stdin_twice) ::: if (false)
 src/cli/cli.cpp ::: (opt.decompress || !::isatty(STDIN_FILENO)) ::: (opt.decompress)
 src/cli/cli.cpp ::: (opt.decompress || !::isatty(STDIN_FILENO)) ::: (true)
-src/cli/cli.cpp ::: p.index = opt.index.value_or(filter); ::: p.index = opt.index.value_or(false);
+src/cli/cli.cpp ::: p.index = opt.index.value_or(filter) || ::: p.index = opt.index.value_or(false) ||
 src/cli/cli.cpp ::: if (data_on_stdout) ::signal(SIGPIPE, SIG_DFL); ::: (void)0;
 src/cli/cli.cpp ::: if (filter) con.quiet = true; ::: (void)0;
 src/cli/options.cpp ::: if (o.error.empty() && end < count) ::: if (false)
@@ -244,6 +244,25 @@ src/cli/unpack.cpp ::: if (unrestored > 0) ::: if (false)
 src/sort/bigram.cpp ::: for (int32_t i = 1; i < n; ++i) used[data[i]] = true; ::: for (int32_t i = 2; i < n; ++i) used[data[i]] = true;
 src/sort/bucket_share.cpp ::: s.bigram_start[k] == s.bigram_start[k + 256] ::: s.bigram_start[k] <= s.bigram_start[k + 256]
 src/sort/forward.cpp ::: != s.bigram_start[h * 256 + 256]) ::: != s.bigram_start[h * 256 + 256] && h != 'e')
+src/archive/recovery_layout.cpp ::: VORB_CHECK(l.data_units == ceil_div(n, l.stripes), ::: VORB_CHECK(true,
+src/archive/recovery_layout.cpp ::: VORB_CHECK(l.data_units + l.parity_units <= record_max_stripe_units, ::: VORB_CHECK(true,
+src/archive/recovery_layout.cpp ::: l.unit_size % record_unit_step == 0, ::: true,
+src/archive/recovery_layout.cpp ::: VORB_CHECK(l.record_size == record_size_of(l), ::: VORB_CHECK(true,
+src/archive/recovery_layout.cpp ::: return (record_parity_count(l) - 1) * l.unit_size + 1; ::: return record_parity_count(l) * l.unit_size + 1;
+src/archive/recovery_layout.cpp ::: (stripe + m.stripes - m.count % m.stripes) % m.stripes; ::: stripe;
+src/archive/recovery_check.cpp ::: return offset == l.data_size || offset + record_header_size ::: return true || offset + record_header_size
+src/archive/recovery_check.cpp ::: good[g] = (g + 1) * record_chunk_size <= got && ::: good[g] = true || (g + 1) * record_chunk_size <= got &&
+src/archive/recovery_check.cpp ::: for (const int row : erased) good[map_piece(m, s, static_cast<uint32_t>(row))] = true; ::: (void)0;
+src/archive/recovery_check.cpp ::: if (lost > l.parity_units) beyond++; ::: if (lost >= l.parity_units) beyond++;
+src/archive/recovery_check.cpp ::: if (at + u > skip + got) { ::: if (at + u >= skip + got) {
+src/archive/recovery_tail.cpp ::: first, sizeof first) == 0 ? RecordSeen::intact : RecordSeen::damaged; ::: first, sizeof first) == 0 ? RecordSeen::intact : RecordSeen::intact;
+src/archive/recovery_repair.cpp ::: VORB_CHECK(parity_rows.size() == erased.size(), Status::beyond_repair); ::: (void)0;
+src/archive/recovery_build.cpp ::: const size_t filled = lead + got; ::: const size_t filled = got;
+src/archive/erasure_code.cpp ::: v ^= gf_mul(inv[j], coef(parity_rows[j], c)); ::: v = gf_mul(inv[j], coef(parity_rows[j], c));
+src/api/api_reader.cpp ::: r->data_end = r->record.seen != RecordSeen::none ? r->record.layout.data_size : src.size; ::: r->data_end = src.size;
+src/api/api_reader.cpp ::: return to_api(st == Status::ok && record_damaged_before ? Status::damaged_record : st); ::: return to_api(st);
+src/cli/cli.cpp ::: p.index = opt.index.value_or(filter) || opt.recovery != 0; ::: p.index = opt.index.value_or(filter);
+src/cli/recovery_note.cpp ::: !(res.status != 0 || (testing && recorded)) ::: !(res.status != 0)
 EOF
 )
 

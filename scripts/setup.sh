@@ -6,8 +6,8 @@
 set -euo pipefail
 
 need_cmds=(cmake g++ make)
-need_headers=(xxhash.h)
-pkgs=(cmake g++ make libxxhash-dev)
+need_headers=(xxhash.h isa-l/erasure_code.h)
+pkgs=(cmake g++ make libxxhash-dev libisal-dev)
 if [ "${1:-}" = --tests ]; then
   need_cmds+=(groff)
   need_headers+=(gtest/gtest.h divsufsort.h)

@@ -234,6 +234,45 @@ TEST(Cli, TestListAndIndex) {
     });
 }
 
+TEST(Cli, RecoveryRecord) {
+    const std::string repairable = "The damage is repairable with vorb r (";
+    const std::string zero3000 = "dd if=/dev/zero of=arch bs=1 seek=1000 count=3000 conv=notrunc 2>/dev/null; ";
+    run_cases({
+        {"-r: an index, then a record; readers take what is in front of it, from a file or a pipe",
+         "cp \"$D\"/t a; cp \"$D\"/r b; vorb -q -i e plain a b && vorb -q -r 5 e arch a b && cmp -n $(stat -c %s "
+         "plain) arch plain && vorb r arch && vorb t arch | grep -a Recovery && vorb -q l arch | tail -c 50 && cat arch | "
+         "vorb -q t - && mkdir o && cd o && cat ../arch | vorb -q d - && cmp _a ../a && vorb -q d ../arch",
+         0, B + "\narch: undamaged, recovery record of 5 % intact\nTotal time: *msRecovery record (5 %): intact\n"
+                "*, indexed (index checksum OK), recovery record 5 %",
+         "a arch b o o/_a o/_b plain"},
+        {"r: damage within reach comes back byte for byte, mode kept; beyond it the archive is left as it was",
+         "cp \"$D\"/t a; vorb -q -r 5 e arch a; chmod 640 arch; cp arch orig; " + zero3000 +
+             "vorb -q t arch; echo \" $?\"; vorb -q d arch; echo \" $?\"; vorb -q r arch && cmp arch orig && test "
+             "$(stat -c %a arch) = 640 && dd if=/dev/zero of=arch bs=1 seek=1000 count=40000 conv=notrunc "
+             "2>/dev/null && cp arch kept && vorb -q r arch; echo \" $?\"; cmp arch kept",
+         0, "*" + repairable + "* damaged units in front of the record, 0 in it) 254\n*not unpacked*" + repairable +
+                "*) 254\n\nDamaged archive: arch: * stripes than they have parity: beyond what the recovery record "
+                "can repair; the archive is left as it was (vorb --salvage d saves what is intact) 254\n",
+         "a arch kept orig"},
+        {"a cut tail: members unpacked, the record reported, r restores it",
+         "cp \"$D\"/t a; vorb -q -r 5 e arch a; cp arch orig; head -c -2000 orig >arch; vorb -q d arch; echo \" $?\";"
+         " cmp _a a && cat arch | vorb -q t -; echo \" $?\"; vorb -q r arch && cmp arch orig",
+         0, "\nDamaged recovery record: one of its two header copies is lost\n" + repairable +
+                "0 damaged units in front of the record, * in it*) 254\n\nDamaged recovery record: one of its two "
+                "header copies is lost 254\n",
+         "_a a arch orig"},
+        {"refused: -r to standard output or a device, r on a pipe, with names, without a record",
+         "cp \"$D\"/r a; vorb -q e plain a; vorb -q -r 5 e - a 2>&1; echo \" $?\"; vorb -q -r5 e /dev/null a; echo \" $?\";"
+         " vorb -q r - <plain; echo \" $?\"; vorb -q r plain a; echo \" $?\"; vorb -q r plain",
+         254, "\nOption -r needs an archive file: the record is made from the archive read back, which standard "
+              "output cannot be 255\n\nOption -r needs a regular file as the archive: /dev/null is not one 255\n\n"
+              "vorb r needs an archive file, not standard input 255\n\nvorb r repairs a whole archive: no member "
+              "names after it 255\n\nplain: no recovery record, nothing to repair it with (vorb --salvage d saves "
+              "what is intact)",
+         "a plain"},
+    });
+}
+
 TEST(Cli, BlockSizesFoldersPipesAndTerminals) {
     run_cases({
         {"block sizes: 4 MiB unless given; each is stored and round-trips",
@@ -604,6 +643,7 @@ std::string parsed(std::vector<const char*> args, const char* defaults) {
                                    {o.decompress, " d"}, {o.salvage, " S"}})
         if (on) s += name;
     if (!o.name.empty()) s += " N=" + o.name;
+    if (o.recovery) s += " r" + std::to_string(o.recovery);
     return o.directory.empty() ? s : s + " C=" + o.directory;
 }
 
@@ -627,6 +667,10 @@ TEST(Cli, OptionParsing) {
         {{"--memory=64M", "d"}, "@2 t0 b4 m67108864"},
         {{"--memory=3GiB", "d"}, "@2 t0 b4 m3221225472"},
         {{"--memory=512k", "d"}, "@2 t0 b4 m524288"},
+        {{"-qr5", "e"}, "@2 t0 b4 m0 q r5"},
+        {{"--recovery=50", "-r", "1", "e"}, "@4 t0 b4 m0 r1"},
+        {{"-r0", "e", "a"}, "\nBad recovery record size: 0 (1 to 50 percent)"},
+        {{"--recovery=51", "e", "a"}, "\nBad recovery record size: 51 (1 to 50 percent)"},
         {{"--memory", "18446744073709551615", "d"}, "@3 t0 b4 m18446744073709551615"},
         {{"e", "arch", "-q", "-t2"}, "@1 t0 b4 m0"},  // member names that look like options are members
         {{"-q", "--", "-e", "arch"}, "@3 t0 b4 m0 q"},

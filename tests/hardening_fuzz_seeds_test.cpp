@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../fuzz/block_decode_target.h"
+#include "../fuzz/recovery_target.h"
 #include "../fuzz/round_trip_target.h"
 #include "../fuzz/salvage_target.h"
 #include "../fuzz/unpack_target.h"
@@ -83,6 +84,21 @@ TEST(HardeningFuzzSeeds, RoundTripSeeds) {
     for (int layout = 0; layout < 256; layout++) {
         input[0] = static_cast<uint8_t>(layout);
         fuzz_round_trip::round_trip_input(input.data(), input.size());
+    }
+}
+
+TEST(HardeningFuzzSeeds, RecoverySeedsEveryCutAndBitFlip) {
+    const std::vector<Bytes> inputs = seeds("recovery");
+    ASSERT_GE(inputs.size(), 5u);
+    for (const Bytes& input : inputs) fuzz_recovery::recovery_input(input.data(), input.size());
+    // The recorded sample cut at every length and with one bit of each byte flipped.
+    Bytes edit = {1, 0, 0, 0, 255};
+    Bytes flip = {1, 4, 0, 0, 1};  // the members read too
+    for (int at = 0; at < 65536; at += 64) {
+        edit[2] = flip[2] = static_cast<uint8_t>(at);
+        edit[3] = flip[3] = static_cast<uint8_t>(at >> 8);
+        fuzz_recovery::recovery_input(edit.data(), edit.size());
+        fuzz_recovery::recovery_input(flip.data(), flip.size());
     }
 }
 

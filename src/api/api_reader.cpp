@@ -11,6 +11,8 @@
 #include "archive/index_load.h"
 #include "archive/member_decode.h"
 #include "archive/stream_check.h"
+#include "archive/recovery_check.h"
+#include "archive/recovery_tail.h"
 
 struct vorb_reader {
     vorb_source source{};
@@ -36,6 +38,8 @@ struct vorb_reader {
     int mismatch_entry = -1;
     const char* disagreement = nullptr;  // the header and a valid index differ: why
     std::vector<vorb_file_meta> node_metas;  // of the index's nodes, for vorb_reader_node
+    RecordTail record;            // a recovery record after the archive
+    uint64_t data_end = UINT64_MAX;  // where the bytes in front of it end
 };
 
 namespace {
@@ -166,11 +170,22 @@ Status keep_node_metas(vorb_reader* r) {
     return Status::ok;
 }
 
+// The source's read_at, ending where a recovery record starts.
+ptrdiff_t read_in_front(void* ctx, void* buf, size_t len, uint64_t offset) {
+    const vorb_reader* r = static_cast<const vorb_reader*>(ctx);
+    if (offset >= r->data_end) return 0;
+    return r->source.read_at(r->source.ctx, buf, static_cast<size_t>(std::min<uint64_t>(len, r->data_end - offset)),
+                             offset);
+}
+
 Status open_input(vorb_reader* r, int threads, uint64_t memory_limit) {
     const vorb_source& src = r->source;
     const bool random_access = src.read_at && src.size != UINT64_MAX;
     if (random_access) {
-        at_in_init(r->at, src.read_at, src.ctx);
+        // An archive with a recovery record is the bytes in front of it.
+        VORB_TRY(record_find_at_end(RecordSource{src.read_at, src.ctx, src.size}, r->record.layout, r->record.seen));
+        r->data_end = r->record.seen != RecordSeen::none ? r->record.layout.data_size : src.size;
+        at_in_init(r->at, read_in_front, r);
         r->input = &r->at.in;
     } else {
         callback_in_init(r->in, src.read, src.ctx);
@@ -179,7 +194,7 @@ Status open_input(vorb_reader* r, int threads, uint64_t memory_limit) {
     }
     const Status header = read_header(*r->input, r->header);
     VORB_CHECK(header == Status::ok || header == Status::bad_block_size, header);
-    if (random_access) VORB_TRY(index_load(IndexSource{src.read_at, src.ctx, src.size}, r->index, r->index_found));
+    if (random_access) VORB_TRY(index_load(IndexSource{read_in_front, r, r->data_end}, r->index, r->index_found));
     if (indexed(r)) {
         settle_header(r, header);
         VORB_TRY(keep_node_metas(r));
@@ -243,6 +258,11 @@ vorb_status vorb_reader_info(const vorb_reader* r, vorb_archive_info* info) {
         info->index_version = r->index.version;
     }
     if (r->index_found == IndexLookup::damaged) info->flags |= VORB_INFO_INDEX_DAMAGED;
+    if (r->record.seen != RecordSeen::none) {
+        info->flags |= VORB_INFO_HAS_RECOVERY;
+        info->recovery_percent = r->record.layout.percent;
+    }
+    if (r->record.seen == RecordSeen::damaged) info->flags |= VORB_INFO_RECOVERY_DAMAGED;
     return VORB_OK;
 }
 
@@ -384,12 +404,13 @@ vorb_status finish_streamed(vorb_reader* r) {
     ArchiveIndex index;
     bool found = false;
     try {
-        const Status st = read_streamed_index(*r->input, index, found);
+        const Status st = read_streamed_index(*r->input, index, found, r->record);
         if (st == Status::damaged_index) {
             r->index.fault = index.fault;
             r->index_found = IndexLookup::damaged;
         }
-        if (st != Status::ok || !found) return to_api(st);
+        if (st != Status::ok) return to_api(st);
+        if (!found) return r->record.seen == RecordSeen::damaged ? VORB_ERR_RECOVERY : VORB_OK;
         r->index = std::move(index);
         if (const char* why = header_disagreement(r, Status::ok)) {
             // The members were read by the header: the index is what is reported.
@@ -403,7 +424,8 @@ vorb_status finish_streamed(vorb_reader* r) {
             r->index_found = IndexLookup::none;  // its nodes are not to be trusted either
             return VORB_ERR_CHECKSUM;
         }
-        return to_api(keep_node_metas(r));
+        if (const Status kept = keep_node_metas(r); kept != Status::ok) return to_api(kept);
+        return r->record.seen == RecordSeen::damaged ? VORB_ERR_RECOVERY : VORB_OK;
     } catch (const std::bad_alloc&) {
         return VORB_ERR_MEMORY;
     }
@@ -414,10 +436,19 @@ vorb_status finish_streamed(vorb_reader* r) {
 vorb_status vorb_reader_finish(vorb_reader* r) {
     if (!r || !r->ended) return VORB_ERR_PARAM;
     if (streamed(r)) return finish_streamed(r);
+    const bool record_damaged_before = r->record.seen == RecordSeen::damaged;
     // A valid index was matched entry by entry: the last one ends where it starts.
-    if (r->index_found == IndexLookup::valid) return r->disagreement ? VORB_ERR_INDEX : VORB_OK;
+    if (r->index_found == IndexLookup::valid)
+        return r->disagreement ? VORB_ERR_INDEX : record_damaged_before ? VORB_ERR_RECOVERY : VORB_OK;
     if (r->index_found == IndexLookup::damaged) return VORB_ERR_INDEX;
-    return to_api(check_archive_end(*r->input));
+    // With a record found at the end nothing may stand between the last entry and it.
+    if (r->record.seen != RecordSeen::none) {
+        const Status st = check_archive_end(*r->input);
+        return to_api(st == Status::ok && record_damaged_before ? Status::damaged_record : st);
+    }
+    // An index and a record whose end was lost can only be recognised.
+    const Status st = check_streamed_index(*r->input, static_cast<uint32_t>(r->header.member_count), r->record);
+    return to_api(st == Status::ok && r->record.seen == RecordSeen::damaged ? Status::damaged_record : st);
 }
 
 vorb_status vorb_reader_damaged_range(const vorb_reader* r, uint64_t* offset, uint64_t* length) {

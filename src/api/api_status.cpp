@@ -29,7 +29,10 @@ static_assert(VORB_ERR_INDEX == static_cast<int>(Status::damaged_index));
 static_assert(VORB_ERR_BLOCK_END == static_cast<int>(Status::bad_block_end));
 static_assert(VORB_ERR_BLOCK_CHECKSUM == static_cast<int>(Status::block_checksum_mismatch));
 static_assert(VORB_ERR_STREAM_END == static_cast<int>(Status::bad_stream_end));
-static_assert(VORB_ERR_STREAM_END + 1 == status_count);
+static_assert(VORB_ERR_RECOVERY == static_cast<int>(Status::damaged_record));
+static_assert(VORB_ERR_UNREPAIRABLE == static_cast<int>(Status::beyond_repair));
+static_assert(VORB_ERR_NO_RECOVERY == static_cast<int>(Status::no_record));
+static_assert(VORB_ERR_NO_RECOVERY + 1 == status_count);
 static_assert(VORB_MAX_BLOCK_SIZE == max_block_size && VORB_DEFAULT_BLOCK_SIZE == default_block_size);
 
 unsigned vorb_version_number(void) { return VORB_VERSION_NUMBER; }

@@ -4,6 +4,7 @@
 
 #include "archive/little_endian.h"
 #include "archive/names.h"
+#include "archive/recovery_tail.h"
 
 void write_entry(ByteOut& out, bool present, const std::string& name) {
     put_byte(out, present ? entry_present : entry_absent);
@@ -34,16 +35,12 @@ Status check_archive_end(ByteIn& in) {
     return Status::ok;
 }
 
-Status read_streamed_index(ByteIn& in, ArchiveIndex& index, bool& found) {
+Status read_streamed_index(ByteIn& in, ArchiveIndex& index, bool& found, RecordTail& record) {
     found = false;
     const uint64_t start = bytes_in(in);
     std::vector<uint8_t> rest;
-    for (int c; (c = get_byte(in)) >= 0;) {
-        // An index is a few dozen bytes per block: far more is no index.
-        VORB_CHECK(rest.size() < max_streamed_index_bytes, Status::trailing_bytes);
-        rest.push_back(static_cast<uint8_t>(c));
-    }
-    VORB_CHECK(!in.read_error, Status::read_failed);
+    // A recovery record may follow: the index is what stands in front of it.
+    VORB_TRY(read_record_tail(in, max_streamed_index_bytes, rest, record));
     if (rest.empty()) return Status::ok;
     VORB_CHECK(rest.size() >= index_footer_size && index_footer_near(rest.data() + rest.size() - index_footer_size),
                Status::trailing_bytes);

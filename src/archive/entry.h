@@ -33,10 +33,19 @@ void write_entry(ByteOut& out, bool present, const std::string& name);
 // offset.
 constexpr size_t max_streamed_index_bytes = size_t{64} << 20;
 
+struct RecordTail;
+
 // The end of an archive read as a stream: nothing (found false), or an
 // index that starts right after the last entry or is whole at the end of
 // the bytes (found true: index holds it, checked as index_parse checks it;
 // the caller compares where it starts), or an index that fails a check
-// (damaged_index, index.fault says which). Bytes that do not end with the
-// index signature, or one a few bits from it, are trailing_bytes.
-[[nodiscard]] Status read_streamed_index(ByteIn& in, ArchiveIndex& index, bool& found);
+// (damaged_index, index.fault says which). A recovery record may follow
+// either (said in record). Bytes that do not end with the index signature,
+// or one a few bits from it, are trailing_bytes.
+[[nodiscard]] Status read_streamed_index(ByteIn& in, ArchiveIndex& index, bool& found, RecordTail& record);
+
+// The end of an archive read at offsets whose index was not found there:
+// nothing, or a whole index that starts right after the last entry and has
+// one record per entry, with a recovery record after it whose end was lost
+// (said in record). Anything else is trailing_bytes.
+[[nodiscard]] Status check_streamed_index(ByteIn& in, uint32_t member_count, RecordTail& record);

@@ -9,6 +9,8 @@
 
 #include <vorb.h>
 
+#include <vorb.h>
+
 namespace {
 
 constexpr int max_threads = 256;
@@ -26,6 +28,7 @@ const KnownOption known_options[] = {
     {'d', 'd', "decompress", false}, {'t', 't', "threads", true},     {'b', 'b', "block-size", true},
     {'C', 'C', "directory", true},   {'M', 0, "memory", true},        {'N', 0, "name", true},
     {'I', 0, "no-index", false},   {'S', 0, "salvage", false},
+    {'r', 'r', "recovery", true},
 };
 
 // Whole decimal number in [lo, hi]; false for anything else.
@@ -94,6 +97,13 @@ bool set_value(Options& o, const KnownOption& known, const std::string& value) {
             return false;
         }
         o.block_mib = static_cast<uint32_t>(n);
+        return true;
+    case 'r':
+        if (!parse_number(value, VORB_MIN_RECOVERY_PERCENT, VORB_MAX_RECOVERY_PERCENT, n)) {
+            o.error = "\nBad recovery record size: " + value + " (1 to 50 percent)";
+            return false;
+        }
+        o.recovery = static_cast<uint32_t>(n);
         return true;
     case 'C':
         if (value.empty()) {

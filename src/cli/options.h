@@ -22,6 +22,7 @@ struct Options {
     bool decompress = false;  // -d: filter mode unpacks standard input to standard output
     std::string name;         // --name: the stored name of standard input; empty: default_stdin_name
     bool salvage = false;     // --salvage: d saves what damage left of every member
+    uint32_t recovery = 0;    // -r: percent of recovery record after the index; 0: none
     int threads = 0;          // 0: every core
     uint32_t block_mib = 4;   // packing block size in MiB
     uint64_t memory = 0;      // --memory: bytes unpacking may take; 0: a quarter of the machine's

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "file_io.h"
+#include "recovery_append.h"
 #include "replace_file.h"
 #include "tree_walk.h"
 
@@ -201,6 +202,12 @@ RunResult pack_archive(const PackOptions& opt, const Console& con) {
         out.fd = STDOUT_FILENO;
     } else if (replacement_begin_path(target, opt.archive, TargetUse::named)) {
         out.fd = target.fd;
+        // The record is made from the archive read back: a device or FIFO cannot be.
+        if (opt.recovery && target.temp_name.empty()) {
+            replacement_discard(target);
+            return RunResult{status_usage, "\nOption -r needs a regular file as the archive: " +
+                                               printable_name(opt.archive) + " is not one"};
+        }
     } else {
         return run_failed("\nCan't open output: " + printable_name(opt.archive) + ": " +
                           (target.refusal ? target.refusal : std::strerror(target.error)));
@@ -220,6 +227,11 @@ RunResult pack_archive(const PackOptions& opt, const Console& con) {
     if (r.status != 0) {
         replacement_discard(target);
         return r;
+    }
+    if (st == VORB_OK && opt.recovery) st = append_recovery_record(target, opt.recovery, out);
+    if (st == VORB_ERR_MEMORY) {
+        replacement_discard(target);
+        return run_failed("\nNot enough memory for the recovery record");
     }
     // Asked again at the rename: a file may have appeared, taken the
     // target's place or been rewritten in place while packing ran.

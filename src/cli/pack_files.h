@@ -17,6 +17,7 @@ struct PackOptions {
     int threads = 1;      // threads that sort blocks; the archive does not depend on it
     bool force = false;   // replace an existing file that is not an archive
     bool index = false;   // write an index after the last entry, with folders and links
+    unsigned recovery = 0;  // percent of recovery record after the index; 0: none
 };
 
 // A file that cannot be opened still gets its (absent) entry; what a folder

@@ -1,5 +1,7 @@
 #include "unpack.h"
 
+#include "recovery_note.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -194,6 +196,7 @@ RunResult archive_end_error(vorb_reader* r, const InFile& arc, bool archive_mism
     if (res.status != 0) return res;
     const vorb_status st = finished;
     if (st == VORB_ERR_TRAILING) return run_failed("\nDamaged archive: bytes follow the last member");
+    if (st == VORB_ERR_RECOVERY) return run_failed("\nDamaged recovery record: one of its two header copies is lost");
     if (st == VORB_ERR_INDEX) {
         const char* why = vorb_reader_index_fault(r);
         vorb_archive_info info;
@@ -245,7 +248,9 @@ RunResult unpack_archive(const UnpackOptions& opt, const Console& con) {
     vorb_reader* r = nullptr;
     RunResult res = open_archive(arc, opt.read, r);
     if (res.status == 0) res = unpack_members(r, arc, opt, con);
+    vorb_archive_info info{};
+    if (r) (void)vorb_reader_info(r, &info);
     vorb_reader_free(r);
     in_file_close(arc);
-    return res;
+    return recovery_note(opt.read, info, false, res, con);
 }

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "recovery_note.h"
 #include "unpack.h"
 
 namespace {
@@ -25,6 +26,13 @@ std::string index_text(const vorb_reader* r, const vorb_archive_info& info, cons
                         : in_file_seekable(arc)    ? ", consistent)"
                                                    : ", matches the archive)";
     return "indexed (version " + std::to_string(info.index_version) + state;
+}
+
+// The list's word on a recovery record: what the reader saw of it.
+std::string recovery_text(const vorb_archive_info& info) {
+    if (info.flags & VORB_INFO_RECOVERY_DAMAGED) return ", recovery record damaged";
+    if (!(info.flags & VORB_INFO_HAS_RECOVERY)) return "";
+    return ", recovery record " + std::to_string(info.recovery_percent) + " %";
 }
 
 RunResult test_members(vorb_reader* r, const InFile& arc, Selection& sel, const Console& con) {
@@ -96,9 +104,9 @@ RunResult list_members(vorb_reader* r, const InFile& arc, Selection& sel, const 
     // A stream's index is known once its end is read.
     RunResult end = archive_end_error(r, arc, false, sel, vorb_reader_finish(r));
     (void)vorb_reader_info(r, &info);
-    std::fprintf(con.out, "\n%12" PRIu64 " %12" PRIu64 " %s  %d of %u entries present, block size %u, %s",
+    std::fprintf(con.out, "\n%12" PRIu64 " %12" PRIu64 " %s  %d of %u entries present, block size %u, %s%s",
                  total_unpacked, total_packed, ratio_text(total_packed, total_unpacked).c_str(), present,
-                 info.member_count, info.block_size, index_text(r, info, arc).c_str());
+                 info.member_count, info.block_size, index_text(r, info, arc).c_str(), recovery_text(info).c_str());
     return end;
 }
 
@@ -110,9 +118,11 @@ RunResult test_archive(const ReadOptions& opt, const Console& con) {
     Selection sel = make_selection(opt.names);
     RunResult res = open_archive(arc, opt, r);
     if (res.status == 0) res = test_members(r, arc, sel, con);
+    vorb_archive_info info{};
+    if (r) (void)vorb_reader_info(r, &info);
     vorb_reader_free(r);
     in_file_close(arc);
-    return res;
+    return recovery_note(opt, info, true, res, con);
 }
 
 RunResult list_archive(const ReadOptions& opt, const Console& con) {
@@ -123,7 +133,9 @@ RunResult list_archive(const ReadOptions& opt, const Console& con) {
     one.threads = 1;  // only numbers are decoded: no blocks to share out
     RunResult res = open_archive(arc, one, r);
     if (res.status == 0) res = list_members(r, arc, sel, con);
+    vorb_archive_info info{};
+    if (r) (void)vorb_reader_info(r, &info);
     vorb_reader_free(r);
     in_file_close(arc);
-    return res;
+    return recovery_note(opt, info, false, res, con);
 }

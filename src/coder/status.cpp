@@ -25,6 +25,9 @@ const char* status_message(Status s) {
     case Status::bad_block_end: return "damaged data (a block does not end where the next one starts)";
     case Status::block_checksum_mismatch: return "block checksum mismatch";
     case Status::bad_stream_end: return "damaged data (a member's last bytes do not match its coder)";
+    case Status::damaged_record: return "damaged recovery record";
+    case Status::beyond_repair: return "damage beyond what the recovery record can repair";
+    case Status::no_record: return "no recovery record";
     }
     return "unknown error";
 }

@@ -30,8 +30,11 @@ enum class Status : uint8_t {
     bad_block_end,      // a block did not end where the index says the next one starts
     block_checksum_mismatch,  // a block's unpacked bytes differ from the index's checksum of them
     bad_stream_end,     // a stream's last four bytes are not what its coder flushed there
+    damaged_record,     // the recovery record fails a check
+    beyond_repair,      // more damage than the recovery record can repair
+    no_record,          // no recovery record was found
 };
-constexpr int status_count = static_cast<int>(Status::bad_stream_end) + 1;
+constexpr int status_count = static_cast<int>(Status::no_record) + 1;
 
 const char* status_message(Status s);
 
