@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Times vorb against bzip2, lbzip2, xz and zstd on the inputs made by
+# Times vorb against bzip2, lbzip2, bzip3, xz and zstd on the inputs made by
 # make_inputs.sh and prints markdown tables: the machine, then one table per
 # input, then the forward transform alone against divbwt.
 #
@@ -16,7 +16,7 @@
 #   REPS        repetitions (default 3; 1 when QUICK=1)
 #   QUICK=1     only calgary.tar and canterbury.tar, one repetition
 #   INPUTS      names of inputs to use instead (see make_inputs.sh)
-#   TOOLS       programs to time instead, of: bzip2 lbzip2 xz zstd vorb-t1 vorb-t2
+#   TOOLS       programs to time instead, of: bzip2 lbzip2 bzip3 bzip3-j2 xz zstd vorb-t1 vorb-t2
 #   SORT_BENCH  0 skips the forward-transform benchmark; SORT_REPS its repeats (default 3)
 #   SORT_BENCH_BUILD  its build directory (default build-bench)
 set -euo pipefail
@@ -36,7 +36,7 @@ die() { say "$*"; exit 1; }
 
 # --- tools -------------------------------------------------------------------
 need=()
-for pair in bzip2:bzip2 lbzip2:lbzip2 xz:xz-utils zstd:zstd cmp:diffutils; do
+for pair in bzip2:bzip2 lbzip2:lbzip2 bzip3:bzip3 xz:xz-utils zstd:zstd cmp:diffutils; do
   command -v "${pair%%:*}" >/dev/null 2>&1 || need+=("${pair#*:}")
 done
 [ -x /usr/bin/time ] || need+=(time)
@@ -103,7 +103,7 @@ timed() {
   rss_kib=$(tail -n 1 "$timefile")
 }
 
-all_tools=(bzip2 lbzip2 xz zstd vorb-t1 vorb-t2)
+all_tools=(bzip2 lbzip2 bzip3 bzip3-j2 xz zstd vorb-t1 vorb-t2)
 # bzip2 stays in: it is what the ratios are taken against.
 read -r -a tools <<<"bzip2 ${TOOLS:-${all_tools[*]}}"
 declare -A seen=()
@@ -118,6 +118,8 @@ label() {
   case "$1" in
     bzip2) echo "bzip2 -9" ;;
     lbzip2) echo "lbzip2 -9 -n2" ;;
+    bzip3) echo "bzip3 -b 4 -j 1" ;;
+    bzip3-j2) echo "bzip3 -b 4 -j 2" ;;
     xz) echo "xz -9 -T1" ;;
     zstd) echo "zstd -19 -T1" ;;
     vorb-t1) echo "vorb -t1" ;;
@@ -135,6 +137,8 @@ run_tool() {
   case "$tool" in
     bzip2) timed "$work" "$input" "$packed" bzip2 -9 -c ;;
     lbzip2) timed "$work" "$input" "$packed" lbzip2 -9 -n2 -c ;;
+    bzip3) timed "$work" "$input" "$packed" bzip3 -b 4 -j 1 -c ;;
+    bzip3-j2) timed "$work" "$input" "$packed" bzip3 -b 4 -j 2 -c ;;
     xz) timed "$work" "$input" "$packed" xz -9 -T1 -c ;;
     zstd) timed "$work" "$input" "$packed" zstd -19 -T1 -q -c ;;
     # Packed from the input's directory so that the stored name has no directory part.
@@ -144,6 +148,8 @@ run_tool() {
   case "$tool" in
     bzip2) timed "$work" "$packed" "$unpacked" bzip2 -d -c ;;
     lbzip2) timed "$work" "$packed" "$unpacked" lbzip2 -d -n2 -c ;;
+    bzip3) timed "$work" "$packed" "$unpacked" bzip3 -d -j 1 -c ;;
+    bzip3-j2) timed "$work" "$packed" "$unpacked" bzip3 -d -j 2 -c ;;
     xz) timed "$work" "$packed" "$unpacked" xz -d -T1 -c ;;
     zstd) timed "$work" "$packed" "$unpacked" zstd -d -q -c ;;
     vorb-t*)
@@ -182,7 +188,7 @@ machine() {
   echo "| date | $(date -u '+%Y-%m-%d %H:%M UTC') |"
   echo "| load average at start | $(cut -d' ' -f1-3 /proc/loadavg) |"
   echo "| vorb | $vorb_version, commit $commit |"
-  echo "| others | $(bzip2 --version </dev/null 2>&1 | sed -n '1s/.*Version \([^,]*\),.*/bzip2 \1/p'), $(lbzip2 --version 2>&1 | sed -n '1s/ version / /p'), $(xz --version | sed -n '1s/ (XZ Utils)//p'), zstd $(zstd --version | sed -n 's/.* v\([0-9.]*\),.*/\1/p') |"
+  echo "| others | $(bzip2 --version </dev/null 2>&1 | sed -n '1s/.*Version \([^,]*\),.*/bzip2 \1/p'), $(lbzip2 --version 2>&1 | sed -n '1s/ version / /p'), $(bzip3 --version 2>&1 | sed -n '1p'), $(xz --version | sed -n '1s/ (XZ Utils)//p'), zstd $(zstd --version | sed -n 's/.* v\([0-9.]*\),.*/\1/p') |"
   echo "| repetitions | $reps per program and input, interleaved; medians shown |"
   echo
 }
@@ -296,7 +302,7 @@ report="$dir/report.md"
   echo "MB is 10^6 bytes; speeds are of the original size for both packing and unpacking."
   echo "bits/byte = 8 * packed / original. Times are wall-clock medians; the columns \"/ bzip2\""
   echo "are medians of the ratios measured side by side in each repetition. RSS is the peak"
-  echo "resident set of the program, the largest seen. vorb -t2 and lbzip2 -n2 use both cores."
+  echo "resident set of the program, the largest seen. vorb -t2, lbzip2 -n2 and bzip3 -j 2 use both cores."
   echo
 } | tee "$report"
 

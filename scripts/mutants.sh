@@ -49,6 +49,7 @@ src/archive/block_handoff.cpp ::: h.drain_data, h.drain_len) ::: h.drain_data, h
 src/archive/block_handoff.cpp ::: x.h.drain_ok = x.ok; ::: x.h.drain_ok = true;
 src/archive/block_handoff.cpp ::: out.drained = h.coder_out.drained; ::: (void)0;
 src/archive/pack.cpp ::: handoff_reset(s.handoff); ::: (void)0;
+src/archive/pack.cpp ::: if (!setup_slot(s, p.block_size)) { ::: if (false) {
 src/coder/range_coder.cpp ::: if ((low ^ hi) >= (1u << 24) && range < rc_min_range) { ::: if ((low ^ hi) >= (1u << 24) && range < rc_min_range / 2) {
 src/coder/range_coder.cpp ::: if (hi - o < o - low) ::: if (hi - o <= o - low)
 src/coder/range_coder.cpp ::: for (int i = 0; i < 4; i++) {\n        rc_put_byte(rc); ::: for (int i = 0; i < 3; i++) {\n        rc_put_byte(rc);
@@ -57,7 +58,7 @@ src/coder/byte_stream.cpp ::: in.overread = true; ::: in.overread = false;
 src/coder/byte_stream.cpp ::: o.pos)) o.failed = true; ::: o.pos)) {}
 src/dc/dc_decode.cpp ::: VORB_CHECK(len <= max_n, ::: VORB_CHECK(true,
 src/dc/dc_decode.cpp ::: VORB_CHECK(!seen[x], ::: VORB_CHECK(true,
-src/dc/dc_decode.cpp ::: VORB_CHECK(e > i && e <= n, ::: VORB_CHECK(e > i,
+src/dc/dc_runs.h ::: VORB_CHECK(e > i && e <= n, ::: VORB_CHECK(e > i,
 src/dc/dc_encode.cpp ::: = pos - dc.last_pos[x] - k - 1; ::: = pos - dc.last_pos[x] - k;
 src/dc/block_code.cpp ::: reset_models(nc.models); ::: (void)0;
 src/dc/dc_encode.h ::: if (other) return e + __builtin_ctz(other); ::: if (other) return e + __builtin_ctz(other) / 2;
@@ -66,36 +67,42 @@ src/coder/range_coder.h ::: & (range >= rc_min_range); ::: & (range >= rc_min_ra
 src/dc/block_decode.cpp ::: VORB_CHECK(p < static_cast<uint32_t>(n), ::: VORB_CHECK(p <= static_cast<uint32_t>(n),
 src/inverse/decode_block.cpp ::: constexpr int32_t packed_rows_limit = 1 << 24; ::: constexpr int32_t packed_rows_limit = 1 << 25;
 src/inverse/decode_block.cpp ::: static_cast<uint32_t>(bucket_start[y]++); ::: static_cast<uint32_t>(bucket_start[y]);
-src/dc/dc_decode.cpp ::: value_count[s] += e - i; ::: value_count[s] += 1;
-src/archive/member_decode.cpp ::: if (f != Status::ok) st = f; ::: (void)f;
+src/dc/dc_runs.h ::: value_count[s] += e - i; ::: value_count[s] += 1;
+src/archive/member_decode_serial.cpp ::: if (f != Status::ok) st = f; ::: (void)f;
 src/coder/model.cpp ::: cmovael %[moved], %[low] ::: cmovbl %[moved], %[low]
 src/coder/model.cpp ::: (iv.range & ~(prob_one - 1)) - bound; ::: (iv.range & ~prob_one) - bound;
 src/coder/model.cpp ::: if (iv.code - iv.low >= bound) { ::: if (iv.code - iv.low > bound) {
 src/coder/model.cpp ::: rc.code = iv.code;\n    rc_normalize ::: rc_normalize
 src/coder/model.cpp ::: rc.code = iv.code;\n    r.length_state ::: r.length_state
-src/dc/dc_decode.cpp ::: store_eight(packed + end, kept); ::: (void)kept;
-src/dc/dc_decode.cpp ::: _mm_add_epi32(limit, four)))) << 4; ::: limit))) << 4;
-src/dc/dc_decode.cpp ::: if (e - i <= 8 && i + 8 <= n) { ::: if (e - i <= 9 && i + 8 <= n) {
-src/dc/dc_decode.cpp ::: const int32_t at = j + 32 - ::: const int32_t at = j + 31 -
-src/dc/dc_decode.cpp ::: store_eight(packed + at - 8, kept); ::: (void)kept;
-src/dc/dc_decode.cpp ::: at++;\n            continue; ::: continue;
-src/dc/dc_decode.cpp ::: std::memmove(room + list_front, packed, ::: std::memmove(room + list_front + 1, packed,
-src/dc/dc_decode.cpp ::: _mm512_slli_epi32(k, 8) ::: _mm512_slli_epi32(k, 7)
+src/dc/dc_runs_sse2.cpp ::: store_eight(packed + end, kept); ::: (void)kept;
+src/dc/dc_runs_sse2.cpp ::: _mm_add_epi32(limit, four)))) << 4; ::: limit))) << 4;
+src/dc/dc_runs.h ::: if (e - i <= 8 && i + 8 <= n) { ::: if (e - i <= 9 && i + 8 <= n) {
+src/dc/dc_runs_sse2.cpp ::: const int32_t at = j + 32 - ::: const int32_t at = j + 31 -
+src/dc/dc_runs_sse2.cpp ::: store_eight(packed + at - 8, kept); ::: (void)kept;
+src/dc/dc_runs_sse2.cpp ::: at++;\n            continue; ::: continue;
+src/dc/dc_runs_sse2.cpp ::: std::memmove(room + list_front, packed, ::: std::memmove(room + list_front + 1, packed,
+src/dc/dc_runs_avx512.cpp ::: _mm512_slli_epi32(k, 8) ::: _mm512_slli_epi32(k, 7)
 src/dc/dc_decode.cpp ::: VORB_CHECK(pos[0] == 0, ::: VORB_CHECK(true,
 src/dc/dc_decode.cpp ::: VORB_CHECK(i == 0 || pos[i - 1] != ::: VORB_CHECK(true || pos[i - 1] !=
-src/dc/dc_decode.cpp ::: _mm512_add_epi32(limit, one) ::: limit
-src/dc/dc_decode.cpp ::: next, here, 1); ::: next, here, 2);
-src/dc/dc_decode.cpp ::: _mm512_mask_or_epi32(here, to_place, limit, value) ::: _mm512_mask_mov_epi32(here, to_place, value)
-src/dc/dc_decode.cpp ::: e = std::min(packed[2] >> 8, c + 1); ::: e = packed[2] >> 8;
-src/dc/dc_decode.cpp ::: packed + 16 * (vectors + 1), INT32_MAX ::: packed + count, INT32_MAX
-src/dc/dc_decode.cpp ::: dd.upcoming_pos[j] = packed[j] >> 8; ::: dd.upcoming_pos[j] = packed[j] >> 7;
-src/dc/dc_decode.cpp ::: (c + 32) << 8) return 2; ::: (c + 32) << 8) return 1;
-src/dc/dc_decode.cpp ::: packed[64] >= (c + 64) << 8 ::: packed[64] >= (c + 63) << 8
+src/dc/dc_runs_portable.cpp ::: for (; packed[j] < (c + j) << 8; j++) ::: for (; packed[j] < (c + j + 1) << 8; j++)
+src/dc/dc_runs_portable.cpp ::: pos[k] = c + k; ::: pos[k] = c + k + 1;
+src/dc/dc_runs_sse2.cpp ::: pos[k] = c + k; ::: pos[k] = c + k - 1;
+src/dc/dc_runs_avx512.cpp ::: _mm512_add_epi32(limit, one) ::: limit
+src/dc/dc_runs_avx512.cpp ::: next, here, 1); ::: next, here, 2);
+src/dc/dc_runs_avx512.cpp ::: _mm512_mask_or_epi32(here, to_place, limit, value) ::: _mm512_mask_mov_epi32(here, to_place, value)
+src/dc/dc_runs_avx512.cpp ::: e = std::min(packed[2] >> 8, c + 1); ::: e = packed[2] >> 8;
+src/dc/dc_runs_avx512.cpp ::: packed + 16 * (vectors + 1), INT32_MAX ::: packed + count, INT32_MAX
+src/dc/dc_runs.h ::: dd.upcoming_pos[j] = packed[j] >> 8; ::: dd.upcoming_pos[j] = packed[j] >> 7;
+src/dc/dc_runs_avx512.cpp ::: (c + 32) << 8) return 2; ::: (c + 32) << 8) return 1;
+src/dc/dc_runs_avx512.cpp ::: packed[64] >= (c + 64) << 8 ::: packed[64] >= (c + 63) << 8
 src/inverse/decode_block.cpp ::: VORB_CHECK(p != last && r != p0, ::: VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: VORB_CHECK(p == r, ::: VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: if (m > h) {\n        VORB_CHECK(r != p0, ::: if (m > h) {\n        VORB_CHECK(true,
 src/inverse/decode_block.cpp ::: for (int32_t i = primary + 1; i < n; i++) links[i] ::: for (int32_t i = primary + 2; i < n; i++) links[i]
 src/inverse/many_walks.cpp ::: if (written != rows) return Status::bad_transform; ::: (void)0;
+src/sort/bucket_sort.cpp ::: if ((varying >> (8 * d)) & 255) ::: if ((varying >> (8 * d)) & 127)
+src/sort/bucket_sort.cpp ::: ++next[(pair >> then) & 255]; ::: ++next[(pair >> at) & 255];
+src/sort/bucket_sort.cpp ::: varying |= entries[i].pair ^ entries[0].pair; ::: varying |= (entries[i].pair ^ entries[0].pair) >> 8;
 src/sort/forward.cpp ::: deep_work_per_byte = 24; ::: deep_work_per_byte = 2;
 src/sort/forward.cpp ::: if (!sorted && !s.over_budget) return false; ::: (void)0;
 src/sort/forward.cpp ::: if (w < n && j < s.group_start[sym]) ::: if (w + 1 < n && j < s.group_start[sym])
@@ -117,8 +124,12 @@ src/archive/names.cpp ::: if (name.size() < max_name_length) ::: if (name.size()
 src/archive/entry.cpp ::: VORB_CHECK(c < 0, Status::trailing_bytes); ::: VORB_CHECK(true, Status::trailing_bytes);
 src/archive/member_decode.cpp ::: if (in.overread) return Status::truncated; ::: (void)0;
 src/archive/member_decode.cpp ::: if (in.read_error) return Status::read_failed; ::: (void)0;
-src/archive/member_decode.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
-src/archive/member_decode.cpp ::: std::memcpy(s.counts, d.bd->dd.value_count, sizeof s.counts); ::: (void)0;
+src/archive/member_decode_serial.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
+src/archive/member_decode_threaded.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
+src/archive/member_decode_threaded.cpp ::: std::memcpy(s.counts, d.bd->dd.value_count, sizeof s.counts); ::: (void)0;
+src/archive/member_decode_threaded.cpp ::: d.in->pos = d.in->len - (f.feed.len - f.feed.pos); ::: d.in->pos = d.in->len;
+src/archive/member_decode_threaded.cpp ::: if (f.read_error) f.feed.read_error = true; ::: (void)0;
+src/archive/member_decode_threaded.cpp ::: VORB_TRY(s.status);\n    progress_put ::: progress_put
 src/archive/pack.cpp ::: VORB_CHECK(s.sorted, Status::out_of_memory); ::: (void)0;
 src/archive/pack.cpp ::: return out.failed ? Status::write_failed : Status::ok; ::: return Status::ok;
 src/archive/pack.cpp ::: if (open) feed.close(feed.ctx, reading); ::: (void)open;
@@ -152,8 +163,8 @@ src/archive/index_nodes.cpp ::: if (n.kind == index_node_folder && target_length
 src/archive/index_nodes.cpp ::: if (n.path.find('\0') != std::string::npos) return ::: if (false) return
 src/archive/index_format.cpp ::: VORB_CHECK(!last || b.checksum == 0, ::: VORB_CHECK(true,
 src/archive/index_format.cpp ::: if (index.version != index_version_1) b.checksum = get_le(r + 20, 8); ::: (void)0;
-src/archive/member_decode.cpp ::: checksum_of(s.buffers.block_start, static_cast<size_t>(s.n)) == rec->checksum, ::: true,
-src/archive/member_decode.cpp ::: VORB_CHECK(s.status != Status::truncated, Status::bad_block_end); ::: (void)0;
+src/archive/member_decode_indexed.cpp ::: checksum_of(s.buffers.block_start, static_cast<size_t>(s.n)) == rec->checksum, ::: true,
+src/archive/member_decode_indexed.cpp ::: VORB_CHECK(s.status != Status::truncated, Status::bad_block_end); ::: (void)0;
 src/archive/pack.cpp ::: s.checksum = checksum_of(s.buffers.block_start, static_cast<size_t>(got)); ::: s.checksum = 0;
 src/archive/stream_check.cpp ::: checksum_add(c.archive, c.in->buf, c.in->pos); ::: (void)0;
 src/archive/stream_check.cpp ::: if (got.unpacked && got.checksum != want.checksum) ::: if (got.checksum != want.checksum)

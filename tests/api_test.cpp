@@ -25,9 +25,10 @@ ptrdiff_t failing_read(void*, void*, size_t) { return -1; }
 // Every member of an archive read from src; the first status that is not
 // VORB_OK ends it (VORB_END with a clean ending counts as VORB_OK). After a
 // failure the reader stays failed.
-vorb_status read_archive(MemoryReader src, std::vector<Bytes>& members, uint64_t write_limit = UINT64_MAX) {
+vorb_status read_archive(MemoryReader src, std::vector<Bytes>& members, uint64_t write_limit = UINT64_MAX,
+                         int threads = 1) {
     const vorb_source source = memory_source(src);
-    const vorb_unpack_options opt{1, 0};
+    const vorb_unpack_options opt{threads, 0};
     vorb_status st = VORB_OK;
     vorb_reader* r = vorb_reader_open(&source, &opt, &st);
     if (!r) return st;
@@ -101,16 +102,20 @@ TEST(Api, CallbacksThatFailOrReadShort) {
     const Bytes arch = pack(sample(), 1 << 16);
     // Reads of one byte at a time give the same archive and the same members.
     EXPECT_EQ(pack(sample(), 1 << 16, 1, 1), arch);
-    std::vector<Bytes> members;
-    EXPECT_EQ(read_archive(MemoryReader{arch.data(), arch.size(), 0, 1}, members), VORB_OK);
-    EXPECT_EQ(members, sample());
-    // A read that fails inside a member, and a write that fails.
-    EXPECT_EQ(read_archive(MemoryReader{arch.data(), arch.size(), 0, 0, arch.size() / 2}, members), VORB_ERR_READ);
-    EXPECT_EQ(read_archive(MemoryReader{arch.data(), arch.size()}, members, 1000), VORB_ERR_WRITE);
-    // The write fails once the first quarter MiB is handed over, long before
-    // the archive's cut: the member stops there.
     const Bytes big = pack({text_like(4, 1 << 20)}, 1 << 16);
-    EXPECT_EQ(read_archive(MemoryReader{big.data(), big.size() - 100}, members, 0), VORB_ERR_WRITE);
+    for (const int threads : {1, 2}) {
+        std::vector<Bytes> members;
+        EXPECT_EQ(read_archive(MemoryReader{arch.data(), arch.size(), 0, 1}, members, UINT64_MAX, threads), VORB_OK);
+        EXPECT_EQ(members, sample()) << threads;
+        // A read that fails inside a member, and a write that fails.
+        EXPECT_EQ(read_archive(MemoryReader{arch.data(), arch.size(), 0, 0, arch.size() / 2}, members, UINT64_MAX,
+                               threads),
+                  VORB_ERR_READ);
+        EXPECT_EQ(read_archive(MemoryReader{arch.data(), arch.size()}, members, 1000, threads), VORB_ERR_WRITE);
+        // The write fails once the first quarter MiB is handed over, long
+        // before the archive's cut: the member stops there.
+        EXPECT_EQ(read_archive(MemoryReader{big.data(), big.size() - 100}, members, 0, threads), VORB_ERR_WRITE);
+    }
 
     // The packer's write fails in the middle of a member that does not fit
     // the buffer: the member's own call says so.

@@ -131,12 +131,13 @@ TEST(DistanceCoder, RecordedBlocksCodeAsCodingAtOnce) {
 }
 
 TEST(DistanceDecoder, PackedListDecodesAsThePlainArrays) {
-    // The packed list placed whole with 64-byte vectors where the processor
-    // can, and scanned eight entries a step (from either end, its start
-    // moving through a wider array), against the plain arrays that blocks of
-    // 8 MiB and more use: a block coded alone, then the same stream with one
-    // bit flipped at a time, give the same status, length and bytes every
-    // way. The alphabets put the list's end on either side of a vector's;
+    // Every placement this processor has (the packed list placed whole
+    // with 64-byte vectors, scanned eight entries a step from either end,
+    // its start moving through a wider array, or one entry a step; the
+    // plain arrays that blocks of 8 MiB and more use, four entries a step or
+    // one) against the portable plain arrays: a block coded alone, then the
+    // same stream with one bit flipped at a time, give the same status,
+    // length and bytes every way. The alphabets put the list's end on either side of a vector's;
     // with 40 values and more, places fall on either side of entry 32, and
     // with the text and 256 values of entry 64 too, where the rewrite may
     // stop early.
@@ -163,21 +164,24 @@ TEST(DistanceDecoder, PackedListDecodesAsThePlainArrays) {
             Bytes s = stream;  // k = 0 intact, then a flip every 24th of the way
             if (k > 0) s[(k - 1) * (stream.size() / 24) + k % 7] ^= static_cast<uint8_t>(1u << (k % 8));
             const uint32_t max_n = static_cast<uint32_t>(n) + 1000;
-            Bytes out[3];
-            Status st[3];
-            int32_t got[3] = {-1, -1, -1};
-            for (int way = 0; way < 3; way++) {  // whole where it can be, narrow, plain
+            constexpr int ways = 5;
+            Bytes out[ways];
+            Status st[ways];
+            int32_t got[ways] = {-1, -1, -1, -1, -1};
+            for (int way = 0; way < ways; way++) {
                 ByteIn in;
                 byte_in_from_memory(in, s.data(), s.size());
                 NumberCoder dec;
                 start_unpacking(dec, in);
                 auto dd = std::make_unique<DistanceDecoder>();
-                dd->whole_list = way == 0;
-                dd->plain_arrays = way == 2;
+                if (!dc_use_placement(*dd, static_cast<DcPlacement>(way))) {
+                    out[way] = out[0], st[way] = st[0], got[way] = got[0];
+                    continue;
+                }
                 out[way].assign(max_n, 0xA5);
                 st[way] = dc_decode(*dd, dec, out[way].data(), max_n, got[way]);
             }
-            for (int way = 1; way < 3; way++) {
+            for (int way = 1; way < ways; way++) {
                 EXPECT_EQ(st[0], st[way]);
                 EXPECT_EQ(got[0], got[way]);
                 EXPECT_TRUE(out[0] == out[way]);

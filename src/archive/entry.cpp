@@ -57,3 +57,16 @@ Status read_streamed_index(ByteIn& in, ArchiveIndex& index, bool& found, RecordT
     found = true;
     return Status::ok;
 }
+
+Status check_streamed_index(ByteIn& in, uint32_t member_count, RecordTail& record) {
+    const uint64_t start = bytes_in(in);
+    std::vector<uint8_t> rest;
+    VORB_TRY(read_record_tail(in, max_streamed_index_bytes, rest, record));
+    if (rest.empty()) return Status::ok;
+    VORB_CHECK(rest.size() >= index_footer_size && index_footer_found(rest.data() + rest.size() - index_footer_size),
+               Status::trailing_bytes);
+    ArchiveIndex index;
+    VORB_CHECK(index_parse(rest.data(), rest.size(), start + rest.size(), index) == Status::ok, Status::trailing_bytes);
+    VORB_CHECK(index.start == start && index.entries.size() == member_count, Status::trailing_bytes);
+    return Status::ok;
+}

@@ -1,7 +1,8 @@
 // Decoding members. The range decoder's state runs on across a member's
-// blocks, so the numbers of each block are decoded here in order, while the
-// inverse transforms run on the ordered pipeline (on worker threads when
-// there are several) and the bytes are written out in block order.
+// blocks, so a plain member's numbers are decoded in order on one thread,
+// while the inverse transforms run beside them (on other workers when there
+// are several) and the bytes are written out in block order. An indexed
+// member's blocks decode at once, each from its recorded coder state.
 #pragma once
 
 #include <cstdint>

@@ -22,6 +22,7 @@ struct PackSlot {
     bool record = false;  // on a worker: record the block's steps after the sort
     BlockSteps steps;
     Job job;
+    bool set_up = false;  // the buffers and sorters are made
     // Threaded: a worker with no block to start sorts part of this one, in
     // its own tables.
     WorkerPool* pool = nullptr;
@@ -116,6 +117,18 @@ Status code_oldest(Packer& p, ProgressSink progress, MemberStats& stats, MemberR
 // One thread sorts and codes each block in turn.
 int slot_count(int threads) { return threads > 1 ? threads + 1 : 1; }
 
+// A slot's buffers and sorters, made when it first takes a block, so that
+// an input of fewer blocks than slots touches no memory for the others.
+// Each slot codes its block in its own buffers: no distance array.
+bool setup_slot(PackSlot& s, uint32_t block_size) {
+    if (s.set_up) return true;
+    if (!s.sorter) s.sorter = sorter_create();
+    if (!s.sorter || (!s.buffers.block_alloc && !setup_buffers(s.buffers, block_size, false))) return false;
+    if (s.pool && !s.help_sorter) s.help_sorter = sorter_create();
+    s.set_up = !s.pool || s.help_sorter;
+    return s.set_up;
+}
+
 // Fills dst up to len bytes, taking short reads; fewer only at the end.
 ptrdiff_t read_full(MemberInput in, uint8_t* dst, size_t len) {
     size_t done = 0;
@@ -136,17 +149,15 @@ Status packer_init(Packer& p, uint32_t block_size, int threads) {
     std::vector<Job*> jobs;
     for (int i = 0; i < slot_count(threads); i++) {
         auto slot = std::make_unique<PackSlot>();
-        slot->sorter = sorter_create();
-        // Each slot codes its block in its own buffers: no distance array.
-        if (!slot->sorter || !setup_buffers(slot->buffers, block_size, false)) return Status::out_of_memory;
         // Workers record steps; a lone thread codes at once, as recording would only add work.
         slot->record = threads > 1;
         if (threads > 1) {
             slot->pool = &p.pipe.pool;
             slot->handoff.pool = &p.pipe.pool;
-            slot->help_sorter = sorter_create();
-            if (!slot->help_sorter) return Status::out_of_memory;
         }
+        // The first slot at once: a block size whose buffers cannot be had
+        // is refused here, before anything is written.
+        if (i == 0 && !setup_slot(*slot, block_size)) return Status::out_of_memory;
         slot->job.run = sort_slot;
         slot->job.ctx = slot.get();
         slot->job.priority = 1;  // above the helpers' offers; equal blocks go in order
@@ -264,6 +275,10 @@ Status pack_members(Packer& p, unsigned count, MemberFeed& feed, ByteOut& out, b
                 if (st != Status::ok) break;
             }
             PackSlot& s = *static_cast<PackSlot*>(pipeline_free(p.pipe)->ctx);
+            if (!setup_slot(s, p.block_size)) {
+                st = Status::out_of_memory;
+                break;
+            }
             const ptrdiff_t got = read_full(in, s.buffers.block_start, s.buffers.block_size);
             if (got <= 0) {
                 feed.close(feed.ctx, reading);

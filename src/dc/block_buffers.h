@@ -23,11 +23,13 @@ struct BlockBuffers {
 };
 
 // Which of the three areas to allocate: a block waiting in line needs its
-// bytes only, the links of an inverse transform the two arrays only.
-enum BufferParts : unsigned { part_block = 1, part_index = 2, part_distance = 4 };
+// bytes only, the links of an inverse transform the two arrays only. A
+// block that is never sorted needs no guard: part_unguarded leaves its
+// memory untouched until the block is written.
+enum BufferParts : unsigned { part_block = 1, part_index = 2, part_distance = 4, part_unguarded = 8 };
 
 // Allocates the parts for block_size (1..max_block_size) and zeroes the guard
-// in front of the block start. Returns false, with nothing allocated, when
+// in front of the block start (unless part_unguarded). Returns false, with nothing allocated, when
 // memory is short.
 [[nodiscard]] bool setup_parts(BlockBuffers& b, uint32_t block_size, unsigned parts);
 
@@ -36,6 +38,10 @@ enum BufferParts : unsigned { part_block = 1, part_index = 2, part_distance = 4 
 [[nodiscard]] inline bool setup_buffers(BlockBuffers& b, uint32_t block_size, bool with_distance) {
     return setup_parts(b, block_size, part_block | part_index | (with_distance ? part_distance : 0u));
 }
+
+// Has the block area's pages made ready for writing now, so that the thread
+// that fills the block first does not stop to have them cleared.
+void prefault_block(BlockBuffers& b);
 
 // Frees whatever setup_buffers allocated; safe on buffers never set up.
 void release_buffers(BlockBuffers& b);

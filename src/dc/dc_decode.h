@@ -12,8 +12,26 @@
 constexpr int upcoming_pad = 8;
 constexpr int upcoming_room = 2048;
 
-// True when this build and processor can place on the list with 64-byte vectors.
-bool dc_whole_list_available();
+// How the decoder places a value again on its list after each run. Every
+// way decodes every stream, damaged ones included, to the same bytes and
+// status; tests compare them.
+enum class DcPlacement : uint8_t {
+    portable_plain,  // two plain arrays, one entry a step: any processor
+    portable,        // the packed list, one entry a step
+    sse2_plain,      // the plain arrays four entries a step (x86-64)
+    sse2,            // the packed list eight a step, from either end (x86-64)
+    avx512,          // the packed list's vectors rewritten up to the place
+};
+
+// Whether this build and processor can place that way.
+bool dc_placement_available(DcPlacement p);
+// The fastest way this processor has.
+DcPlacement dc_best_placement();
+
+struct DistanceDecoder;
+struct Ticker;
+using DcRunsFn = Status (*)(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, int32_t n, Ticker ticker);
+DcRunsFn dc_runs_for(DcPlacement p);
 
 struct DistanceDecoder {
     // [0, symbol_count): the values in ascending order of their next
@@ -26,16 +44,16 @@ struct DistanceDecoder {
     // It lies somewhere in this wider array, so that either end can move.
     int32_t upcoming_packed[upcoming_room];
     int32_t symbol_count;
-    // Tests: decode over the plain arrays only, as blocks of 8 MiB and more do.
-    bool plain_arrays = false;
-    // Place values on the packed list with 64-byte vectors, every vector up
-    // to the place at once, where the processor can; tests turn it off to
-    // compare with the eight-entry scan.
-    bool whole_list = dc_whole_list_available();
+    // The placement, chosen once for the processor (dc_use_placement).
+    DcRunsFn runs = dc_runs_for(dc_best_placement());
     // After a block decodes: how often each value occurs in it, summed run by
     // run, which spares the inverse transform a count of its own.
     int32_t value_count[256];
 };
+
+// Places values as p says from the next block on; false, with nothing
+// changed, where p is not available.
+bool dc_use_placement(DistanceDecoder& dd, DcPlacement p);
 
 // Work that runs on the decoding thread between runs, so that its memory
 // waits overlap the decoder's chain of dependent steps: fn is called after

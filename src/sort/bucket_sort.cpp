@@ -175,25 +175,40 @@ struct KeyedEntry {
     int32_t position;
 };
 
-// Least significant byte first over the low `bytes` bytes of the pairs, one
-// pass per byte that is not the same in every entry; a and b hold count
-// entries each. Returns the one that holds the sorted entries.
-KeyedEntry* radix_sort(KeyedEntry* a, KeyedEntry* b, size_t count, int bytes) {
-    size_t counts[8][256] = {};
-    for (size_t i = 0; i < count; ++i) {
-        uint64_t k = a[i].pair;
-        for (int d = 0; d < bytes; ++d, k >>= 8) ++counts[d][k & 255];
-    }
-    for (int d = 0; d < bytes; ++d) {
-        size_t* const c = counts[d];
-        if (c[(a[0].pair >> (8 * d)) & 255] == count) continue;
+// Least significant byte first over the bytes of the pairs that are not the
+// same in every entry (the bits set in varying): one pass per such byte,
+// each counting the next one's values as it goes. a and b hold count entries
+// each. Returns the one that holds the sorted entries.
+KeyedEntry* radix_sort(KeyedEntry* a, KeyedEntry* b, size_t count, uint64_t varying) {
+    size_t counts[2][256];
+    int shift[8];
+    int passes = 0;
+    for (int d = 0; d < 8; ++d)
+        if ((varying >> (8 * d)) & 255) shift[passes++] = 8 * d;
+    if (passes == 0) return a;
+    std::memset(counts[0], 0, sizeof counts[0]);
+    for (size_t i = 0; i < count; ++i) ++counts[0][(a[i].pair >> shift[0]) & 255];
+    for (int k = 0; k < passes; ++k) {
+        size_t* const c = counts[k & 1];
+        size_t* const next = counts[(k + 1) & 1];
         size_t sum = 0;
         for (int v = 0; v < 256; ++v) {
             const size_t t = c[v];
             c[v] = sum;
             sum += t;
         }
-        for (size_t i = 0; i < count; ++i) b[c[(a[i].pair >> (8 * d)) & 255]++] = a[i];
+        const int at = shift[k];
+        if (k + 1 < passes) {
+            const int then = shift[k + 1];
+            std::memset(next, 0, sizeof counts[0]);
+            for (size_t i = 0; i < count; ++i) {
+                const uint64_t pair = a[i].pair;
+                ++next[(pair >> then) & 255];
+                b[c[(pair >> at) & 255]++] = a[i];
+            }
+        } else {
+            for (size_t i = 0; i < count; ++i) b[c[(a[i].pair >> at) & 255]++] = a[i];
+        }
         std::swap(a, b);
     }
     return a;
@@ -211,11 +226,15 @@ void sort_on_words(Sorter& s, int32_t* first, int32_t* last, int32_t key, bool m
     const bool two_words = key_depth(key - 4) <= depth_limit;
     const int32_t deeper = two_words ? key - 8 : key - 4;
     const int shift = two_words ? 0 : 32;
-    for (size_t i = 0; i < count; ++i) entries[i] = KeyedEntry{key_pair(s, first[i] + key) >> shift, first[i]};
+    uint64_t varying = 0;  // the bits that differ between the first entry and any other
+    for (size_t i = 0; i < count; ++i) {
+        entries[i] = KeyedEntry{key_pair(s, first[i] + key) >> shift, first[i]};
+        varying |= entries[i].pair ^ entries[0].pair;
+    }
     if (count < radix_from)
         std::sort(entries, entries + count, [](const KeyedEntry& a, const KeyedEntry& b) { return a.pair < b.pair; });
     else
-        entries = radix_sort(entries, entries + count, count, two_words ? 8 : 4);
+        entries = radix_sort(entries, entries + count, count, varying);
     for (size_t i = 0; i < count; ++i) first[i] = entries[i].position;
 
     const bool past_limit = key_depth(deeper) > depth_limit;
@@ -298,7 +317,9 @@ void bucket_sort_level(Sorter& s, const SortTask& task) {
     }
     const int32_t pivot_pos = median_of_three(s, first[0], first[count / 2], last[-1], key);
     const uint32_t pivot = key_word(s, pivot_pos + key);
-    const Partition p = partition3(first, last, pivot, [&](int32_t v) { return key_word(s, v + key); });
+    const Partition p = partition3(
+        first, last, pivot, [&](int32_t v) { return key_word(s, v + key); },
+        [&](int32_t v) { __builtin_prefetch(s.data + v + key); });
 
     // The equal part goes one word deeper; past the depth limit it is a
     // repetition, whatever its size.
