@@ -451,7 +451,8 @@ typedef struct vorb_salvage_result {
 } vorb_salvage_result;
 
 /* Opens the archive for salvage: a header or index that fails its checks
- * is no error (see vorb_salvager_info). NULL with *err set to
+ * is no error (see vorb_salvager_info). A recovery record at the file's end
+ * is left out: the archive is the bytes in front of it. NULL with *err set to
  * VORB_ERR_PARAM (no read_at or size), VORB_ERR_READ or VORB_ERR_MEMORY
  * (also when the buffers would take more than options->memory_limit).
  * options->threads is not used. */

@@ -231,6 +231,7 @@ src/archive/salvage.cpp ::: if (m.saved == 0) s.damage_from = s.current.offset; 
 src/archive/salvage.cpp ::: if (s.entries_seen >= s.announced) return ::: if (false) return
 src/archive/salvage.cpp ::: s.block_size = s.header_damaged ? default_block_size : h.block_size; ::: s.block_size = h.block_size;
 src/cli/salvage.cpp ::: existing_size(target) > saved) { ::: false) {
+src/api/api_salvage.cpp ::: s->data_end = seen != RecordSeen::none ? l.data_size : src.size; ::: s->data_end = src.size;
 src/cli/tree_walk.cpp ::: std::sort(names.begin(), names.end()); ::: (void)0;
 src/cli/tree_walk.cpp ::: else if (names.empty()) ::: else if (false)
 src/cli/pack_files.cpp ::: missing += static_cast<int>(list.refused.size()); ::: (void)0;

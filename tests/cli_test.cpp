@@ -554,6 +554,11 @@ TEST(Cli, SalvageKeepsWhatDamageLeft) {
          "_big _r _t all arch big r t",
          "cmp t _t && cmp r _r && cat _big _t _r | cmp - all && cmp -l big _big | awk 'NR == 1 {f = $1} $3 != 0"
          " {bad = 1} END {exit bad || NR != 1048576 || f != 1048577}'"},
+        {"a recovery record after the index: the archive in front of it is salvaged through its index",
+         pack + "vorb -q -b1 -r 5 e arch big t r && " + zero + "arch seek=600 && vorb -q --salvage d arch", 254,
+         "\n_big: damaged: 1048576 of 4200000 bytes lost, written as zeros; every other block passed its checksum"
+         "\nLost: _big: 1048576 bytes at offset 1048576\nSalvage incomplete: 1 of 3 members damaged",
+         "_big _r _t arch big r t", "cmp t _t && cmp r _r"},
         {"indexed: a damaged name as a numbered placeholder; a damaged index: salvaged as plain",
          pack + "vorb -q -b1 -i e arch t r && cp arch a2 && flip arch 11 && flip a2 $(($(stat -c %s a2) - 50)) &&"
              " vorb -q --salvage d arch; echo \" $?\"; mkdir o && vorb -q -C o --salvage d a2",
