@@ -61,7 +61,7 @@ unpacked=$(find "$scratch/out" -type f | wc -l)
 packed=$(stat -c %s "$archive")
 echo "$files files identical"
 
-echo "== sizes and speeds (wall time of the whole run, MB = 10^6 bytes)"
+echo "== sizes and speeds (whole-process wall time; MB = 10^6 bytes)"
 awk -v b="$bytes" -v p="$packed" 'BEGIN { printf "%d bytes -> %d bytes: %.1f %%, %.3f bits per byte\n", b, p, 100 * p / b, 8 * p / b }'
 echo "pack   $(rate "$bytes" "$pack_us")"
 echo "test   $(rate "$bytes" "$test_us")"
