@@ -1,11 +1,11 @@
-# `make` builds the release program build/vorb; `make test` builds and runs every
-# test. Only `make test` needs the test-only packages (GoogleTest, libdivsufsort).
+# `make` builds the release program build/vorb; `make demo` builds it and runs
+# it on the bundled corpus; `make test` builds and runs every test. Only `make test` needs the test-only packages (GoogleTest, libdivsufsort).
 BUILD      ?= build
 JOBS       ?= 2
 CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 
-.PHONY: all vorb test setup setup-tests clean install sanitize tsan fuzz
+.PHONY: all vorb test demo setup setup-tests clean install sanitize tsan fuzz
 
 all: vorb
 
@@ -25,6 +25,11 @@ test: setup-tests $(BUILD)/CMakeCache.txt
 	cmake -S . -B $(BUILD) -DVORB_BUILD_TESTS=ON
 	cmake --build $(BUILD) -j$(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+# Packs, lists, tests and unpacks the bundled corpus folder, compares every
+# file and prints sizes and speeds.
+demo: vorb
+	VORB=$(BUILD)/vorb scripts/demo.sh
 
 # Unit and end-to-end tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:

@@ -57,12 +57,11 @@ echo "$rule"
 for name in "${inputs[@]}"; do
   input="$dir/inputs/$name"
   cp "$input" "$work/out/$name"
-  "$vorb" -q -t1 e "$work/plain" "$name"
-  "$vorb" -q -t1 -i e "$work/v2" "$name"
+  (cd "$work/out" && "$vorb" -q -t1 e "$work/plain" "$name" && "$vorb" -q -t1 -i e "$work/v2" "$name")
   pack=$(paired "'$vorb' -q -t1 -i e '$work/a' '$name'" "'$vorb' -q -t1 e '$work/b' '$name'")
   row="| $name | $(($(stat -c %s "$input") >> 20)) | $(pct "$pack")"
   if [ -n "$old" ]; then
-    "$old" -q -t1 -i e "$work/v1" "$name"
+    (cd "$work/out" && "$old" -q -t1 -i e "$work/v1" "$name")
     pack_old=$(paired "'$vorb' -q -t1 -i e '$work/a' '$name'" "'$old' -q -t1 -i e '$work/b' '$name'")
   fi
   rm "$work/out/$name"
