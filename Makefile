@@ -5,7 +5,7 @@ JOBS       ?= 2
 CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 
-.PHONY: all vorb test demo setup setup-tests clean install sanitize fuzz
+.PHONY: all vorb test demo setup setup-tests clean install sanitize tsan fuzz
 
 all: vorb
 
@@ -33,11 +33,15 @@ demo: vorb
 
 # Unit and end-to-end tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:
-	scripts/ci_sanitize.sh
+	.ci/sanitize.sh
+
+# The threaded tests under ThreadSanitizer.
+tsan:
+	.ci/tsan.sh
 
 # Each fuzz target for a bounded time (VORB_FUZZ_SECONDS, default 60).
 fuzz:
-	scripts/ci_fuzz.sh
+	.ci/fuzz.sh
 
 # Installs the program, man page, header, libvorb (static and shared),
 # vorb.pc and the CMake package under $(PREFIX); DESTDIR stages it.

@@ -25,7 +25,7 @@
 #include "coder/byte_stream.h"
 #include "coder/model.h"
 #include "dc/block_code.h"
-#include "inverse/decode_block.h"
+#include "inverse/invert_block.h"
 #include "sort/forward.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "dc/block_buffers.h"
 #include "fuzz_require.h"
-#include "inverse/decode_block.h"
+#include "inverse/invert_block.h"
 #include "sort/forward.h"
 
 namespace fuzz_block_decode {

@@ -145,6 +145,11 @@ TEST(Cli, ArchiveBytesAndMemberLines) {
          "arch", "test $(hex arch) = ${H}00"},
         {"one empty file", ": >a; vorb e arch a", 0, B + "\n>a: \t*ms\nTotal time: *ms", "a arch",
          "test $(hex arch) = ${H}0100610000000000"},
+        {"each block shows its sort, one by one and threaded",
+         "cp \"$D\"/big a; vorb -b1 -t1 e one a; vorb -b1 -t2 e two a", 0,
+         B + "\n>a: D\bWD\bWD\bWD\bWD\bW\t*ms\nTotal time: *ms" + B +
+             "\n>a: D\bWD\bWD\bWD\bWD\bW\t*ms\nTotal time: *ms",
+         "a one two"},
         {"missing files are absent entries and fail the run", ": >b; vorb e arch nothere b alsonot", 254,
          B + "\nnothere: not packed, No such file or directory\n>b: \t*ms\nalsonot: not packed, No such file or "
              "directory\n2 files were not packed",

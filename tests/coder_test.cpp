@@ -1,6 +1,7 @@
 // Range coder and adaptive integer model: the carry-less cuts, and numbers
 // of every length coded and decoded. The exact bytes are pinned by the
-// golden archives, what the decoder rejects by the hardening tests.
+// golden archives, what the decoder rejects by the damaged and hostile
+// archive tests.
 #include <gtest/gtest.h>
 
 #include <random>

@@ -1,6 +1,6 @@
 // Distance coder: blocks coded by recording and replaying steps against
-// coding them at once. What the decoder rejects is pinned by the hardening
-// tests, the way back by every round trip and the exact bytes by the golden
+// coding them at once. What the decoder rejects is pinned by the damaged and
+// hostile archive tests, the way back by every round trip and the exact bytes by the golden
 // archives.
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "dc/block_code.h"
-#include "dc/block_decode.h"
+#include "dc/block_symbols.h"
 #include "support/cli_run.h"
 #include "support/memory_stream.h"
 #include "support/sort_harness.h"
@@ -32,8 +32,8 @@ TEST(DistanceCoder, RecordedBlocksCodeAsCodingAtOnce) {
     constexpr size_t block = 1 << 17;
     for (size_t at = 0; at < corpus.size(); at += 6 * block)
         blocks.push_back(run_forward(*sorter, Bytes(corpus.begin() + at, corpus.begin() + std::min(corpus.size(), at + block))));
-    blocks.push_back({true, random_bytes(5, 100000), 7, ""});
-    blocks.push_back({true, Bytes(5000, 9), 0, ""});
+    blocks.push_back({true, random_bytes(5, 100000), 7, {}});
+    blocks.push_back({true, Bytes(5000, 9), 0, {}});
     NumberCoder direct, split;
     MemoryOut md, ms;
     start_packing(direct, md);

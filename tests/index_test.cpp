@@ -10,7 +10,7 @@
 #include "../fuzz/index_target.h"
 #include "archive/index_format.h"
 #include "dc/block_buffers.h"
-#include "inverse/decode_block.h"
+#include "inverse/invert_block.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "dc/block_buffers.h"
-#include "inverse/decode_block.h"
+#include "inverse/invert_block.h"
 #include "support/oracle.h"
 
 namespace {
@@ -102,7 +102,7 @@ TEST(InverseTransform, WalksSharedWithHelpers) {
         for (const int stepped : {-1, 0, 1, 2})  // -1: at once; else ticks of a next block of 0, n/3 or 3n bytes
         for (const int kind : {-1, 0, 1, 2, 3}) {  // -1: no helpers
             Crew crew{kind == 3 ? 5 : kind == 0, kind};
-            const WalkHelpers helpers{[](void* ctx, void (*work)(void*), void* arg) {
+            const HelperThreads helpers{[](void* ctx, void (*work)(void*), void* arg) {
                                           Crew& c = *static_cast<Crew*>(ctx);
                                           c.work = work, c.arg = arg;
                                           if (c.when == 1) work(arg);

@@ -1,6 +1,5 @@
 // One member's block stream, packed or unpacked through callbacks.
-#include <new>
-
+#include "api/api_alloc.h"
 #include "api/api_streams.h"
 #include "archive/member_decode.h"
 #include "archive/pack.h"
@@ -33,20 +32,9 @@ vorb_packer* vorb_packer_create(uint32_t block_size, int threads, vorb_status* e
         set_error(err, VORB_ERR_PARAM);
         return nullptr;
     }
-    vorb_packer* p = new (std::nothrow) vorb_packer;
-    Status st = p ? Status::ok : Status::out_of_memory;
-    if (p) {
-        try {
-            st = packer_init(p->packer, block_size, threads);
-        } catch (const std::bad_alloc&) {
-            st = Status::out_of_memory;
-        }
-    }
-    if (st != Status::ok) {
-        delete p;
-        set_error(err, to_api(st));
-        return nullptr;
-    }
+    vorb_packer* p = create_or_fail<vorb_packer>(
+        err, [&](vorb_packer& x) { return packer_init(x.packer, block_size, threads); });
+    if (!p) return nullptr;
     set_error(err, VORB_OK);
     return p;
 }
@@ -57,15 +45,17 @@ vorb_status vorb_pack_member(vorb_packer* p, vorb_read_fn read, void* read_ctx, 
                              void* write_ctx, vorb_progress_fn progress, void* progress_ctx,
                              vorb_member_stats* stats) {
     if (!p || !read || !write) return VORB_ERR_PARAM;
-    try {
+    const vorb_status ready = or_out_of_memory([&] {
         callback_out_init(p->out, write, write_ctx);
-    } catch (const std::bad_alloc&) {
-        return VORB_ERR_MEMORY;
-    }
+        return VORB_OK;
+    });
+    if (ready != VORB_OK) return ready;
     ProgressAdapter adapter;
     MemberStats s;
-    Status st = pack_member(p->packer, MemberInput{read, read_ctx}, p->out.out,
-                            progress_sink(adapter, progress, progress_ctx), s);
+    Status st = or_out_of_memory([&] {
+        return pack_member(p->packer, MemberInput{read, read_ctx}, p->out.out,
+                           progress_sink(adapter, progress, progress_ctx), s);
+    });
     if (!flush_out(p->out.out) && st == Status::ok) st = Status::write_failed;
     put_stats(stats, s);
     return to_api(st);
@@ -76,21 +66,11 @@ vorb_unpacker* vorb_unpacker_create(uint32_t block_size, int threads, vorb_statu
         set_error(err, VORB_ERR_PARAM);
         return nullptr;
     }
-    vorb_unpacker* u = new (std::nothrow) vorb_unpacker;
-    Status st = u ? Status::ok : Status::out_of_memory;
-    if (u) {
-        try {
-            callback_in_init(u->in, nullptr, nullptr);
-            st = member_decoder_init(u->decoder, u->in.in, block_size, threads);
-        } catch (const std::bad_alloc&) {
-            st = Status::out_of_memory;
-        }
-    }
-    if (st != Status::ok) {
-        delete u;
-        set_error(err, to_api(st));
-        return nullptr;
-    }
+    vorb_unpacker* u = create_or_fail<vorb_unpacker>(err, [&](vorb_unpacker& x) {
+        callback_in_init(x.in, nullptr, nullptr);
+        return member_decoder_init(x.decoder, x.in.in, block_size, threads);
+    });
+    if (!u) return nullptr;
     set_error(err, VORB_OK);
     return u;
 }
@@ -102,15 +82,16 @@ vorb_status vorb_unpack_member(vorb_unpacker* u, vorb_read_fn read, void* read_c
                                vorb_member_stats* stats) {
     if (!u || !read || !write) return VORB_ERR_PARAM;
     CallbackOut out;
-    try {
+    const vorb_status ready = or_out_of_memory([&] {
         callback_out_init(out, write, write_ctx);
-    } catch (const std::bad_alloc&) {
-        return VORB_ERR_MEMORY;
-    }
+        return VORB_OK;
+    });
+    if (ready != VORB_OK) return ready;
     callback_in_init(u->in, read, read_ctx);  // the decoder keeps pointing at u->in.in
     ProgressAdapter adapter;
     MemberStats s;
-    Status st = decode_member(u->decoder, out.out, progress_sink(adapter, progress, progress_ctx), true, s);
+    Status st = or_out_of_memory(
+        [&] { return decode_member(u->decoder, out.out, progress_sink(adapter, progress, progress_ctx), true, s); });
     if (!flush_out(out.out) && st == Status::ok) st = Status::write_failed;
     put_stats(stats, s);
     return to_api(st);

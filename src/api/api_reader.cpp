@@ -2,8 +2,8 @@
 // checksums come from it and members are stepped over without decoding.
 #include <algorithm>
 #include <cstring>
-#include <new>
 
+#include "api/api_alloc.h"
 #include "api/api_streams.h"
 #include "archive/checksum.h"
 #include "archive/entry.h"
@@ -92,7 +92,7 @@ Status decode_streamed(vorb_reader* r, ByteOut& out, ProgressSink progress, bool
     StreamedEntry& noted = r->streamed.entries.back();
     HashedOut h;
     hash_out(h, out);
-    Status st = decode_member(r->decoder, out, progress, invert, s);
+    Status st = or_out_of_memory([&] { return decode_member(r->decoder, out, progress, invert, s); });
     if (!flush_out(out) && st == Status::ok) st = Status::write_failed;
     unhash_out(h);
     noted.stats = s;
@@ -118,7 +118,10 @@ vorb_status decode_current(vorb_reader* r, ByteOut& out, ProgressSink progress, 
         const IndexEntry& e = *r->current;
         // Sizes need no decoding: the index has them.
         s = MemberStats{e.size, e.stream_length, e.block_count};
-        st = invert ? decode_member_indexed(r->decoder, r->index, e, out, progress, s) : Status::ok;
+        if (invert)
+            st = or_out_of_memory([&] { return decode_member_indexed(r->decoder, r->index, e, out, progress, s); });
+        else
+            st = Status::ok;
         at_in_seek(r->at, e.stream_offset + e.stream_length);
         if (st == Status::ok && !flush_out(out)) st = Status::write_failed;
         if (st != Status::ok) note_damage(r, e, st);
@@ -126,7 +129,7 @@ vorb_status decode_current(vorb_reader* r, ByteOut& out, ProgressSink progress, 
         st = decode_streamed(r, out, progress, invert, s);
         r->failed = st;
     } else {
-        st = decode_member(r->decoder, out, progress, invert, s);
+        st = or_out_of_memory([&] { return decode_member(r->decoder, out, progress, invert, s); });
         if (!flush_out(out) && st == Status::ok) st = Status::write_failed;
         r->failed = st;
     }
@@ -160,14 +163,12 @@ void settle_header(vorb_reader* r, Status header) {
 
 // A node's attributes as the library gives them, made once.
 Status keep_node_metas(vorb_reader* r) {
-    try {
+    return or_out_of_memory([&] {
         r->node_metas.clear();
         for (const IndexNode& n : r->index.nodes)
             r->node_metas.push_back(vorb_file_meta{n.mode, n.mtime_nsec, n.mtime_sec});
-    } catch (const std::bad_alloc&) {
-        return Status::out_of_memory;
-    }
-    return Status::ok;
+        return Status::ok;
+    });
 }
 
 // The source's read_at, ending where a recovery record starts.
@@ -213,25 +214,15 @@ vorb_reader* vorb_reader_open(const vorb_source* source, const vorb_unpack_optio
         set_error(err, VORB_ERR_PARAM);
         return nullptr;
     }
-    vorb_reader* r = new (std::nothrow) vorb_reader;
-    Status st = r ? Status::ok : Status::out_of_memory;
-    if (r) {
-        try {
-            r->source = *source;
-            // The limit covers the chunk buffers too, as vorb_memory_usage does.
-            const uint64_t chunks = 2 * api_chunk_bytes;
-            const uint64_t asked = options ? options->memory_limit : 0;
-            const uint64_t limit = asked == 0 ? 0 : asked > chunks ? asked - chunks : 1;
-            st = open_input(r, threads, limit);
-        } catch (const std::bad_alloc&) {
-            st = Status::out_of_memory;
-        }
-    }
-    if (st != Status::ok) {
-        delete r;
-        set_error(err, to_api(st));
-        return nullptr;
-    }
+    vorb_reader* r = create_or_fail<vorb_reader>(err, [&](vorb_reader& x) {
+        x.source = *source;
+        // The limit covers the chunk buffers too, as vorb_memory_usage does.
+        const uint64_t chunks = 2 * api_chunk_bytes;
+        const uint64_t asked = options ? options->memory_limit : 0;
+        const uint64_t limit = asked == 0 ? 0 : asked > chunks ? asked - chunks : 1;
+        return open_input(&x, threads, limit);
+    });
+    if (!r) return nullptr;
     set_error(err, VORB_OK);
     return r;
 }
@@ -273,7 +264,7 @@ const char* vorb_reader_index_fault(const vorb_reader* r) {
 
 vorb_status vorb_reader_check_archive(vorb_reader* r) {
     if (!r || !indexed(r) || streamed(r)) return VORB_ERR_PARAM;
-    try {
+    return or_out_of_memory([&] {
         std::vector<uint8_t> buf(api_chunk_bytes);
         Checksum sum;
         for (uint64_t at = 0; at < r->index.start;) {
@@ -286,9 +277,7 @@ vorb_status vorb_reader_check_archive(vorb_reader* r) {
             at += n;
         }
         return checksum_value(sum) == r->index.archive_checksum ? VORB_OK : VORB_ERR_CHECKSUM;
-    } catch (const std::bad_alloc&) {
-        return VORB_ERR_MEMORY;
-    }
+    });
 }
 
 vorb_status vorb_reader_next(vorb_reader* r, vorb_entry* entry) {
@@ -303,23 +292,25 @@ vorb_status vorb_reader_next(vorb_reader* r, vorb_entry* entry) {
         return VORB_END;
     }
     ArchiveEntry e;
-    const Status st = read_entry(*r->input, e);
+    const Status st = or_out_of_memory([&] { return read_entry(*r->input, e); });
     if (st != Status::ok) {
         r->failed = st;
         return to_api(st);
     }
     r->current = nullptr;
     if (streamed(r)) {
-        try {
+        const Status kept = or_out_of_memory([&] {
             StreamedEntry noted;
             noted.present = e.present;
             noted.name = e.name;
             noted.entry_checksum = index_entry_checksum(e.presence, e.name);
             noted.stream_offset = bytes_in(*r->input);
             r->streamed.entries.push_back(std::move(noted));
-        } catch (const std::bad_alloc&) {
-            r->failed = Status::out_of_memory;
-            return VORB_ERR_MEMORY;
+            return Status::ok;
+        });
+        if (kept != Status::ok) {
+            r->failed = kept;
+            return to_api(kept);
         }
     }
     const IndexEntry* x = indexed(r) ? &r->index.entries[static_cast<size_t>(r->entries_read)] : nullptr;
@@ -360,11 +351,11 @@ vorb_status vorb_reader_unpack(vorb_reader* r, vorb_write_fn write, void* write_
                                void* progress_ctx, vorb_member_stats* stats) {
     if (!r || !write) return VORB_ERR_PARAM;
     CallbackOut out;
-    try {
+    const vorb_status ready = or_out_of_memory([&] {
         callback_out_init(out, write, write_ctx);
-    } catch (const std::bad_alloc&) {
-        return VORB_ERR_MEMORY;
-    }
+        return VORB_OK;
+    });
+    if (ready != VORB_OK) return ready;
     ProgressAdapter adapter;
     return decode_current(r, out.out, progress_sink(adapter, progress, progress_ctx), true, stats);
 }
@@ -403,7 +394,7 @@ vorb_status finish_streamed(vorb_reader* r) {
     stream_check_stop(r->streamed);
     ArchiveIndex index;
     bool found = false;
-    try {
+    return or_out_of_memory([&] {
         const Status st = read_streamed_index(*r->input, index, found, r->record);
         if (st == Status::damaged_index) {
             r->index.fault = index.fault;
@@ -426,9 +417,7 @@ vorb_status finish_streamed(vorb_reader* r) {
         }
         if (const Status kept = keep_node_metas(r); kept != Status::ok) return to_api(kept);
         return r->record.seen == RecordSeen::damaged ? VORB_ERR_RECOVERY : VORB_OK;
-    } catch (const std::bad_alloc&) {
-        return VORB_ERR_MEMORY;
-    }
+    });
 }
 
 }  // namespace

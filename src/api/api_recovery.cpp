@@ -1,7 +1,6 @@
 // Recovery records: building one after an archive, checking a file against
 // its record, and repairing it.
-#include <new>
-
+#include "api/api_alloc.h"
 #include "api/api_streams.h"
 #include "archive/recovery_build.h"
 #include "archive/recovery_check.h"
@@ -54,35 +53,31 @@ vorb_status vorb_recovery_build(const vorb_source* source, unsigned percent, vor
     if (!source || !source->read || !write || !percent_ok(percent) || source->size == 0 ||
         source->size > record_max_data_size)
         return VORB_ERR_PARAM;
-    try {
+    return or_out_of_memory([&] {
         CallbackOut out;
         callback_out_init(out, write, write_ctx);
         const Status st = record_build(record_plan(source->size, percent), RecordInput{source->read, source->ctx},
                                        nullptr, out.out);
         if (st != Status::ok) return to_api(st);
         return flush_out(out.out) ? VORB_OK : VORB_ERR_WRITE;
-    } catch (const std::bad_alloc&) {
-        return VORB_ERR_MEMORY;
-    }
+    });
 }
 
 vorb_status vorb_recovery_check(const vorb_source* source, vorb_recovery_report* report) {
     if (!random_access(source) || !report) return VORB_ERR_PARAM;
-    try {
+    return or_out_of_memory([&] {
         RecordCheck c;
         const Status st = record_check(record_source(source), c);
         if (st != Status::ok) return to_api(st);
         put_report(c, report);
         return VORB_OK;
-    } catch (const std::bad_alloc&) {
-        return VORB_ERR_MEMORY;
-    }
+    });
 }
 
 vorb_status vorb_recovery_repair(const vorb_source* source, vorb_write_fn write, void* write_ctx,
                                  vorb_recovery_report* report) {
     if (!random_access(source) || !write) return VORB_ERR_PARAM;
-    try {
+    return or_out_of_memory([&] {
         RecordCheck c;
         Status st = record_check(record_source(source), c);
         if (st != Status::ok) return to_api(st);
@@ -93,7 +88,5 @@ vorb_status vorb_recovery_repair(const vorb_source* source, vorb_write_fn write,
         st = record_repair(record_source(source), c, out.out);
         if (st != Status::ok) return to_api(st);
         return flush_out(out.out) ? VORB_OK : VORB_ERR_WRITE;
-    } catch (const std::bad_alloc&) {
-        return VORB_ERR_MEMORY;
-    }
+    });
 }

@@ -2,8 +2,8 @@
 // caller's callbacks as its sinks.
 #include <algorithm>
 #include <cstring>
-#include <new>
 
+#include "api/api_alloc.h"
 #include "api/api_streams.h"
 #include "archive/recovery_check.h"
 #include "archive/salvage.h"
@@ -87,25 +87,16 @@ vorb_salvager* vorb_salvager_open(const vorb_source* source, const vorb_unpack_o
         set_error(err, VORB_ERR_PARAM);
         return nullptr;
     }
-    vorb_salvager* s = new (std::nothrow) vorb_salvager;
-    Status st = s ? Status::ok : Status::out_of_memory;
-    if (s) {
-        try {
-            const uint64_t asked = options ? options->memory_limit : 0;
-            const uint64_t limit = asked == 0 ? 0 : asked > salvage_fixed_bytes ? asked - salvage_fixed_bytes : 1;
-            s->source = *source;
-            st = archive_extent(s);
-            if (st == Status::ok) st = salvage_open(s->salvage, IndexSource{read_in_front, s, s->data_end}, limit);
-            s->out.buffer.assign(salvage_out_chunk, 0);  // callback_out_init keeps a buffer it is given
-        } catch (const std::bad_alloc&) {
-            st = Status::out_of_memory;
-        }
-    }
-    if (st != Status::ok) {
-        delete s;
-        set_error(err, to_api(st));
-        return nullptr;
-    }
+    vorb_salvager* s = create_or_fail<vorb_salvager>(err, [&](vorb_salvager& x) {
+        const uint64_t asked = options ? options->memory_limit : 0;
+        const uint64_t limit = asked == 0 ? 0 : asked > salvage_fixed_bytes ? asked - salvage_fixed_bytes : 1;
+        x.source = *source;
+        Status st = archive_extent(&x);
+        if (st == Status::ok) st = salvage_open(x.salvage, IndexSource{read_in_front, &x, x.data_end}, limit);
+        x.out.buffer.assign(salvage_out_chunk, 0);  // callback_out_init keeps a buffer it is given
+        return st;
+    });
+    if (!s) return nullptr;
     set_error(err, VORB_OK);
     return s;
 }
@@ -132,20 +123,18 @@ vorb_status vorb_salvager_info(const vorb_salvager* s, vorb_salvage_info* info) 
 
 vorb_status vorb_salvager_next(vorb_salvager* s, vorb_salvage_entry* entry) {
     if (!s || !entry) return VORB_ERR_PARAM;
-    try {
+    return or_out_of_memory([&] {
         const Status st = salvage_next(s->salvage, ProgressSink{});
         if (st == Status::ok) describe(s->salvage.current, *entry);
         return to_api(st);
-    } catch (const std::bad_alloc&) {
-        return VORB_ERR_MEMORY;
-    }
+    });
 }
 
 vorb_status vorb_salvager_unpack(vorb_salvager* s, vorb_write_fn write, void* write_ctx, vorb_lost_fn lost,
                                  void* lost_ctx, vorb_progress_fn progress, void* progress_ctx,
                                  vorb_salvage_result* result) {
     if (!s || !write) return VORB_ERR_PARAM;
-    try {
+    return or_out_of_memory([&] {
         callback_out_init(s->out, write, write_ctx);
         LostAdapter adapter{lost, lost_ctx};
         const LostSink sink{lost ? lost_to_callback : nullptr, &adapter};
@@ -162,9 +151,7 @@ vorb_status vorb_salvager_unpack(vorb_salvager* s, vorb_write_fn write, void* wr
             if (r.rest_lost) result->flags |= VORB_SALVAGE_REST_LOST;
         }
         return to_api(st != Status::ok ? st : r.status);
-    } catch (const std::bad_alloc&) {
-        return VORB_ERR_MEMORY;
-    }
+    });
 }
 
 void vorb_salvager_free(vorb_salvager* s) { delete s; }

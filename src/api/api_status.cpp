@@ -2,7 +2,7 @@
 #include "api/api_streams.h"
 #include "archive/member_decode.h"
 #include "archive/pack.h"
-#include "coder/status.h"
+#include "common/status.h"
 #include "dc/block_buffers.h"
 
 // The public enum mirrors the internal one value for value.

@@ -32,13 +32,12 @@ size_t refill_at(void* ctx, const uint8_t** data) {
     return n;
 }
 
-void put_event(void* ctx, char c) {
+void put_event(void* ctx, ProgressEvent e) {
     const ProgressAdapter& a = *static_cast<const ProgressAdapter*>(ctx);
-    switch (c) {
-    case 'D': a.fn(a.ctx, VORB_EVENT_SORT_STARTED); break;
-    case 'W': a.fn(a.ctx, VORB_EVENT_SORT_ENDED); break;
-    case 'H': a.fn(a.ctx, VORB_EVENT_BLOCK_DECODED); break;
-    default: break;  // '\b' belongs to the sort's end
+    switch (e) {
+    case ProgressEvent::sort_started: a.fn(a.ctx, VORB_EVENT_SORT_STARTED); break;
+    case ProgressEvent::sort_ended: a.fn(a.ctx, VORB_EVENT_SORT_ENDED); break;
+    case ProgressEvent::block_decoded: a.fn(a.ctx, VORB_EVENT_BLOCK_DECODED); break;
     }
 }
 

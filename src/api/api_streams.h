@@ -6,8 +6,8 @@
 #include <vorb.h>
 
 #include "coder/byte_stream.h"
-#include "coder/progress.h"
-#include "coder/status.h"
+#include "common/progress.h"
+#include "common/status.h"
 
 // Archive bytes pass through buffers of this size on their way to or from a callback.
 constexpr size_t api_chunk_bytes = 256 << 10;
@@ -46,7 +46,7 @@ struct ProgressAdapter {
     vorb_progress_fn fn = nullptr;
     void* ctx = nullptr;
 };
-// A sink that turns the coder's progress characters into events; adapter
+// A sink that passes the library's progress events to the caller's; adapter
 // must outlive the sink.
 ProgressSink progress_sink(ProgressAdapter& adapter, vorb_progress_fn fn, void* ctx);
 

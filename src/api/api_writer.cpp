@@ -1,12 +1,12 @@
 // Writing an archive: the header, then each entry with its member, and on
 // request an index after the last entry.
 #include <cstring>
-#include <new>
 #include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
 
+#include "api/api_alloc.h"
 #include "api/api_streams.h"
 #include "archive/checksum.h"
 #include "archive/entry.h"
@@ -53,21 +53,11 @@ vorb_writer* vorb_writer_create(vorb_write_fn write, void* ctx, const vorb_pack_
         set_error(err, VORB_ERR_PARAM);
         return nullptr;
     }
-    vorb_writer* w = new (std::nothrow) vorb_writer;
-    Status st = w ? Status::ok : Status::out_of_memory;
-    if (w) {
-        try {
-            callback_out_init(w->out, write, ctx);
-            st = packer_init(w->packer, block_size, threads);
-        } catch (const std::bad_alloc&) {
-            st = Status::out_of_memory;
-        }
-    }
-    if (st != Status::ok) {
-        delete w;
-        set_error(err, to_api(st));
-        return nullptr;
-    }
+    vorb_writer* w = create_or_fail<vorb_writer>(err, [&](vorb_writer& x) {
+        callback_out_init(x.out, write, ctx);
+        return packer_init(x.packer, block_size, threads);
+    });
+    if (!w) return nullptr;
     w->block_size = block_size;
     if (options && options->index) {
         w->indexed = true;
@@ -121,14 +111,12 @@ void note_member(vorb_writer* w, const char* name, const vorb_file_meta* meta, u
 // The index's record of an absent entry: the name that could not be packed.
 Status note_absent(vorb_writer* w, const char* name) {
     if (!w->indexed) return Status::ok;
-    try {
+    return or_out_of_memory([&] {
         IndexEntry e;
         e.absent_name = name;
         w->index.entries.push_back(std::move(e));
-    } catch (const std::bad_alloc&) {
-        return Status::out_of_memory;
-    }
-    return Status::ok;
+        return Status::ok;
+    });
 }
 
 // A batch on its way through the packer: the entries' names, the caller's
@@ -172,11 +160,10 @@ Status batch_begin(void* ctx, unsigned i, bool present) {
 Status batch_end(void* ctx, unsigned i, const MemberStats& s, MemberRecord* rec) {
     Batch& b = *static_cast<Batch*>(ctx);
     if (rec) {
-        try {
+        VORB_TRY(or_out_of_memory([&] {
             note_member(b.w, b.names[i], b.metas[i] ? &*b.metas[i] : nullptr, b.stream_offset, s, *rec);
-        } catch (const std::bad_alloc&) {
-            return Status::out_of_memory;
-        }
+            return Status::ok;
+        }));
     }
     if (b.feed->done) {
         const vorb_member_stats stats{s.unpacked, s.packed, s.blocks};
@@ -188,15 +175,11 @@ Status batch_end(void* ctx, unsigned i, const MemberStats& s, MemberRecord* rec)
 // The entries of a batch, names and counts checked by the caller.
 vorb_status add_batch(vorb_writer* w, const char* const* names, unsigned count, const vorb_member_feed* feed,
                       ProgressSink progress) {
-    Status st;
-    try {
+    return to_api(or_out_of_memory([&] {
         Batch b{w, names, feed, std::vector<std::optional<vorb_file_meta>>(count), 0};
         MemberFeed mf{&b, batch_open, batch_close, batch_begin, batch_end, progress};
-        st = pack_members(w->packer, count, mf, w->out.out, w->indexed);
-    } catch (const std::bad_alloc&) {
-        st = Status::out_of_memory;
-    }
-    return to_api(st);
+        return pack_members(w->packer, count, mf, w->out.out, w->indexed);
+    }));
 }
 
 // One entry given by its arguments, as a batch of one.
@@ -262,7 +245,7 @@ vorb_status vorb_writer_add_node(vorb_writer* w, const vorb_node* node) {
     std::memcpy(&kind, &node->kind, sizeof kind);
     if (kind != VORB_NODE_FOLDER && kind != VORB_NODE_LINK) return VORB_ERR_PARAM;
     if ((kind == VORB_NODE_LINK) != (node->target != nullptr)) return VORB_ERR_PARAM;
-    try {
+    return or_out_of_memory([&] {
         IndexNode n;
         n.kind = static_cast<uint8_t>(kind);
         n.path = node->path;
@@ -276,10 +259,8 @@ vorb_status vorb_writer_add_node(vorb_writer* w, const vorb_node* node) {
         // What a reader would refuse is never written.
         if (index_node_fault(n)) return VORB_ERR_PARAM;
         w->index.nodes.push_back(std::move(n));
-    } catch (const std::bad_alloc&) {
-        return VORB_ERR_MEMORY;
-    }
-    return VORB_OK;
+        return VORB_OK;
+    });
 }
 
 vorb_status vorb_writer_finish(vorb_writer* w) {
@@ -288,13 +269,13 @@ vorb_status vorb_writer_finish(vorb_writer* w) {
     if (w->indexed) {
         if (!flush_out(w->out.out)) return VORB_ERR_WRITE;
         w->index.archive_checksum = checksum_value(w->archive_sum);
-        try {
+        const vorb_status ready = or_out_of_memory([&] {
             std::vector<uint8_t> bytes;
             index_build(w->index, bytes);
             put_bytes(w->out.out, bytes.data(), bytes.size());
-        } catch (const std::bad_alloc&) {
-            return VORB_ERR_MEMORY;
-        }
+            return VORB_OK;
+        });
+        if (ready != VORB_OK) return ready;
     }
     return flush_out(w->out.out) ? VORB_OK : VORB_ERR_WRITE;
 }

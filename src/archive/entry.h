@@ -6,7 +6,7 @@
 
 #include "archive/index_format.h"
 #include "coder/byte_stream.h"
-#include "coder/status.h"
+#include "common/status.h"
 
 constexpr uint8_t entry_present = 0x00;
 constexpr uint8_t entry_absent = 0xFF;

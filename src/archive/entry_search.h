@@ -13,7 +13,7 @@
 #include "archive/index_load.h"
 #include "archive/read_at_stream.h"
 #include "archive/salvage_decoder.h"
-#include "coder/status.h"
+#include "common/status.h"
 
 // How much the searches of one archive may try before they give up: probes
 // of a stream's first numbers, and decodings that go further and fail.

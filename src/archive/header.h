@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "coder/byte_stream.h"
-#include "coder/status.h"
+#include "common/status.h"
 
 constexpr size_t max_members = 255;  // the member count is one byte
 constexpr size_t header_size = 10;   // signature, block size, member count

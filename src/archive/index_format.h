@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "coder/status.h"
+#include "common/status.h"
 #include "dc/block_resume.h"
 
 constexpr uint8_t index_signature[8] = {'!', 'v', 'o', 'r', 'b', 'i', 'd', 'x'};

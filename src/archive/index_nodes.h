@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "archive/index_format.h"
-#include "coder/status.h"
+#include "common/status.h"
 
 // Why a node cannot be stored or read (a static text), or null when it can.
 const char* index_node_fault(const IndexNode& node);

@@ -58,7 +58,7 @@ Status member_decoder_init(MemberDecoder& d, ByteIn& in, uint32_t block_size, in
     pipeline_start(d.pipe, jobs, threads > 1 ? threads : 0);
     for (auto& w : d.work->all) {
         w->pool = &d.pipe.pool;
-        if (threads > 1) w->helps.resize(static_cast<size_t>(threads - 1));
+        if (threads > 1) w->helper_jobs.resize(static_cast<size_t>(threads - 1));
     }
     return Status::ok;
 }

@@ -13,10 +13,10 @@
 #include "archive/index_format.h"
 #include "archive/ordered_pipeline.h"
 #include "coder/byte_stream.h"
-#include "coder/progress.h"
-#include "coder/status.h"
+#include "common/progress.h"
+#include "common/status.h"
 #include "dc/block_buffers.h"
-#include "dc/block_decode.h"
+#include "dc/block_symbols.h"
 
 struct InverseSlot;
 struct WorkSets;

@@ -92,7 +92,7 @@ Status finish_indexed_block(MemberDecoder& d, const ArchiveIndex& index, const I
     VORB_CHECK(index.version == index_version_1 ||
                    checksum_of(s.buffers.block_start, static_cast<size_t>(s.n)) == rec->checksum,
                Status::block_checksum_mismatch);
-    progress_put(progress, 'H');
+    progress_put(progress, ProgressEvent::block_decoded);
     checksum_add(sum, s.buffers.block_start, static_cast<size_t>(s.n));
     put_bytes(out, s.buffers.block_start, static_cast<size_t>(s.n));
     return out.failed ? Status::write_failed : Status::ok;

@@ -7,7 +7,7 @@ namespace {
 
 // Ends the inverse of the block pending beside the decoding and writes it.
 Status write_pending(WorkSet& w, const InverseSlot& s, ByteOut& out, ProgressSink progress) {
-    progress_put(progress, 'H');
+    progress_put(progress, ProgressEvent::block_decoded);
     VORB_TRY(inverse_end(w.pending));
     put_bytes(out, s.buffers.block_start, static_cast<size_t>(s.n));
     return out.failed ? Status::write_failed : Status::ok;

@@ -131,7 +131,7 @@ void decode_blocks(void* ctx) {
 // Writes a whole block; worker threads show only the blocks that come out whole.
 Status write_block(const InverseSlot& s, ByteOut& out, ProgressSink progress) {
     VORB_TRY(s.status);
-    progress_put(progress, 'H');
+    progress_put(progress, ProgressEvent::block_decoded);
     put_bytes(out, s.buffers.block_start, static_cast<size_t>(s.n));
     return out.failed ? Status::write_failed : Status::ok;
 }

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "coder/byte_stream.h"
-#include "coder/status.h"
+#include "common/status.h"
 
 // The unpacker's name buffer holds "_", the stored name and a NUL in 200
 // bytes, so a stored name has at most 198 characters.

@@ -26,14 +26,14 @@ struct PackSlot {
     // Threaded: a worker with no block to start sorts part of this one, in
     // its own tables.
     WorkerPool* pool = nullptr;
-    Sorter* help_sorter = nullptr;
-    Job help_job;
+    Sorter* helper_sorter = nullptr;
+    Job helper_job;
     // Threaded: how the block's coding passes to the ordered pass.
     BlockHandoff handoff;
     ~PackSlot() {
         release_buffers(buffers);
         if (sorter) sorter_destroy(sorter);
-        if (help_sorter) sorter_destroy(help_sorter);
+        if (helper_sorter) sorter_destroy(helper_sorter);
     }
 };
 
@@ -44,16 +44,16 @@ namespace {
 
 // A worker helps only while the caller waits for a block: otherwise its
 // help would take time from the coding in order, not from an idle core.
-void offer_help(void* ctx, void (*work)(void*), void* arg) {
+void offer_to_helper(void* ctx, void (*work)(void*), void* arg) {
     PackSlot& s = *static_cast<PackSlot*>(ctx);
-    pool_offer(*s.pool, s.help_job, work, arg, true);
+    pool_offer(*s.pool, s.helper_job, work, arg, true);
 }
 
 bool caller_waits(void* ctx) { return pool_has_waiters(*static_cast<PackSlot*>(ctx)->pool); }
 
-void end_help(void* ctx) {
+void withdraw_offer(void* ctx) {
     PackSlot& s = *static_cast<PackSlot*>(ctx);
-    pool_withdraw(*s.pool, s.help_job);
+    pool_withdraw(*s.pool, s.helper_job);
 }
 
 // Words recorded between two showings: about seventy for a 4 MiB block of text.
@@ -66,9 +66,9 @@ constexpr size_t show_every_words = size_t{1} << 16;
 void sort_slot(void* ctx) {
     PackSlot& s = *static_cast<PackSlot*>(ctx);
     int32_t primary = 0;
-    const SortHelp help{{offer_help, end_help, &s}, s.help_sorter, caller_waits};
+    const SortHelper helper{{offer_to_helper, withdraw_offer, &s}, s.helper_sorter, caller_waits};
     s.sorted = forward_transform(*s.sorter, s.buffers.block_start, s.n, s.buffers.index, s.progress, primary,
-                                 s.help_sorter ? &help : nullptr);
+                                 s.helper_sorter ? &helper : nullptr);
     if (!s.sorted) {
         if (s.record) handoff_failed(s.handoff);
         return;
@@ -101,9 +101,8 @@ Status code_oldest(Packer& p, ProgressSink progress, MemberStats& stats, MemberR
     VORB_CHECK(s.sorted, Status::out_of_memory);
     if (threaded) {
         // Worker threads print nothing; the coder shows each block when it is done.
-        progress_put(progress, 'D');
-        progress_put(progress, '\b');
-        progress_put(progress, 'W');
+        progress_put(progress, ProgressEvent::sort_started);
+        progress_put(progress, ProgressEvent::sort_ended);
     }
     steps_finish(s.steps, *p.nc, threaded);
     stats.blocks++;
@@ -124,8 +123,8 @@ bool setup_slot(PackSlot& s, uint32_t block_size) {
     if (s.set_up) return true;
     if (!s.sorter) s.sorter = sorter_create();
     if (!s.sorter || (!s.buffers.block_alloc && !setup_buffers(s.buffers, block_size, false))) return false;
-    if (s.pool && !s.help_sorter) s.help_sorter = sorter_create();
-    s.set_up = !s.pool || s.help_sorter;
+    if (s.pool && !s.helper_sorter) s.helper_sorter = sorter_create();
+    s.set_up = !s.pool || s.helper_sorter;
     return s.set_up;
 }
 

@@ -15,8 +15,8 @@
 #include "archive/member_decode.h"
 #include "archive/ordered_pipeline.h"
 #include "coder/byte_stream.h"
-#include "coder/progress.h"
-#include "coder/status.h"
+#include "common/progress.h"
+#include "common/status.h"
 #include "dc/dc_encode.h"
 
 // Where a member's bytes come from: read returns the bytes read (fewer than

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "coder/status.h"
+#include "common/status.h"
 
 constexpr uint8_t record_signature[8] = {'!', 'v', 'o', 'r', 'b', 'r', 'e', 'c'};
 constexpr size_t record_header_size = 56;

@@ -16,8 +16,8 @@
 #include "archive/read_at_stream.h"
 #include "archive/salvage_decoder.h"
 #include "coder/byte_stream.h"
-#include "coder/progress.h"
-#include "coder/status.h"
+#include "common/progress.h"
+#include "common/status.h"
 
 struct SalvageEntry {
     bool present = false;

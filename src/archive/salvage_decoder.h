@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "coder/model.h"
-#include "coder/status.h"
+#include "common/status.h"
 #include "dc/block_buffers.h"
-#include "dc/block_decode.h"
-#include "inverse/decode_block.h"
+#include "dc/block_symbols.h"
+#include "inverse/invert_block.h"
 
 struct SalvageDecoder {
     uint32_t block_size = 0;

@@ -61,7 +61,7 @@ Status salvage_indexed_member(SalvageDecoder& d, const IndexSource& src, const A
         const uint32_t len = blocks[k].length;
         const Status st = salvage_block(d, src, index, e, blocks, k);
         VORB_CHECK(st != Status::read_failed && st != Status::out_of_memory, st);
-        progress_put(progress, 'H');
+        progress_put(progress, ProgressEvent::block_decoded);
         if (st == Status::ok) {
             put_bytes(out, d.slots[0].block_start, len);
             checksum_add(sum, d.slots[0].block_start, len);

@@ -12,8 +12,8 @@
 #include "archive/lost_ranges.h"
 #include "archive/salvage_decoder.h"
 #include "coder/byte_stream.h"
-#include "coder/progress.h"
-#include "coder/status.h"
+#include "common/progress.h"
+#include "common/status.h"
 
 struct IndexedMember {
     Status status = Status::ok;  // the first damage found; ok when none

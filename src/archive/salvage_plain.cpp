@@ -34,7 +34,7 @@ Status salvage_plain_member(SalvageDecoder& d, ByteIn& in, ByteOut& out, Progres
         const uint64_t end = bytes_in(in);
         if (held) {
             // The block before is written first, or fails first.
-            progress_put(progress, 'H');
+            progress_put(progress, ProgressEvent::block_decoded);
             const Status f = inverse_end(d.pending);
             const uint8_t* bytes = held->block_start;
             held = nullptr;

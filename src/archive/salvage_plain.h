@@ -9,8 +9,8 @@
 
 #include "archive/salvage_decoder.h"
 #include "coder/byte_stream.h"
-#include "coder/progress.h"
-#include "coder/status.h"
+#include "common/progress.h"
+#include "common/status.h"
 
 struct PlainMember {
     Status status = Status::ok;  // ok, or the first failure

@@ -13,12 +13,12 @@ WorkSet* free_set(WorkSets& w) {
 
 void invite_helpers(void* ctx, void (*work)(void*), void* arg) {
     WorkSet& w = *static_cast<WorkSet*>(ctx);
-    for (Job& j : w.helps) pool_offer(*w.pool, j, work, arg);
+    for (Job& j : w.helper_jobs) pool_offer(*w.pool, j, work, arg);
 }
 
 void dismiss_helpers(void* ctx) {
     WorkSet& w = *static_cast<WorkSet*>(ctx);
-    for (Job& j : w.helps) pool_withdraw(*w.pool, j);
+    for (Job& j : w.helper_jobs) pool_withdraw(*w.pool, j);
 }
 
 }  // namespace
@@ -44,7 +44,7 @@ void give_back(WorkSets& w, WorkSet& set) {
     w.changed.notify_all();
 }
 
-WalkHelpers set_helpers(WorkSet& w) { return {invite_helpers, dismiss_helpers, &w}; }
+HelperThreads helpers_of(WorkSet& w) { return {invite_helpers, dismiss_helpers, &w}; }
 
 void begin_inverse(PendingInverse& p, const int32_t* counts, WorkSet& w, InverseSlot& s) {
     inverse_begin(p, counts, w.bucket_start, s.buffers.block_start, s.n, s.primary, w.links.index,
@@ -59,11 +59,11 @@ void invert_slot(void* ctx) {
         std::lock_guard<std::mutex> lock(sets.mutex);
         sets.begun++;
     }
-    const WalkHelpers helpers = set_helpers(w);
+    const HelperThreads helpers = helpers_of(w);
     // Begun and ended at once: beginning is what takes the decoder's counts.
     PendingInverse p;
     begin_inverse(p, s.counts, w, s);
-    const Status st = inverse_end(p, w.helps.empty() ? nullptr : &helpers);
+    const Status st = inverse_end(p, w.helper_jobs.empty() ? nullptr : &helpers);
     std::lock_guard<std::mutex> lock(sets.mutex);
     s.status = st;
     s.ready = true;
@@ -73,8 +73,8 @@ void invert_slot(void* ctx) {
 
 void end_held(WorkSets& sets, WorkSet& w) {
     InverseSlot& h = *w.held;
-    const WalkHelpers helpers = set_helpers(w);
-    const Status st = inverse_end(w.pending, w.helps.empty() ? nullptr : &helpers);
+    const HelperThreads helpers = helpers_of(w);
+    const Status st = inverse_end(w.pending, w.helper_jobs.empty() ? nullptr : &helpers);
     std::lock_guard<std::mutex> lock(sets.mutex);
     h.status = st;
     h.ready = true;

@@ -10,11 +10,11 @@
 
 #include "archive/worker_pool.h"
 #include "coder/model.h"
-#include "coder/status.h"
+#include "common/status.h"
 #include "dc/block_buffers.h"
-#include "dc/block_decode.h"
+#include "dc/block_symbols.h"
 #include "dc/block_resume.h"
-#include "inverse/decode_block.h"
+#include "inverse/invert_block.h"
 
 struct InverseSlot;
 
@@ -35,7 +35,7 @@ struct WorkSet {
     // The other workers' share of this set's walks: a job for each, queued
     // below every block, so that only a worker with no block to start helps.
     WorkerPool* pool = nullptr;
-    std::vector<Job> helps;
+    std::vector<Job> helper_jobs;
     ~WorkSet() { release_buffers(links); }
 };
 
@@ -77,7 +77,7 @@ WorkSet* try_take_work(WorkSets& w);
 void give_back(WorkSets& w, WorkSet& set);
 
 // The helpers that join the walks of w's inverse, when it has any.
-WalkHelpers set_helpers(WorkSet& w);
+HelperThreads helpers_of(WorkSet& w);
 
 // Begins the inverse of s's block in w's tables, its values counted in counts.
 void begin_inverse(PendingInverse& p, const int32_t* counts, WorkSet& w, InverseSlot& s);

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "coder/range_coder.h"
-#include "coder/status.h"
+#include "common/status.h"
 
 // Values must stay below 2^27; bit lengths 0..27.
 constexpr int model_length_states = 27;

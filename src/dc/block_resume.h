@@ -8,8 +8,8 @@
 #include <cstdint>
 
 #include "coder/model.h"
-#include "coder/status.h"
-#include "dc/block_decode.h"
+#include "common/status.h"
+#include "dc/block_symbols.h"
 
 // Bytes rc_load takes before the first step: a decoder reads this far ahead
 // of what the coder had written, and rc_flush ends a stream with as many.

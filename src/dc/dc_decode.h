@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "coder/model.h"
-#include "coder/status.h"
+#include "common/status.h"
 
 // Entries past the list read by the placement scan, eight at a time: the
 // first of them is a stop mark, the rest only pad the last read.

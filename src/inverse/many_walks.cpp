@@ -197,7 +197,7 @@ void team_init(WalkTeam& team, const uint32_t* next, const uint8_t* bytes, int32
 
 // The caller's lanes run to the end, with the helpers taking walks not yet
 // started; their writes are seen once this returns.
-void team_run(WalkTeam& team, WalkLanes& l, const WalkHelpers* helpers) {
+void team_run(WalkTeam& team, WalkLanes& l, const HelperThreads* helpers) {
     if (helpers) helpers->invite(helpers->ctx, join_walks, &team);
     if (team.bytes)
         lanes_run<false>(l);
@@ -252,7 +252,7 @@ Status team_stitch(const WalkTeam& team, uint8_t* out) {
 }
 
 Status walk_and_stitch(const uint32_t* next, const uint8_t* bytes, int32_t n, uint32_t first_row, uint8_t* pool,
-                       uint8_t* out, const WalkHelpers* helpers) {
+                       uint8_t* out, const HelperThreads* helpers) {
     WalkTeam team;
     team_init(team, next, bytes, n, first_row, pool);
     WalkLanes l;
@@ -264,12 +264,12 @@ Status walk_and_stitch(const uint32_t* next, const uint8_t* bytes, int32_t n, ui
 }  // namespace
 
 Status invert_many_walks(const uint32_t* fwd, int32_t n, uint32_t first_row, uint8_t* pool, uint8_t* out,
-                         const WalkHelpers* helpers) {
+                         const HelperThreads* helpers) {
     return walk_and_stitch(fwd, nullptr, n, first_row, pool, out, helpers);
 }
 
 Status invert_many_walks_wide(const uint32_t* links, uint8_t* t, int32_t n, uint32_t first_row, uint8_t* pool,
-                              const WalkHelpers* helpers) {
+                              const HelperThreads* helpers) {
     // The walks only read t; the bytes go to the pool and come back in the stitch.
     return walk_and_stitch(links, t, n, first_row, pool, t, helpers);
 }
@@ -295,7 +295,7 @@ bool stepped_walks_sweep(SteppedWalks& s) {
     return l.active > 0;
 }
 
-Status stepped_walks_end(SteppedWalks& s, uint8_t* out, const WalkHelpers* helpers) {
+Status stepped_walks_end(SteppedWalks& s, uint8_t* out, const HelperThreads* helpers) {
     team_run(*s.team, *s.lanes, helpers);
     const Status st = team_stitch(*s.team, out);
     s.lanes.reset();

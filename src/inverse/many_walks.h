@@ -7,12 +7,11 @@
 #include <cstdint>
 #include <memory>
 
-#include "coder/helpers.h"
-#include "coder/status.h"
+#include "common/helper_threads.h"
+#include "common/status.h"
 
-// Other threads that can take part in a block's walks; their work returns
-// once no walk is left to start.
-using WalkHelpers = Helpers;
+// Helper threads take part in a block's walks; their work returns once no
+// walk is left to start.
 
 // Smallest block for which the many walks pay off (smaller ones fit in cache).
 constexpr int32_t many_walks_min_block = 1 << 18;
@@ -23,13 +22,13 @@ constexpr int32_t many_walks_min_block = 1 << 18;
 // out[0, n) holds the block's bytes. Fails, with every access in bounds, when
 // the rows do not form one cycle. With helpers, the walks are shared with them.
 [[nodiscard]] Status invert_many_walks(const uint32_t* fwd, int32_t n, uint32_t first_row, uint8_t* pool,
-                                       uint8_t* out, const WalkHelpers* helpers = nullptr);
+                                       uint8_t* out, const HelperThreads* helpers = nullptr);
 
 // The same for blocks of any size: links[0, n) holds the next row alone (the
 // primary row linked to first_row) and t[0, n) the rows' bytes, which are
 // replaced by the block's bytes on success. pool: at least 4 * n bytes; n >= 8.
 [[nodiscard]] Status invert_many_walks_wide(const uint32_t* links, uint8_t* t, int32_t n, uint32_t first_row,
-                                            uint8_t* pool, const WalkHelpers* helpers = nullptr);
+                                            uint8_t* pool, const HelperThreads* helpers = nullptr);
 
 struct WalkTeam;
 struct WalkLanes;
@@ -56,4 +55,4 @@ bool stepped_walks_sweep(SteppedWalks& s);
 
 // The walks left (shared with helpers, when given), then the block's bytes
 // into out[0, n), as invert_many_walks; the walks are over after it.
-[[nodiscard]] Status stepped_walks_end(SteppedWalks& s, uint8_t* out, const WalkHelpers* helpers = nullptr);
+[[nodiscard]] Status stepped_walks_end(SteppedWalks& s, uint8_t* out, const HelperThreads* helpers = nullptr);

@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "sort/bucket_sort.h"
-#include "sort/help.h"
+#include "sort/repetition.h"
 #include "sort/sort_tasks.h"
 
 namespace {
@@ -80,7 +80,7 @@ bool cut_span(const Sorter& s, Span& from, Span& into, bool all, std::mutex& cut
 
 struct BucketShare {
     Sorter* owner;
-    const SortHelp* help;
+    const SortHelper* helper;
     Span owner_span{span_of(0, bucket_count)};
     Span helper_span{span_of(bucket_count, bucket_count)};
     std::mutex cutting{};
@@ -95,7 +95,7 @@ struct BucketShare {
 bool work_spans(Sorter& s, Span& own, Span* theirs, BucketShare& b, bool helper) {
     for (;;) {
         if (helper && (b.abandon.load(std::memory_order_relaxed) ||
-                       (b.help->keep_on && !b.help->keep_on(b.help->helpers.ctx))))
+                       (b.helper->keep_on && !b.helper->keep_on(b.helper->threads.ctx))))
             return true;
         const uint32_t k = take_bucket(s, own);
         if (k != bucket_count) {
@@ -106,11 +106,11 @@ bool work_spans(Sorter& s, Span& own, Span* theirs, BucketShare& b, bool helper)
     }
 }
 
-void help_sort(void* arg) {
+void helper_sorts(void* arg) {
     BucketShare& b = *static_cast<BucketShare*>(arg);
     const Sorter& o = *b.owner;
     if (!cut_span(o, b.owner_span, b.helper_span, false, b.cutting)) return;
-    Sorter& h = *b.help->sorter;
+    Sorter& h = *b.helper->sorter;
     std::memcpy(h.bigram_start, o.bigram_start, sizeof h.bigram_start);
     std::memcpy(h.bigram_fill, o.bigram_fill, sizeof h.bigram_fill);
     h.data = o.data;
@@ -129,8 +129,8 @@ void help_sort(void* arg) {
 
 }  // namespace
 
-bool sort_buckets(Sorter& s, const SortHelp* help) {
-    if (!help) {
+bool sort_buckets(Sorter& s, const SortHelper* helper) {
+    if (!helper) {
         for (uint32_t k = 0; k < bucket_count; ++k) {
             if (empty_group_at(s, k))
                 k += 255;
@@ -139,11 +139,11 @@ bool sort_buckets(Sorter& s, const SortHelp* help) {
         }
         return true;
     }
-    BucketShare b{&s, help};
-    help->helpers.invite(help->helpers.ctx, help_sort, &b);
+    BucketShare b{&s, helper};
+    helper->threads.invite(helper->threads.ctx, helper_sorts, &b);
     const bool done = work_spans(s, b.owner_span, &b.helper_span, b, false);
     if (!done) b.abandon.store(true, std::memory_order_relaxed);
-    help->helpers.dismiss(help->helpers.ctx);
+    helper->threads.dismiss(helper->threads.ctx);
     if (!done) return false;
     // A helper's failure is the block's: past its budget (its part alone
     // cost more than the whole block may) the whole-block sort takes over.

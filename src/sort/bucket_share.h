@@ -8,4 +8,4 @@
 
 // Sorts the selected positions bucket by bucket. False when the sort failed
 // or ran past its budget (s.failed or s.over_budget says which).
-bool sort_buckets(Sorter& s, const SortHelp* help);
+bool sort_buckets(Sorter& s, const SortHelper* helper);

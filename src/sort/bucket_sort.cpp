@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sort/help.h"
+#include "sort/repetition.h"
 #include "sort/keys.h"
 #include "sort/partition.h"
 #include "sort/period_run.h"
@@ -290,7 +290,7 @@ void deep_sort(Sorter& s, int32_t* first, int32_t* last, int32_t key) {
         settle(s, first, last);
         return;
     }
-    ++s.counters.deep_sort_calls;
+    VORB_SORT_COUNT(s, deep_sort_calls);
     schedule(s, SortStep::deep_sort, first, last, key, key_depth(key) + period_check_delay);
 }
 
@@ -397,7 +397,7 @@ void small_sort(Sorter& s, int32_t* first, int32_t* last, int32_t key) {
     }
     // Scheduled in reverse so that they run in row order.
     for (int g = group_count - 1; g >= 0; --g) {
-        ++s.counters.small_sort_tie_groups;
+        VORB_SORT_COUNT(s, small_sort_tie_groups);
         repeat_sort(s, groups[g].first, groups[g].last, key - depth_limit);
     }
 }

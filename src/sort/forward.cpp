@@ -6,7 +6,7 @@
 #include "sort/bucket_share.h"
 #include "sort/bucket_sort.h"
 #include "sort/context_sort.h"
-#include "sort/help.h"
+#include "sort/repetition.h"
 #include "sort/sort_tasks.h"
 #include "sort/sorter.h"
 
@@ -97,8 +97,8 @@ int32_t emit_rows(Sorter& s) {
 }  // namespace
 
 bool forward_transform(Sorter& s, uint8_t* data, int32_t n, int32_t* index, ProgressSink progress,
-                       int32_t& primary, const SortHelp* help) {
-    progress_put(progress, 'D');
+                       int32_t& primary, const SortHelper* helper) {
+    progress_put(progress, ProgressEvent::sort_started);
     primary = -1;
     s.data = data;
     s.n = n;
@@ -112,7 +112,7 @@ bool forward_transform(Sorter& s, uint8_t* data, int32_t n, int32_t* index, Prog
 
     bucket_block(s, data, n, index);
     repeat_state_init(s, n);
-    const bool sorted = sort_buckets(s, help);
+    const bool sorted = sort_buckets(s, helper);
     // Each bucket's fill back to its top for the induction; an empty
     // first-byte group's buckets all begin and end where it does already.
     for (int32_t h = 0; h < 256; ++h)
@@ -122,16 +122,14 @@ bool forward_transform(Sorter& s, uint8_t* data, int32_t n, int32_t* index, Prog
     if (!sorted && !s.over_budget) return false;
 
     if (s.over_budget) {
-        ++s.counters.context_sort_fallbacks;
+        VORB_SORT_COUNT(s, context_sort_fallbacks);
         if (!sort_all_contexts(data, n, index)) return false;
-        progress_put(progress, '\b');
-        progress_put(progress, 'W');
+        progress_put(progress, ProgressEvent::sort_ended);
         primary = emit_rows(s);
         return true;
     }
 
-    progress_put(progress, '\b');
-    progress_put(progress, 'W');
+    progress_put(progress, ProgressEvent::sort_ended);
     data[n] = 255;
     place_from_the_right(s);
     primary = place_from_the_left(s);

@@ -35,7 +35,7 @@ bool period_run_sort(Sorter& s, int32_t* first, int32_t* last, int32_t key, int3
         return false;
     }
     const int32_t q = static_cast<int32_t>(gap);
-    ++s.counters.period_run_sorts;
+    VORB_SORT_COUNT(s, period_run_sorts);
     s.work += 2 * count;
 
     // The period breaks for x at the highest index i <= x - q with

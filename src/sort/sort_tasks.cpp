@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "sort/bucket_sort.h"
-#include "sort/help.h"
+#include "sort/repetition.h"
 
 void schedule(Sorter& s, SortStep step, int32_t* first, int32_t* last, int32_t key, int32_t period_check,
               bool may_split_to_limit) {

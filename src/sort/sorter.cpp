@@ -1,7 +1,7 @@
 #include <new>
 
 #include "sort/forward.h"
-#include "sort/help.h"
+#include "sort/repetition.h"
 #include "sort/sort_tasks.h"
 #include "sort/sorter.h"
 

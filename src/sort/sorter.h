@@ -11,9 +11,9 @@
 #include <cstdint>
 
 // A stretch where the keys at one distance were found equal (see
-// cached_compare in help.h). high_end is a key index (offset from the block
+// cached_compare in repetition.h). high_end is a key index (offset from the block
 // start) in the key at the higher index.
-struct cache_entry {
+struct CacheEntry {
     int32_t high_end = 0;
     int32_t length = 0;
     int32_t distance = 0;
@@ -41,8 +41,10 @@ struct SortTask {
     bool may_split_to_limit;  // bucket_sort: not yet split to the depth limit
 };
 
-// How often each of the rarer paths ran; always counted, never consulted by
+// How often each of the rarer paths ran, for studying the sort: counted only
+// in a build with VORB_SORT_COUNTERS on (a CMake option), never consulted by
 // the sort itself.
+#ifdef VORB_SORT_COUNTERS
 struct SortCounters {
     uint64_t repeat_sort_calls = 0;
     uint64_t repeat_lower_bucket = 0;       // copied from a lower bucket
@@ -52,8 +54,8 @@ struct SortCounters {
     uint64_t repeat_same_bucket_rejected = 0;  // partners not all final yet
     uint64_t repeat_partner_outside = 0;    // a partner fell outside the block
     uint64_t repeat_fallback = 0;           // no usable candidate
-    uint64_t indiana_calls = 0;
-    uint64_t indiana_walks_abandoned = 0;   // partners too thinly spread
+    uint64_t partner_order_calls = 0;
+    uint64_t partner_walks_abandoned = 0;   // partners too thinly spread
     uint64_t split_on_pivot_calls = 0;
     uint64_t cached_compare_calls = 0;
     uint64_t cache_hits = 0;
@@ -62,6 +64,10 @@ struct SortCounters {
     uint64_t period_run_sorts = 0;
     uint64_t context_sort_fallbacks = 0;    // blocks handed to the whole-block sort
 };
+#define VORB_SORT_COUNT(s, counter) (++(s).counters.counter)
+#else
+#define VORB_SORT_COUNT(s, counter) ((void)0)
+#endif
 
 struct Sorter {
     // Bigram buckets (see bigram.h).
@@ -75,17 +81,17 @@ struct Sorter {
     int32_t n = 0;
     int32_t* index = nullptr;
 
-    // Repetition state (see help.h); the group table lives for one block.
+    // Repetition state (see repetition.h); the group table lives for one block.
     uint8_t* group_offset = nullptr;
     int32_t** group_slot = nullptr;
     uint64_t* final_bits = nullptr;   // per position: its row is final
-    uint64_t* member_bits = nullptr;  // per position: in the range indiana orders
+    uint64_t* member_bits = nullptr;  // per position: in the range order_by_partners orders
     int32_t group_count = 0;
     bool group_table_allocated = false;
 
-    // Compare cache (see help.h).
-    cache_entry cache_base;
-    cache_entry cache[cache_slots];
+    // Compare cache (see repetition.h).
+    CacheEntry cache_base;
+    CacheEntry cache[cache_slots];
     int cache_used = 0;
 
     // Work stack, and scratch space of the periodic-run sort and of the
@@ -108,5 +114,7 @@ struct Sorter {
 
     bool failed = false;  // a working table could not be allocated
 
+#ifdef VORB_SORT_COUNTERS
     SortCounters counters;
+#endif
 };

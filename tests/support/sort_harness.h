@@ -16,11 +16,11 @@ struct ForwardResult {
     bool ok = false;
     std::vector<uint8_t> transformed;
     int32_t primary = -1;
-    std::string progress;  // the characters sent to the progress sink
+    std::vector<ProgressEvent> progress;  // the events sent to the progress sink
 };
 
 // n = block.size() >= 1.
-ForwardResult run_forward(Sorter& s, const std::vector<uint8_t>& block, const SortHelp* help = nullptr);
+ForwardResult run_forward(Sorter& s, const std::vector<uint8_t>& block, const SortHelper* helper = nullptr);
 // Runs the transform and compares it with the oracle's; reports through
 // gtest and returns whether they agree.
 bool matches_oracle(Sorter& s, const std::vector<uint8_t>& block);

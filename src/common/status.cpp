@@ -1,4 +1,4 @@
-#include "coder/status.h"
+#include "common/status.h"
 
 const char* status_message(Status s) {
     switch (s) {

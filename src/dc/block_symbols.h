@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "coder/model.h"
-#include "coder/status.h"
+#include "common/status.h"
 #include "dc/dc_decode.h"
 
 struct BlockDecoder {

@@ -27,7 +27,7 @@ std::vector<Bytes> seeds(const std::string& target) {
     return out;
 }
 
-TEST(HardeningFuzzSeeds, UnpackSeedsTheirFlipsAndCuts) {
+TEST(FuzzSeeds, UnpackSeedsTheirFlipsAndCuts) {
     const std::vector<Bytes> archives = seeds("unpack");
     ASSERT_GE(archives.size(), 4u);
     for (const Bytes& a : archives) {
@@ -45,7 +45,7 @@ TEST(HardeningFuzzSeeds, UnpackSeedsTheirFlipsAndCuts) {
     }
 }
 
-TEST(HardeningFuzzSeeds, SalvageSeedsTheirFlipsAndCuts) {
+TEST(FuzzSeeds, SalvageSeedsTheirFlipsAndCuts) {
     const std::vector<Bytes> archives = seeds("salvage");
     ASSERT_GE(archives.size(), 6u);
     for (const Bytes& a : archives) {
@@ -60,7 +60,7 @@ TEST(HardeningFuzzSeeds, SalvageSeedsTheirFlipsAndCuts) {
     }
 }
 
-TEST(HardeningFuzzSeeds, BlockDecodeSeedsAndTheirFlips) {
+TEST(FuzzSeeds, BlockDecodeSeedsAndTheirFlips) {
     const std::vector<Bytes> streams = seeds("block_decode");
     ASSERT_GE(streams.size(), 3u);
     for (const Bytes& s : streams) {
@@ -75,7 +75,7 @@ TEST(HardeningFuzzSeeds, BlockDecodeSeedsAndTheirFlips) {
     }
 }
 
-TEST(HardeningFuzzSeeds, RoundTripSeeds) {
+TEST(FuzzSeeds, RoundTripSeeds) {
     const std::vector<Bytes> inputs = seeds("round_trip");
     ASSERT_GE(inputs.size(), 4u);
     for (const Bytes& input : inputs) fuzz_round_trip::round_trip_input(input.data(), input.size());
@@ -87,7 +87,7 @@ TEST(HardeningFuzzSeeds, RoundTripSeeds) {
     }
 }
 
-TEST(HardeningFuzzSeeds, RecoverySeedsEveryCutAndBitFlip) {
+TEST(FuzzSeeds, RecoverySeedsEveryCutAndBitFlip) {
     const std::vector<Bytes> inputs = seeds("recovery");
     ASSERT_GE(inputs.size(), 5u);
     for (const Bytes& input : inputs) fuzz_recovery::recovery_input(input.data(), input.size());

@@ -1,4 +1,4 @@
-#include "sort/help.h"
+#include "sort/repetition.h"
 
 #include <algorithm>
 #include <cassert>
@@ -10,13 +10,46 @@
 #include "sort/partition.h"
 #include "sort/sort_tasks.h"
 
+namespace {
+
+// Three-way comparison of two positions by value (for sorting and searching
+// arrays of positions).
 int compare_positions(const void* a, const void* b) {
     const int32_t x = *static_cast<const int32_t*>(a);
     const int32_t y = *static_cast<const int32_t*>(b);
     return (x > y) - (x < y);
 }
 
-namespace {
+// Allocates the zeroed group table (and the final-row marks that go with it);
+// false when memory is short.
+[[nodiscard]] bool group_table_alloc(Sorter& s);
+
+// The period sort: orders [first, last) like its partners x - a (a small,
+// not 0), which must all be final rows of one bucket's sorted stretch, one of
+// them in start_slot. Returns false, with the range's entries in some order,
+// when the partners lie too thinly in the stretch to be worth walking to.
+bool order_by_partners(Sorter& s, int32_t* first, int32_t* last, int32_t a, int32_t* start_slot);
+
+// Narrows [first, last) to the entries that agree with x = d + c on the next
+// ceil(c / 4) key words; entries split off lie before (less) or after
+// (greater) the middle. key is the middle's key base after the passes.
+struct Split {
+    int32_t* mid;
+    int32_t* mid_end;
+    int32_t key;
+};
+Split split_on_pivot(Sorter& s, int32_t* first, int32_t* last, int32_t key, int32_t c, int32_t d);
+
+// Slots of the sorted stretch of position v's bucket: its first row and the
+// row of its last selected position.
+struct SlotRange {
+    int32_t* lo;
+    int32_t* hi;
+};
+SlotRange bucket_range(const Sorter& s, int32_t v);
+
+// Whether data[x + k] equals data[y + k]; both must lie in the block.
+bool bytes_agree(const Sorter& s, int32_t x, int32_t y, int32_t k);
 
 // Partners are looked for at most this far from a range's positions: a
 // recorded position is always this near the entries of its own group, and the
@@ -32,7 +65,8 @@ constexpr auto position_less = [](int32_t a, int32_t b) { return compare_positio
 // rather than by binary search, which would cost more than the walk itself.
 constexpr ptrdiff_t member_bits_from = 64;
 
-// indiana gives up after walking this many slots per entry (plus a few).
+// order_by_partners gives up after walking this many slots per entry (plus a
+// few).
 constexpr ptrdiff_t walk_slots_per_entry = 8;
 constexpr ptrdiff_t walk_slots_extra = 1024;
 
@@ -102,7 +136,7 @@ void fall_back(Sorter& s, int32_t* first, int32_t* last, int32_t key) {
 
 // Copies the partners' order; a walk that gives up leaves the range to deep_sort.
 void copy_or_fall_back(Sorter& s, int32_t* first, int32_t* last, int32_t key, int32_t a, int32_t* slot) {
-    if (indiana(s, first, last, a, slot))
+    if (order_by_partners(s, first, last, a, slot))
         record_sorted(s, first, last);
     else
         fall_back(s, first, last, key);
@@ -114,11 +148,11 @@ void copy_or_fall_back(Sorter& s, int32_t* first, int32_t* last, int32_t key, in
 // block start could spoil that, and none can, but it costs one pass to know.
 void copy_from_lower_bucket(Sorter& s, int32_t* first, int32_t* last, int32_t key, int32_t a, int32_t* slot) {
     if (lowest_position(first, last) - a < 1) {
-        ++s.counters.repeat_partner_outside;
+        VORB_SORT_COUNT(s, repeat_partner_outside);
         fall_back(s, first, last, key);
         return;
     }
-    ++s.counters.repeat_lower_bucket;
+    VORB_SORT_COUNT(s, repeat_lower_bucket);
     copy_or_fall_back(s, first, last, key, a, slot);
 }
 
@@ -136,11 +170,11 @@ void copy_from_behind(Sorter& s, int32_t* first, int32_t* last, int32_t key, int
                 break;
             }
     if (!agree) {
-        ++s.counters.repeat_forward_rejected;
+        VORB_SORT_COUNT(s, repeat_forward_rejected);
         fall_back(s, first, last, key);
         return;
     }
-    ++s.counters.repeat_forward;
+    VORB_SORT_COUNT(s, repeat_forward);
     copy_or_fall_back(s, first, last, key, a, slot);
 }
 
@@ -158,14 +192,14 @@ bool partners_final(const Sorter& s, const int32_t* first, const int32_t* last, 
 // agreeing with x = d + c on the next c bytes copy their order; the others
 // are sorted from the range's key base.
 void copy_from_same_bucket(Sorter& s, int32_t* first, int32_t* last, int32_t key, int32_t c, int32_t* slot) {
-    ++s.counters.repeat_same_bucket;
+    VORB_SORT_COUNT(s, repeat_same_bucket);
     const Split split = split_on_pivot(s, first, last, key, c, *slot);
     schedule(s, SortStep::record, first, last, key);
     if (split.mid_end - split.mid >= 2) {
         if (!partners_final(s, split.mid, split.mid_end, c)) {
-            ++s.counters.repeat_same_bucket_rejected;
+            VORB_SORT_COUNT(s, repeat_same_bucket_rejected);
             deep_sort(s, split.mid, split.mid_end, split.key);
-        } else if (!indiana(s, split.mid, split.mid_end, c, slot)) {
+        } else if (!order_by_partners(s, split.mid, split.mid_end, c, slot)) {
             deep_sort(s, split.mid, split.mid_end, split.key);
         }
     } else {
@@ -185,7 +219,7 @@ void repeat_state_init(Sorter& s, int32_t n) {
     s.member_bits = nullptr;
     // The base entry stands for "no stretch known": it bounds the comparison
     // at the lowest key index of the first depth and is never replaced.
-    s.cache_base = cache_entry{};
+    s.cache_base = CacheEntry{};
     s.cache_base.high_end = -5;
     s.cache_base.length = n;
     s.cache_used = 0;
@@ -205,6 +239,8 @@ void repeat_state_release(Sorter& s) {
     s.member_bits = nullptr;
 }
 
+namespace {
+
 bool group_table_alloc(Sorter& s) {
     const size_t groups = static_cast<size_t>(s.group_count);
     s.group_offset = static_cast<uint8_t*>(std::calloc(groups, 1));
@@ -218,6 +254,8 @@ bool group_table_alloc(Sorter& s) {
     return false;
 }
 
+}  // namespace
+
 void repeat_sort(Sorter& s, int32_t* first, int32_t* last, int32_t key) {
     if (last - first >= 2)
         schedule(s, SortStep::repeat_sort, first, last, key);
@@ -226,7 +264,7 @@ void repeat_sort(Sorter& s, int32_t* first, int32_t* last, int32_t key) {
 }
 
 void repeat_sort_step(Sorter& s, int32_t* first, int32_t* last, int32_t key) {
-    ++s.counters.repeat_sort_calls;
+    VORB_SORT_COUNT(s, repeat_sort_calls);
     s.work += static_cast<uint64_t>(last - first);
     if (!s.group_table_allocated && !group_table_alloc(s)) {
         s.failed = true;
@@ -240,7 +278,7 @@ void repeat_sort_step(Sorter& s, int32_t* first, int32_t* last, int32_t key) {
     } else if (c.slot_c && c.best_c < max_offset) {
         copy_from_same_bucket(s, first, last, key, c.best_c, c.slot_c);
     } else {
-        ++s.counters.repeat_fallback;
+        VORB_SORT_COUNT(s, repeat_fallback);
         fall_back(s, first, last, key);
     }
 }
@@ -258,8 +296,10 @@ void record_sorted(Sorter& s, const int32_t* first, const int32_t* last) {
     }
 }
 
-bool indiana(Sorter& s, int32_t* first, int32_t* last, int32_t a, int32_t* start_slot) {
-    ++s.counters.indiana_calls;
+namespace {
+
+bool order_by_partners(Sorter& s, int32_t* first, int32_t* last, int32_t a, int32_t* start_slot) {
+    VORB_SORT_COUNT(s, partner_order_calls);
     const ptrdiff_t m = last - first;
     if (m < member_bits_from)
         std::sort(first, last, position_less);
@@ -311,7 +351,7 @@ bool indiana(Sorter& s, int32_t* first, int32_t* last, int32_t a, int32_t* start
         if (remaining == 0) *out++ = *slot + a;
     }
     if (remaining > 0) {
-        ++s.counters.indiana_walks_abandoned;
+        VORB_SORT_COUNT(s, partner_walks_abandoned);
         return false;
     }
     settle(s, first, last);
@@ -319,7 +359,7 @@ bool indiana(Sorter& s, int32_t* first, int32_t* last, int32_t a, int32_t* start
 }
 
 Split split_on_pivot(Sorter& s, int32_t* first, int32_t* last, int32_t key, int32_t c, int32_t d) {
-    ++s.counters.split_on_pivot_calls;
+    VORB_SORT_COUNT(s, split_on_pivot_calls);
     const int32_t x = d + c;
     Partition p{first, last};
     for (;;) {
@@ -336,17 +376,19 @@ Split split_on_pivot(Sorter& s, int32_t* first, int32_t* last, int32_t key, int3
     return Split{p.lt, p.gt, key};
 }
 
+}  // namespace
+
 int cached_compare(Sorter& s, int32_t ka, int32_t kb) {
-    ++s.counters.cached_compare_calls;
+    VORB_SORT_COUNT(s, cached_compare_calls);
     const int32_t distance = ka > kb ? ka - kb : kb - ka;
     const int32_t high = ka > kb ? ka : kb;
 
     // The slot with the least length is the one to replace; the best match is
     // the one at this distance reaching below `high` with the highest end.
-    cache_entry* victim = &s.cache_base;
-    cache_entry* best = &s.cache_base;
+    CacheEntry* victim = &s.cache_base;
+    CacheEntry* best = &s.cache_base;
     for (int i = 0; i < s.cache_used; ++i) {
-        cache_entry& e = s.cache[i];
+        CacheEntry& e = s.cache[i];
         if (e.length < victim->length) victim = &e;
         if (e.filled && e.distance == distance && e.high_end - e.length < high && e.high_end > best->high_end)
             best = &e;
@@ -380,7 +422,7 @@ int cached_compare(Sorter& s, int32_t ka, int32_t kb) {
             best->length += high - best->high_end;
             best->high_end = high;
         }
-        ++s.counters.cache_hits;
+        VORB_SORT_COUNT(s, cache_hits);
         return ka > kb ? best->high_greater : 1 - best->high_greater;
     }
 
@@ -401,10 +443,14 @@ int cached_compare(Sorter& s, int32_t ka, int32_t kb) {
     return result;
 }
 
+namespace {
+
 SlotRange bucket_range(const Sorter& s, int32_t v) {
     const uint32_t k = bucket_of(s, v);
     return SlotRange{s.index + s.bigram_start[k], s.index + s.bigram_fill[k] - 1};
 }
 
 bool bytes_agree(const Sorter& s, int32_t x, int32_t y, int32_t k) { return s.data[x + k] == s.data[y + k]; }
+
+}  // namespace
 

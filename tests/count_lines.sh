@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Non-blank lines of the code (src/ + include/) and of its tests (tests/ +
-# fuzz/), and the tests' size as a percentage of the code's.
+# fuzz/, less the two measuring scripts), and the tests' size as a
+# percentage of the code's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,7 +16,9 @@ count() {
 }
 
 code=$(count src include)
-tests=$(count tests fuzz)
+# The measuring scripts kept beside the tests are tools, not tests.
+tools=$(cat tests/count_lines.sh tests/mutants.sh | grep -c '[^[:space:]]')
+tests=$(($(count tests fuzz) - tools))
 echo "src + include:  $code"
 echo "tests + fuzz:   $tests"
 if [ "$code" -gt 0 ]; then

@@ -5,9 +5,9 @@
 #include <cstdint>
 
 #include "coder/byte_stream.h"
-#include "coder/progress.h"
-#include "coder/status.h"
-#include "dc/block_decode.h"
+#include "common/progress.h"
+#include "common/status.h"
+#include "dc/block_symbols.h"
 #include "inverse/many_walks.h"
 
 // Inverts the transform of t[0, n) (primary < n) in place: on success
@@ -19,7 +19,7 @@
 // access stays in bounds regardless, and t is then garbage. helpers, when
 // given, take part in the walks of large blocks.
 [[nodiscard]] Status invert_block(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary, int32_t* links,
-                                  int32_t* scratch, const WalkHelpers* helpers = nullptr);
+                                  int32_t* scratch, const HelperThreads* helpers = nullptr);
 
 // A block's inverse run alongside the decoding of the next block on the same
 // thread: the links are built at once, the walks advance between the next
@@ -55,16 +55,16 @@ DecodeTick inverse_tick(PendingInverse& p);
 
 // Ends the pending block's inverse: on success its t holds the block's
 // bytes. Fails as invert_block does. No block is pending afterwards.
-[[nodiscard]] Status inverse_end(PendingInverse& p, const WalkHelpers* helpers = nullptr);
+[[nodiscard]] Status inverse_end(PendingInverse& p, const HelperThreads* helpers = nullptr);
 
 // The path for blocks of 2^24 bytes and more (links without the byte beside
 // them); callable on any block of at least 8 bytes, for tests. With count
 // false, bucket_start already holds the bucket starts of t.
 [[nodiscard]] Status invert_block_plain(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary,
                                         int32_t* links, int32_t* scratch, bool count,
-                                        const WalkHelpers* helpers = nullptr);
+                                        const HelperThreads* helpers = nullptr);
 
-// The whole of one block: decode_block_symbols, an 'H' on progress, then
+// The whole of one block: decode_block_symbols, block_decoded on progress, then
 // invert_block. The coder is loaded when nothing has been written to out yet.
 // n is the number of bytes written, 0 at the end marker.
 [[nodiscard]] Status decode_block(BlockDecoder& bd, NumberCoder& nc, uint8_t* t, uint32_t block_size,

@@ -30,11 +30,11 @@ can_link_fuzzer() {
 }
 if ! can_link_fuzzer; then
   if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
-    echo "ci_fuzz: installing clang and libclang-rt-14-dev" >&2
+    echo "fuzz: installing clang and libclang-rt-14-dev" >&2
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang libclang-rt-14-dev >/dev/null
   fi
-  can_link_fuzzer || { echo "ci_fuzz: clang with libFuzzer is needed (Debian: clang libclang-rt-14-dev)" >&2; exit 1; }
+  can_link_fuzzer || { echo "fuzz: clang with libFuzzer is needed (Debian: clang libclang-rt-14-dev)" >&2; exit 1; }
 fi
 scripts/setup.sh
 
@@ -62,11 +62,11 @@ for t in "${TARGETS[@]}"; do
   seeds=${t#*:}
   mkdir -p "$work/$seeds"
   cp fuzz/corpus/"$seeds"/* "$work/$seeds/"
-  echo "ci_fuzz: $target for ${SECONDS_EACH}s" >&2
+  echo "fuzz: $target for ${SECONDS_EACH}s" >&2
   if ! "$BUILD_DIR/fuzz/$target" -max_total_time="$SECONDS_EACH" -timeout=20 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$artifacts/$target-" "$work/$seeds" 2>"$work/$target.log"; then
     tail -n 60 "$work/$target.log" >&2
-    echo "ci_fuzz: $target failed; the input is in $artifacts/" >&2
+    echo "fuzz: $target failed; the input is in $artifacts/" >&2
     failed=1
   else
     grep -E '^stat::number_of_executed_units|DONE' "$work/$target.log" >&2 || true

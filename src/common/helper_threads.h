@@ -3,7 +3,7 @@
 // it. With no threads to ask, callers pass no helpers at all.
 #pragma once
 
-struct Helpers {
+struct HelperThreads {
     void (*invite)(void* ctx, void (*work)(void*), void* arg);
     void (*dismiss)(void* ctx);
     void* ctx;

@@ -10,13 +10,13 @@
 #                takes most of a minute when sanitized: some 1300 starts of
 #                the program on bit-flipped archives. The decoder runs
 #                sanitized on flipped archives elsewhere: in-process
-#                (HardeningFuzzSeeds) and in scripts/ci_fuzz.sh.
+#                (FuzzSeeds) and in .ci/fuzz.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 BUILD_DIR=${BUILD_DIR:-build-asan}
 JOBS=${JOBS:-2}
-EXCLUDE=${VORB_SANITIZE_EXCLUDE-'^HardeningCorruption\.CutAtEveryOffsetAndSingleBitFlips$'}
+EXCLUDE=${VORB_SANITIZE_EXCLUDE-'^DamagedArchive\.CutAtEveryOffsetAndSingleBitFlips$'}
 
 scripts/setup.sh --tests
 

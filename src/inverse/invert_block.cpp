@@ -1,4 +1,4 @@
-#include "inverse/decode_block.h"
+#include "inverse/invert_block.h"
 
 #include "inverse/many_walks.h"
 
@@ -93,7 +93,7 @@ Status invert_two_walks(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t pr
 }  // namespace
 
 Status invert_block(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary, int32_t* links,
-                    int32_t* scratch, const WalkHelpers* helpers) {
+                    int32_t* scratch, const HelperThreads* helpers) {
     count_buckets(bucket_start, t, n);
     if (walks_packed(n)) {
         uint32_t* fwd = reinterpret_cast<uint32_t*>(links);
@@ -160,7 +160,7 @@ DecodeTick inverse_tick(PendingInverse& p) {
     return {pace_walks, &p};
 }
 
-Status inverse_end(PendingInverse& p, const WalkHelpers* helpers) {
+Status inverse_end(PendingInverse& p, const HelperThreads* helpers) {
     uint8_t* t = p.t;
     p.t = nullptr;
     if (p.stepped) return stepped_walks_end(p.walks, t, helpers);
@@ -168,7 +168,7 @@ Status inverse_end(PendingInverse& p, const WalkHelpers* helpers) {
 }
 
 Status invert_block_plain(int32_t* bucket_start, uint8_t* t, int32_t n, int32_t primary, int32_t* links,
-                          int32_t* scratch, bool count, const WalkHelpers* helpers) {
+                          int32_t* scratch, bool count, const HelperThreads* helpers) {
     if (count) count_buckets(bucket_start, t, n);
     // The row of position 0 takes the first place of its bucket; every other
     // row links to the row of the position after it, and the primary row
@@ -187,7 +187,7 @@ Status decode_block(BlockDecoder& bd, NumberCoder& nc, uint8_t* t, uint32_t bloc
     int32_t primary = 0;
     VORB_TRY(decode_block_symbols(bd, nc, t, block_size, bytes_out(out) == 0, n, primary));
     if (n == 0) return Status::ok;
-    progress_put(progress, 'H');
+    progress_put(progress, ProgressEvent::block_decoded);
     VORB_TRY(invert_block(bd.bucket_start, t, n, primary, links, scratch));
     put_bytes(out, t, static_cast<size_t>(n));
     return Status::ok;

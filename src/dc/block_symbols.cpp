@@ -1,4 +1,4 @@
-#include "dc/block_decode.h"
+#include "dc/block_symbols.h"
 
 Status decode_block_symbols(BlockDecoder& bd, NumberCoder& nc, uint8_t* t, uint32_t block_size, bool first_block,
                             int32_t& n, int32_t& primary, DecodeTick* tick) {

@@ -8,7 +8,7 @@
 # quick tests first, stopping at the first failure. A mutant whose text is
 # not found or that does not compile is invalid.
 #
-#   scripts/mutants.sh [REGEX]   only the mutants whose table line matches REGEX
+#   tests/mutants.sh [REGEX]   only the mutants whose table line matches REGEX
 #
 # Needs python3. Environment: MUTANTS_DIR (scratch folder, default a new one under /tmp,
 # removed at the end unless given), MUTANTS_JOBS (build and test jobs, 1),
@@ -23,7 +23,7 @@
 # to when it has just read that very row (the bytes written there are
 # overwritten later), and a compare-cache stretch used from its lowest key
 # (its stored length is a word short of what was compared). The guard size
-# mutant shows only in the sanitizer build (scripts/ci_sanitize.sh), which
+# mutant shows only in the sanitizer build (.ci/sanitize.sh), which
 # sees the reads in front of a 64-byte guard.
 set -uo pipefail
 # The whole script is read before it runs: editing it during a run is safe.
@@ -64,9 +64,9 @@ src/dc/block_code.cpp ::: reset_models(nc.models); ::: (void)0;
 src/dc/dc_encode.h ::: if (other) return e + __builtin_ctz(other); ::: if (other) return e + __builtin_ctz(other) / 2;
 src/dc/dc_encode.h ::: for (; e + 16 <= n; e += 16) { ::: for (; e + 15 <= n; e += 16) {
 src/coder/range_coder.h ::: & (range >= rc_min_range); ::: & (range >= rc_min_range / 2);
-src/dc/block_decode.cpp ::: VORB_CHECK(p < static_cast<uint32_t>(n), ::: VORB_CHECK(p <= static_cast<uint32_t>(n),
-src/inverse/decode_block.cpp ::: constexpr int32_t packed_rows_limit = 1 << 24; ::: constexpr int32_t packed_rows_limit = 1 << 25;
-src/inverse/decode_block.cpp ::: static_cast<uint32_t>(bucket_start[y]++); ::: static_cast<uint32_t>(bucket_start[y]);
+src/dc/block_symbols.cpp ::: VORB_CHECK(p < static_cast<uint32_t>(n), ::: VORB_CHECK(p <= static_cast<uint32_t>(n),
+src/inverse/invert_block.cpp ::: constexpr int32_t packed_rows_limit = 1 << 24; ::: constexpr int32_t packed_rows_limit = 1 << 25;
+src/inverse/invert_block.cpp ::: static_cast<uint32_t>(bucket_start[y]++); ::: static_cast<uint32_t>(bucket_start[y]);
 src/dc/dc_runs.h ::: value_count[s] += e - i; ::: value_count[s] += 1;
 src/archive/member_decode_serial.cpp ::: if (f != Status::ok) st = f; ::: (void)f;
 src/coder/model.cpp ::: cmovael %[moved], %[low] ::: cmovbl %[moved], %[low]
@@ -95,10 +95,10 @@ src/dc/dc_runs_avx512.cpp ::: packed + 16 * (vectors + 1), INT32_MAX ::: packed 
 src/dc/dc_runs.h ::: dd.upcoming_pos[j] = packed[j] >> 8; ::: dd.upcoming_pos[j] = packed[j] >> 7;
 src/dc/dc_runs_avx512.cpp ::: (c + 32) << 8) return 2; ::: (c + 32) << 8) return 1;
 src/dc/dc_runs_avx512.cpp ::: packed[64] >= (c + 64) << 8 ::: packed[64] >= (c + 63) << 8
-src/inverse/decode_block.cpp ::: VORB_CHECK(p != last && r != p0, ::: VORB_CHECK(true,
-src/inverse/decode_block.cpp ::: VORB_CHECK(p == r, ::: VORB_CHECK(true,
-src/inverse/decode_block.cpp ::: if (m > h) {\n        VORB_CHECK(r != p0, ::: if (m > h) {\n        VORB_CHECK(true,
-src/inverse/decode_block.cpp ::: for (int32_t i = primary + 1; i < n; i++) links[i] ::: for (int32_t i = primary + 2; i < n; i++) links[i]
+src/inverse/invert_block.cpp ::: VORB_CHECK(p != last && r != p0, ::: VORB_CHECK(true,
+src/inverse/invert_block.cpp ::: VORB_CHECK(p == r, ::: VORB_CHECK(true,
+src/inverse/invert_block.cpp ::: if (m > h) {\n        VORB_CHECK(r != p0, ::: if (m > h) {\n        VORB_CHECK(true,
+src/inverse/invert_block.cpp ::: for (int32_t i = primary + 1; i < n; i++) links[i] ::: for (int32_t i = primary + 2; i < n; i++) links[i]
 src/inverse/many_walks.cpp ::: if (written != rows) return Status::bad_transform; ::: (void)0;
 src/sort/bucket_sort.cpp ::: if ((varying >> (8 * d)) & 255) ::: if ((varying >> (8 * d)) & 127)
 src/sort/bucket_sort.cpp ::: ++next[(pair >> then) & 255]; ::: ++next[(pair >> at) & 255];
@@ -111,11 +111,11 @@ src/sort/bigram.cpp ::: if (c > data[i + 1] && c >= data[i - 1]) { ::: if (c > d
 src/sort/period_run.cpp ::: const bool upward = context_byte(s, brk) > context_byte(s, brk + q); ::: const bool upward = context_byte(s, brk) < context_byte(s, brk + q);
 src/sort/period_run.cpp ::: s.failed = true; ::: s.failed = false;
 src/sort/context_sort.cpp ::: if (sa[i] > 0 && !m.smaller[j]) ::: if (sa[i] > 1 && !m.smaller[j])
-src/sort/help.cpp ::: return ka > kb ? best->high_greater : 1 - best->high_greater; ::: return ka > kb ? 1 - best->high_greater : best->high_greater;
-src/sort/help.cpp ::: e.filled && e.distance == distance ::: e.filled && e.distance >= distance
-src/sort/help.cpp ::: const int32_t length = 4 * equal_words - 4; ::: const int32_t length = 4 * equal_words;
+src/sort/repetition.cpp ::: return ka > kb ? best->high_greater : 1 - best->high_greater; ::: return ka > kb ? 1 - best->high_greater : best->high_greater;
+src/sort/repetition.cpp ::: e.filled && e.distance == distance ::: e.filled && e.distance >= distance
+src/sort/repetition.cpp ::: const int32_t length = 4 * equal_words - 4; ::: const int32_t length = 4 * equal_words;
 src/sort/period_run.cpp ::: const int32_t agreed = key_depth(key) - 3; ::: const int32_t agreed = key_depth(key) - 2;
-src/sort/help.cpp ::: if (partner < 1 || !is_final(s, partner)) return false; ::: if (partner < 0 || !is_final(s, partner)) return false;
+src/sort/repetition.cpp ::: if (partner < 1 || !is_final(s, partner)) return false; ::: if (partner < 0 || !is_final(s, partner)) return false;
 src/sort/keys.h ::: |= uint64_t{1} << (*p & 63); ::: |= uint64_t{1} << (*p & 31);
 src/dc/block_buffers.h ::: guard_bytes = 4004; ::: guard_bytes = 64;
 src/archive/header.cpp ::: VORB_CHECK(h.block_size != 0 && h.block_size <= max_block_size, ::: VORB_CHECK(h.block_size <= max_block_size,
@@ -187,6 +187,10 @@ src/api/api_reader.cpp ::: if (!flush_out(out) && st == Status::ok) st = Status:
 src/api/api_writer.cpp ::: std::strlen(name) > max_name_length) ::: std::strlen(name) > max_name_length + 1)
 src/api/api_writer.cpp ::: if (!w || !w->begun || w->finished || w->entries_written != w->member_count) return VORB_ERR_PARAM; ::: if (!w || !w->begun || w->finished) return VORB_ERR_PARAM;
 src/api/api_streams.cpp ::: c.in.read_error = true; ::: c.in.read_error = false;
+src/api/api_alloc.h ::: return Status::out_of_memory; ::: return Status::ok;
+src/api/api_alloc.h ::: return VORB_ERR_MEMORY; ::: return VORB_OK;
+src/api/api_alloc.h ::: if (st == Status::ok) return t; ::: if (t) return t;
+src/api/api_member.cpp ::: Status st = or_out_of_memory([&] {\n        return pack_member( ::: Status st = ([](auto f) { return f(); })([&] {\n        return pack_member(
 src/cli/member_place.cpp ::: if (part == "..") ::: if (part == "../")
 src/cli/member_place.cpp ::: O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC; ::: O_DIRECTORY | O_CLOEXEC;
 src/cli/replace_file.cpp ::: if (::fchmod(r.fd, mode) != 0) return fail(r, errno); ::: (void)mode;
@@ -211,6 +215,11 @@ src/cli/cli.cpp ::: !u.directory.empty() && !is_directory(u.directory) ::: false
 src/cli/console.cpp ::: if (::isatty(STDIN_FILENO)) (void)std::getchar(); ::: (void)std::getchar();
 src/cli/console.cpp ::: if (!c.quiet) std::fputs(text, c.out); ::: std::fputs(text, c.out);
 src/cli/console.cpp ::: if (u < 0x20 || u == 0x7F) ::: if (u < 0x1b)
+src/cli/console.cpp ::: std::fputs("\bW", out); ::: std::fputc('W', out);
+tests/layer_check.sh ::: dc) echo "common coder dc" ;; ::: dc) echo "common coder dc sort" ;;
+tests/layer_check.sh ::: [ "$layer" != cli ] && why ::: true && why
+tests/layer_check.sh ::: */*) why="cli sees only vorb.h and its own files" ;; ::: */*) ;;
+src/archive/pack.cpp ::: sort_started);\n        progress_put(progress, ProgressEvent::sort_ended); ::: sort_started);
 src/cli/options.cpp ::: parse_number(value, 1, max_block_mib, n) ::: parse_number(value, 0, max_block_mib, n)
 src/archive/entry_probe.cpp ::: if (p[i] < 0x20 || p[i] == 0x7F) return 0; ::: if (p[i] < 0x20) return 0;
 src/archive/entry_probe.cpp ::: std::min(avail, max_name_length + 1) ::: std::min(avail, max_name_length + 2)
@@ -279,7 +288,7 @@ EOF
 )
 
 # The slow whole-program suites run last: most mutants die in the quick ones.
-slow='^(RoundTrip|HardeningCorruption|Threads)\.'
+slow='^(RoundTrip|DamagedArchive|Threads)\.'
 
 work="${MUTANTS_DIR:-}"
 keep_work=1

@@ -48,7 +48,7 @@ Bytes coded_numbers(const Numbers& block) {
 // second of three members: the first is unpacked, the run stops at the
 // second with a message that names it, an older file of that name survives
 // and the third is never reached. Damage in the header creates nothing.
-TEST(HardeningStream, EachCheckStopsTheRunAndKeepsWhatCameBefore) {
+TEST(HostileStream, EachCheckStopsTheRunAndKeepsWhatCameBefore) {
     const Bytes good = coded_blocks({{"nnbaaa", 2}});  // "banana"
     const auto middle = [&](const Bytes& bad, uint32_t block_size = 4194304) {
         return archive_of({{"good", good}, {"bad", bad}, {"after", empty_stream}}, block_size);
@@ -119,7 +119,7 @@ TEST(HardeningStream, EachCheckStopsTheRunAndKeepsWhatCameBefore) {
 // Names that must not become files are decoded to nowhere, so the members
 // after them still unpack and the run ends with status 254; names that stay
 // inside are written, and an existing link is replaced, not written through.
-TEST(HardeningNames, RefusedSkippedAcceptedWrittenLinksReplaced) {
+TEST(HostileNames, RefusedSkippedAcceptedWrittenLinksReplaced) {
     const Bytes content = text_like(5, 3000);
     const Bytes stream = member_stream(content);
     const std::pair<std::string, std::string> refused[] = {

@@ -112,7 +112,7 @@ Expected expected_unpack(const Bytes& archive) {
 // One batch: the archive cut at every offset, then single bits flipped in
 // every bit of the header, the first entry and the start of the second, and
 // past that every eleventh bit. Status and files must match the reader's.
-TEST(HardeningCorruption, CutAtEveryOffsetAndSingleBitFlips) {
+TEST(DamagedArchive, CutAtEveryOffsetAndSingleBitFlips) {
     const Bytes& s = sample();
     std::vector<Bytes> archives;
     for (size_t cut = 0; cut < s.size(); cut++) archives.emplace_back(s.begin(), s.begin() + static_cast<long>(cut));
