@@ -14,13 +14,13 @@
 #   mixed.tar       files of /usr/share/doc and /usr/share/man (about half of
 #                   them gzip-compressed already), sorted by path, GNU tar with
 #                   fixed metadata, first 32 MiB
-# environment: BENCH_DIR (default /tmp/vorb-bench), VORB_CORPUS (default tests/data/corpus)
+# environment: BENCH_DIR (default /tmp/vorb-bench), VORB_CORPUS (default data/corpus)
 set -euo pipefail
 export LC_ALL=C
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 dir="${BENCH_DIR:-/tmp/vorb-bench}"
-corpus="${VORB_CORPUS:-$root/tests/data/corpus}"
+corpus="${VORB_CORPUS:-$root/data/corpus}"
 mkdir -p "$dir/inputs"
 inputs="$dir/inputs"
 

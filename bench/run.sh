@@ -26,7 +26,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 dir="${BENCH_DIR:-/tmp/vorb-bench}"
 quick="${QUICK:-0}"
 if [ "$quick" = 1 ]; then reps="${REPS:-1}"; else reps="${REPS:-3}"; fi
-corpus="${VORB_CORPUS:-$root/tests/data/corpus}"
+corpus="${VORB_CORPUS:-$root/data/corpus}"
 export BENCH_DIR="$dir" VORB_CORPUS="$corpus"
 
 say() { echo "run: $*" >&2; }

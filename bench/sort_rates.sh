@@ -7,7 +7,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD:-$root/build-bench}"
-corpus="${VORB_CORPUS:-$root/tests/data/corpus}"
+corpus="${VORB_CORPUS:-$root/data/corpus}"
 libs=/usr/lib/x86_64-linux-gnu
 binaries=()
 for f in "$libs/libstdc++.so.6" "$libs/libc.so.6" "$libs/libm.so.6" /usr/bin/cmake; do

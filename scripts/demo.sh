@@ -5,13 +5,13 @@
 # fails or any file differs; the scratch folder is removed either way.
 #
 # usage: scripts/demo.sh        (make demo builds vorb first)
-# environment: VORB (default build/vorb), VORB_CORPUS (default tests/data/corpus)
+# environment: VORB (default build/vorb), VORB_CORPUS (default data/corpus)
 set -euo pipefail
 export LC_ALL=C
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 vorb="$(realpath -m -- "${VORB:-$root/build/vorb}")"
-corpus="$(realpath -m -- "${VORB_CORPUS:-$root/tests/data/corpus}")"
+corpus="$(realpath -m -- "${VORB_CORPUS:-$root/data/corpus}")"
 [ -x "$vorb" ] || { echo "demo: no vorb at $vorb (run make)" >&2; exit 1; }
 [ -d "$corpus" ] || { echo "demo: no corpus folder at $corpus" >&2; exit 1; }
 

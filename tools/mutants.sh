@@ -8,7 +8,7 @@
 # quick tests first, stopping at the first failure. A mutant whose text is
 # not found or that does not compile is invalid.
 #
-#   tests/mutants.sh [REGEX]   only the mutants whose table line matches REGEX
+#   tools/mutants.sh [REGEX]   only the mutants whose table line matches REGEX
 #
 # Needs python3. Environment: MUTANTS_DIR (scratch folder, default a new one under /tmp,
 # removed at the end unless given), MUTANTS_JOBS (build and test jobs, 1),

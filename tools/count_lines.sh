@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # Non-blank lines of the code (src/ + include/) and of its tests (tests/ +
-# fuzz/, less the two measuring scripts), and the tests' size as a
-# percentage of the code's.
+# fuzz/), and the tests' size as a percentage of the code's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,16 +8,13 @@ count() {
   local dirs=()
   for d in "$@"; do [ -d "$d" ] && dirs+=("$d"); done
   [ ${#dirs[@]} -gt 0 ] || { echo 0; return; }
-  # tests/data is data, not tests: its corpus holds a C file.
-  find "${dirs[@]}" -path tests/data -prune -o -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \
+  find "${dirs[@]}" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' \
        -o -name '*.hpp' -o -name '*.sh' -o -name '*.py' \) -print0 |
     xargs -0 -r cat | grep -c '[^[:space:]]' || true
 }
 
 code=$(count src include)
-# The measuring scripts kept beside the tests are tools, not tests.
-tools=$(cat tests/count_lines.sh tests/mutants.sh | grep -c '[^[:space:]]')
-tests=$(($(count tests fuzz) - tools))
+tests=$(count tests fuzz)
 echo "src + include:  $code"
 echo "tests + fuzz:   $tests"
 if [ "$code" -gt 0 ]; then
