@@ -240,7 +240,6 @@ src/archive/salvage.cpp ::: if (m.saved == 0) s.damage_from = s.current.offset; 
 src/archive/salvage.cpp ::: if (s.entries_seen >= s.announced) return ::: if (false) return
 src/archive/salvage.cpp ::: s.block_size = s.header_damaged ? default_block_size : h.block_size; ::: s.block_size = h.block_size;
 src/cli/salvage.cpp ::: existing_size(target) > saved) { ::: false) {
-src/api/api_salvage.cpp ::: s->data_end = seen != RecordSeen::none ? l.data_size : src.size; ::: s->data_end = src.size;
 src/cli/tree_walk.cpp ::: std::sort(names.begin(), names.end()); ::: (void)0;
 src/cli/tree_walk.cpp ::: else if (names.empty()) ::: else if (false)
 src/cli/pack_files.cpp ::: missing += static_cast<int>(list.refused.size()); ::: (void)0;
@@ -280,7 +279,7 @@ src/archive/recovery_tail.cpp ::: first, sizeof first) == 0 ? RecordSeen::intact
 src/archive/recovery_repair.cpp ::: VORB_CHECK(parity_rows.size() == erased.size(), Status::beyond_repair); ::: (void)0;
 src/archive/recovery_build.cpp ::: const size_t filled = lead + got; ::: const size_t filled = got;
 src/archive/erasure_code.cpp ::: v ^= gf_mul(inv[j], coef(parity_rows[j], c)); ::: v = gf_mul(inv[j], coef(parity_rows[j], c));
-src/api/api_reader.cpp ::: r->data_end = r->record.seen != RecordSeen::none ? r->record.layout.data_size : src.size; ::: r->data_end = src.size;
+src/api/api_streams.cpp ::: a.end = seen != RecordSeen::none ? layout.data_size : source.size; ::: a.end = source.size;
 src/api/api_reader.cpp ::: return to_api(st == Status::ok && record_damaged_before ? Status::damaged_record : st); ::: return to_api(st);
 src/cli/cli.cpp ::: p.index = opt.index.value_or(filter) || opt.recovery != 0; ::: p.index = opt.index.value_or(filter);
 src/cli/recovery_note.cpp ::: !(res.status != 0 || (testing && recorded)) ::: !(res.status != 0)

@@ -39,7 +39,7 @@ struct vorb_reader {
     const char* disagreement = nullptr;  // the header and a valid index differ: why
     std::vector<vorb_file_meta> node_metas;  // of the index's nodes, for vorb_reader_node
     RecordTail record;            // a recovery record after the archive
-    uint64_t data_end = UINT64_MAX;  // where the bytes in front of it end
+    ArchiveInFront front;         // read at offsets: the bytes in front of it
 };
 
 namespace {
@@ -171,22 +171,13 @@ Status keep_node_metas(vorb_reader* r) {
     });
 }
 
-// The source's read_at, ending where a recovery record starts.
-ptrdiff_t read_in_front(void* ctx, void* buf, size_t len, uint64_t offset) {
-    const vorb_reader* r = static_cast<const vorb_reader*>(ctx);
-    if (offset >= r->data_end) return 0;
-    return r->source.read_at(r->source.ctx, buf, static_cast<size_t>(std::min<uint64_t>(len, r->data_end - offset)),
-                             offset);
-}
-
 Status open_input(vorb_reader* r, int threads, uint64_t memory_limit) {
     const vorb_source& src = r->source;
     const bool random_access = src.read_at && src.size != UINT64_MAX;
     if (random_access) {
         // An archive with a recovery record is the bytes in front of it.
-        VORB_TRY(record_find_at_end(RecordSource{src.read_at, src.ctx, src.size}, r->record.layout, r->record.seen));
-        r->data_end = r->record.seen != RecordSeen::none ? r->record.layout.data_size : src.size;
-        at_in_init(r->at, read_in_front, r);
+        VORB_TRY(archive_in_front_open(r->front, src, r->record.layout, r->record.seen));
+        at_in_init(r->at, read_in_front, &r->front);
         r->input = &r->at.in;
     } else {
         callback_in_init(r->in, src.read, src.ctx);
@@ -195,7 +186,7 @@ Status open_input(vorb_reader* r, int threads, uint64_t memory_limit) {
     }
     const Status header = read_header(*r->input, r->header);
     VORB_CHECK(header == Status::ok || header == Status::bad_block_size, header);
-    if (random_access) VORB_TRY(index_load(IndexSource{read_in_front, r, r->data_end}, r->index, r->index_found));
+    if (random_access) VORB_TRY(index_load(IndexSource{read_in_front, &r->front, r->front.end}, r->index, r->index_found));
     if (indexed(r)) {
         settle_header(r, header);
         VORB_TRY(keep_node_metas(r));

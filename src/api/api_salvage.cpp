@@ -11,8 +11,7 @@
 struct vorb_salvager {
     Salvage salvage;
     CallbackOut out;
-    vorb_source source{};
-    uint64_t data_end = 0;  // the archive: the bytes in front of a recovery record, or all
+    ArchiveInFront front;  // the archive: the bytes in front of a recovery record, or all
 };
 
 namespace {
@@ -51,25 +50,6 @@ void describe(const SalvageEntry& e, vorb_salvage_entry& out) {
     }
 }
 
-// The source's read_at, ending where a recovery record starts, so that the
-// index is found in front of it and the search never reads the record.
-ptrdiff_t read_in_front(void* ctx, void* buf, size_t len, uint64_t offset) {
-    const vorb_salvager* s = static_cast<const vorb_salvager*>(ctx);
-    if (offset >= s->data_end) return 0;
-    return s->source.read_at(s->source.ctx, buf, static_cast<size_t>(std::min<uint64_t>(len, s->data_end - offset)),
-                             offset);
-}
-
-// The bytes in front of a recovery record at the file's end, or all of them.
-Status archive_extent(vorb_salvager* s) {
-    const vorb_source& src = s->source;
-    RecordLayout l;
-    RecordSeen seen = RecordSeen::none;
-    VORB_TRY(record_find_at_end(RecordSource{src.read_at, src.ctx, src.size}, l, seen));
-    s->data_end = seen != RecordSeen::none ? l.data_size : src.size;
-    return Status::ok;
-}
-
 struct LostAdapter {
     vorb_lost_fn fn;
     void* ctx;
@@ -90,9 +70,10 @@ vorb_salvager* vorb_salvager_open(const vorb_source* source, const vorb_unpack_o
     vorb_salvager* s = create_or_fail<vorb_salvager>(err, [&](vorb_salvager& x) {
         const uint64_t asked = options ? options->memory_limit : 0;
         const uint64_t limit = asked == 0 ? 0 : asked > salvage_fixed_bytes ? asked - salvage_fixed_bytes : 1;
-        x.source = *source;
-        Status st = archive_extent(&x);
-        if (st == Status::ok) st = salvage_open(x.salvage, IndexSource{read_in_front, &x, x.data_end}, limit);
+        RecordLayout layout;
+        RecordSeen seen = RecordSeen::none;
+        Status st = archive_in_front_open(x.front, *source, layout, seen);
+        if (st == Status::ok) st = salvage_open(x.salvage, IndexSource{read_in_front, &x.front, x.front.end}, limit);
         x.out.buffer.assign(salvage_out_chunk, 0);  // callback_out_init keeps a buffer it is given
         return st;
     });

@@ -1,5 +1,7 @@
 #include "api/api_streams.h"
 
+#include <algorithm>
+
 namespace {
 
 bool drain_to_callback(void* ctx, const uint8_t* data, size_t len) {
@@ -87,4 +89,17 @@ ProgressSink progress_sink(ProgressAdapter& adapter, vorb_progress_fn fn, void* 
         s.ctx = &adapter;
     }
     return s;
+}
+
+Status archive_in_front_open(ArchiveInFront& a, const vorb_source& source, RecordLayout& layout, RecordSeen& seen) {
+    a.source = source;
+    VORB_TRY(record_find_at_end(RecordSource{source.read_at, source.ctx, source.size}, layout, seen));
+    a.end = seen != RecordSeen::none ? layout.data_size : source.size;
+    return Status::ok;
+}
+
+ptrdiff_t read_in_front(void* ctx, void* buf, size_t len, uint64_t offset) {
+    const ArchiveInFront& a = *static_cast<const ArchiveInFront*>(ctx);
+    if (offset >= a.end) return 0;
+    return a.source.read_at(a.source.ctx, buf, static_cast<size_t>(std::min<uint64_t>(len, a.end - offset)), offset);
 }

@@ -5,6 +5,7 @@
 
 #include <vorb.h>
 
+#include "archive/recovery_check.h"
 #include "coder/byte_stream.h"
 #include "common/progress.h"
 #include "common/status.h"
@@ -54,3 +55,16 @@ inline vorb_status to_api(Status s) { return static_cast<vorb_status>(s); }
 inline void set_error(vorb_status* err, vorb_status s) {
     if (err) *err = s;
 }
+
+// An archive read at offsets: the file's bytes in front of a recovery record
+// at its end, or all of them, so the index is found in front of the record
+// and nothing reads the record as archive bytes.
+struct ArchiveInFront {
+    vorb_source source{};
+    uint64_t end = UINT64_MAX;
+};
+// Looks for a record at the end of source (read_at and size are required).
+[[nodiscard]] Status archive_in_front_open(ArchiveInFront& a, const vorb_source& source, RecordLayout& layout,
+                                           RecordSeen& seen);
+// source.read_at, ending at a.end; ctx is the ArchiveInFront.
+ptrdiff_t read_in_front(void* ctx, void* buf, size_t len, uint64_t offset);
