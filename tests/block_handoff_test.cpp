@@ -14,7 +14,9 @@
 
 namespace {
 
-enum class Way { offered_first, taken_midway, recorded_whole, sort_failed };
+// never_lent: the caller replays every showing and keeps the coder, as for
+// the last block of an input.
+enum class Way { offered_first, taken_midway, recorded_whole, never_lent, sort_failed };
 
 struct Worker {
     BlockHandoff& h;
@@ -70,8 +72,9 @@ TEST(BlockHandoff, EveryWayTheCoderPassesWritesTheStreamOfCodingAtOnce) {
         bool drain_fails, small_work;  // small: the record fills and the caller codes the rest
     } cases[] = {{Way::offered_first, false, false}, {Way::taken_midway, false, false},
                  {Way::recorded_whole, false, false}, {Way::recorded_whole, false, true},
-                 {Way::sort_failed, false, false},   {Way::offered_first, true, false},
-                 {Way::taken_midway, true, true}};
+                 {Way::never_lent, false, false},    {Way::never_lent, false, true},
+                 {Way::never_lent, true, false},     {Way::sort_failed, false, false},
+                 {Way::offered_first, true, false},  {Way::taken_midway, true, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.way) * 10 + c.drain_fails);
         Sink expected_sink, got_sink;
@@ -102,7 +105,7 @@ TEST(BlockHandoff, EveryWayTheCoderPassesWritesTheStreamOfCodingAtOnce) {
         if (c.way == Way::recorded_whole) pool_wait(pool, job);
         if (c.way == Way::taken_midway)
             pool_wait_for(pool, [](void* ctx) { return static_cast<BlockHandoff*>(ctx)->shows > 0; }, &h);
-        handoff_code(h, got.rc);
+        handoff_code(h, got.rc, c.way != Way::never_lent);
         pool_wait(pool, job);
         pool_stop(pool);
         if (c.way != Way::sort_failed) steps_finish(b, got, true);

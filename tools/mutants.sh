@@ -48,6 +48,7 @@ src/archive/block_handoff.cpp ::: return {h.shown.area_count - 1, h.shown.at}; :
 src/archive/block_handoff.cpp ::: h.drain_data, h.drain_len) ::: h.drain_data, h.drain_len / 2)
 src/archive/block_handoff.cpp ::: x.h.drain_ok = x.ok; ::: x.h.drain_ok = true;
 src/archive/block_handoff.cpp ::: out.drained = h.coder_out.drained; ::: (void)0;
+src/archive/block_handoff.cpp ::: if (lend && !w.offered) offer(w, rc); ::: if (!w.offered) offer(w, rc);
 src/archive/pack.cpp ::: handoff_reset(s.handoff); ::: (void)0;
 src/archive/pack.cpp ::: if (!setup_slot(s, p.block_size)) { ::: if (false) {
 src/coder/range_coder.cpp ::: if ((low ^ hi) >= (1u << 24) && range < rc_min_range) { ::: if ((low ^ hi) >= (1u << 24) && range < rc_min_range / 2) {

@@ -157,11 +157,11 @@ void handoff_failed(BlockHandoff& h) {
     }, &h);
 }
 
-void handoff_code(BlockHandoff& h, RangeCoder& rc) {
+void handoff_code(BlockHandoff& h, RangeCoder& rc, bool lend) {
     Watch w{h};
     ReplayPoint where;
     for (;;) {
-        if (!w.offered) offer(w, rc);
+        if (lend && !w.offered) offer(w, rc);
         pool_wait_for(*h.pool, news, &w);
         if (w.shown_more) {
             replay_steps_on(rc, w.record, where);

@@ -54,7 +54,7 @@ bool handoff_show(void* ctx, const StepRecord& r, bool ended);
 void handoff_failed(BlockHandoff& h);
 
 // Caller: codes the block on rc, whose output is in memory it owns: replays
-// what the worker shows and offers rc as soon as it has caught up; once the
-// worker holds it, drains the output when asked, then takes rc back.
-// Returns when the block is coded or its sort has failed.
-void handoff_code(BlockHandoff& h, RangeCoder& rc);
+// what the worker shows and, with lend, offers rc as soon as it has caught
+// up; once the worker holds it, drains the output when asked, then takes rc
+// back. Returns when the block is coded or its sort has failed.
+void handoff_code(BlockHandoff& h, RangeCoder& rc, bool lend = true);

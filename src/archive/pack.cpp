@@ -89,14 +89,19 @@ void note_block(const Packer& p, MemberRecord* record, uint64_t stream_start, in
 // Codes the oldest block in flight, in file order: threaded, through the
 // block's handoff (its worker's record replayed here, or the coder lent to
 // the worker); else once its sort is done. This is where each block's place
-// in the stream is known.
-Status code_oldest(Packer& p, ProgressSink progress, MemberStats& stats, MemberRecord* record, uint64_t stream_start) {
+// in the stream is known. last: the input has ended and no other block is in
+// flight, so this thread has nothing else to do.
+Status code_oldest(Packer& p, ProgressSink progress, MemberStats& stats, MemberRecord* record, uint64_t stream_start,
+                   bool last) {
     PackSlot& s = *static_cast<PackSlot*>(pipeline_oldest(p.pipe)->ctx);
     const bool threaded = pool_is_threaded(p.pipe.pool);
     note_block(p, record, stream_start, s.n, s.checksum);
     // The steps are coded as the worker shows them, or by the worker itself
-    // once it holds the coder (none when the sort failed).
-    if (threaded) handoff_code(s.handoff, p.nc->rc);
+    // once it holds the coder (none when the sort failed). Lending the coder
+    // spares recording and replaying, and frees this thread for reading; for
+    // the last block there is nothing to read, and replaying beside the
+    // worker's modelling ends it sooner.
+    if (threaded) handoff_code(s.handoff, p.nc->rc, !last);
     pipeline_retire_oldest(p.pipe);
     VORB_CHECK(s.sorted, Status::out_of_memory);
     if (threaded) {
@@ -201,6 +206,7 @@ struct PackRun {
     bool keep_records;
     std::deque<PackStep> steps;
     std::deque<MemberInFlight> members;  // front: the member being coded
+    bool input_ended = false;            // every member has been read
 };
 
 // Takes the oldest step of the ordered pass.
@@ -218,7 +224,8 @@ Status take_step(PackRun& r) {
             return Status::ok;
         case PackStep::block: {
             MemberInFlight& m = r.members.front();
-            return code_oldest(r.p, r.feed.progress, m.stats, r.keep_records ? &m.record : nullptr, m.start);
+            const bool last = r.input_ended && r.p.pipe.pending.size() == 1;
+            return code_oldest(r.p, r.feed.progress, m.stats, r.keep_records ? &m.record : nullptr, m.start, last);
         }
         case PackStep::end:
             break;
@@ -304,6 +311,7 @@ Status pack_members(Packer& p, unsigned count, MemberFeed& feed, ByteOut& out, b
             pipeline_submit(p.pipe);
         }
         // The blocks still in flight, in order.
+        r.input_ended = true;
         while (st == Status::ok && !r.steps.empty()) st = take_step(r);
     } catch (const std::bad_alloc&) {
         st = Status::out_of_memory;
