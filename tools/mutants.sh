@@ -263,6 +263,8 @@ src/cli/restore_nodes.cpp ::: return for_link ? "a folder is in its place" : nul
 src/cli/restore_nodes.cpp ::: ::fchmod(fd, f.meta.mode & 0777) != 0 || ::: false ||
 src/cli/unpack.cpp ::: if (unrestored > 0) ::: if (false)
 src/sort/bigram.cpp ::: for (int32_t i = 1; i < n; ++i) used[data[i]] = true; ::: for (int32_t i = 2; i < n; ++i) used[data[i]] = true;
+src/sort/bigram.cpp ::: used[data[0]] = true; ::: (void)0;
+src/sort/bigram.cpp ::: start[h * 256] = fill[h * 256] = fill[h * 257] = t; ::: start[h * 256] = fill[h * 256] = t;
 src/sort/bucket_share.cpp ::: s.bigram_start[k] == s.bigram_start[k + 256] ::: s.bigram_start[k] <= s.bigram_start[k + 256]
 src/sort/forward.cpp ::: != s.bigram_start[h * 256 + 256]) ::: != s.bigram_start[h * 256 + 256] && h != 'e')
 src/archive/recovery_layout.cpp ::: VORB_CHECK(l.data_units == ceil_div(n, l.stripes), ::: VORB_CHECK(true,

@@ -18,10 +18,12 @@ void bucket_block(Sorter& s, uint8_t* data, int32_t n, int32_t* index) {
     int32_t* const fill = s.bigram_fill;
 
     // Which first-byte groups hold a position at all: a small block uses few,
-    // and the others' 256 buckets each are laid out without counting, so a
-    // block costs about its length rather than the table's.
+    // and the others are laid out without counting and only where readers
+    // look, so a block costs about its length rather than the table's.
+    // Position 0's group is laid out in full, as it is not empty.
     bool used[256] = {};
     for (int32_t i = 1; i < n; ++i) used[data[i]] = true;
+    used[data[0]] = true;
 
     // Count position i + 1 under the 16 bits at data + i; position 0 is
     // placed by hand below.
@@ -34,10 +36,11 @@ void bucket_block(Sorter& s, uint8_t* data, int32_t n, int32_t* index) {
     start[65536] = n;
     int32_t t = n;
     for (int32_t h = 255; h >= 0; --h) {
-        if (!used[h]) {
-            std::fill_n(start + h * 256, 256, t);
-            std::fill_n(fill + h * 256, 256, t);
-        }
+        // An empty group: readers look only at its first bucket (to pass
+        // over the group, or as the end of the group below) and at its
+        // bucket (h, h), where the placing scans begin; the rest keeps
+        // whatever an earlier block left.
+        if (!used[h]) start[h * 256] = fill[h * 256] = fill[h * 257] = t;
         for (int32_t k = h * 256 + 255; used[h] && k >= h * 256; --k) {
             t -= start[k];
             start[k] = t;
