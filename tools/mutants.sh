@@ -266,6 +266,7 @@ src/sort/bigram.cpp ::: for (int32_t i = 1; i < n; ++i) used[data[i]] = true; ::
 src/sort/bigram.cpp ::: used[data[0]] = true; ::: (void)0;
 src/sort/bigram.cpp ::: start[h * 256] = fill[h * 256] = fill[h * 257] = t; ::: start[h * 256] = fill[h * 256] = t;
 src/sort/bucket_share.cpp ::: s.bigram_start[k] == s.bigram_start[k + 256] ::: s.bigram_start[k] <= s.bigram_start[k + 256]
+src/sort/bucket_share.cpp ::: any |= static_cast<int32_t>(selected(s, k + j) >= 2); ::: any |= static_cast<int32_t>(selected(s, k + j) >= 3);
 src/sort/forward.cpp ::: != s.bigram_start[h * 256 + 256]) ::: != s.bigram_start[h * 256 + 256] && h != 'e')
 src/archive/recovery_layout.cpp ::: VORB_CHECK(l.data_units == ceil_div(n, l.stripes), ::: VORB_CHECK(true,
 src/archive/recovery_layout.cpp ::: VORB_CHECK(l.data_units + l.parity_units <= record_max_stripe_units, ::: VORB_CHECK(true,

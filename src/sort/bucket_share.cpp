@@ -24,6 +24,18 @@ bool empty_group_at(const Sorter& s, uint32_t k) {
     return (k & 255) == 0 && s.bigram_start[k] == s.bigram_start[k + 256];
 }
 
+// Buckets looked at together when a lone sorter passes over a group: most
+// of a small block's buckets hold fewer than two selected positions, and
+// telling that for a run of them at once takes a few vector operations.
+constexpr uint32_t scan_run = 16;
+
+// Whether a bucket of the run from k holds two selected positions or more.
+bool run_has_work(const Sorter& s, uint32_t k) {
+    int32_t any = 0;
+    for (uint32_t j = 0; j < scan_run; ++j) any |= static_cast<int32_t>(selected(s, k + j) >= 2);
+    return any != 0;
+}
+
 bool sort_bucket(Sorter& s, uint32_t k) {
     s.current_bucket = k;
     bucket_sort(s, s.index + s.bigram_start[k], s.index + s.bigram_fill[k], -5);
@@ -144,11 +156,13 @@ void helper_sorts(void* arg) {
 
 bool sort_buckets(Sorter& s, const SortHelper* helper) {
     if (!helper) {
-        for (uint32_t k = 0; k < bucket_count; ++k) {
-            if (empty_group_at(s, k))
-                k += 255;
-            else if (selected(s, k) >= 2 && !sort_bucket(s, k))
-                return false;
+        for (uint32_t group = 0; group < bucket_count; group += 256) {
+            if (empty_group_at(s, group)) continue;
+            for (uint32_t run = group; run < group + 256; run += scan_run) {
+                if (!run_has_work(s, run)) continue;
+                for (uint32_t k = run; k < run + scan_run; ++k)
+                    if (selected(s, k) >= 2 && !sort_bucket(s, k)) return false;
+            }
         }
         return true;
     }
