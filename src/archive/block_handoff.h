@@ -57,4 +57,4 @@ void handoff_failed(BlockHandoff& h);
 // what the worker shows and, with lend, offers rc as soon as it has caught
 // up; once the worker holds it, drains the output when asked, then takes rc
 // back. Returns when the block is coded or its sort has failed.
-void handoff_code(BlockHandoff& h, RangeCoder& rc, bool lend = true);
+void handoff_code(BlockHandoff& h, RangeCoder& rc, bool lend);
