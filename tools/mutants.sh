@@ -262,12 +262,15 @@ src/cli/restore_nodes.cpp ::: times, AT_SYMLINK_NOFOLLOW) != 0) ::: times, 0) !=
 src/cli/restore_nodes.cpp ::: return for_link ? "a folder is in its place" : nullptr; ::: return nullptr;
 src/cli/restore_nodes.cpp ::: ::fchmod(fd, f.meta.mode & 0777) != 0 || ::: false ||
 src/cli/unpack.cpp ::: if (unrestored > 0) ::: if (false)
-src/sort/bigram.cpp ::: for (int32_t i = 1; i < n; ++i) used[data[i]] = true; ::: for (int32_t i = 2; i < n; ++i) used[data[i]] = true;
-src/sort/bigram.cpp ::: used[data[0]] = true; ::: (void)0;
+src/sort/bigram.cpp ::: runs[data[i + 1]] |= uint16_t(1u << (data[i] / bucket_scan_run)); ::: runs[data[i + 1]] |= uint16_t(1u << (data[i + 1] / bucket_scan_run));
+src/sort/bigram.cpp ::: if (m != 0 && !(m & 1)) start[h * 256] = fill[h * 256] = t; ::: (void)0;
+src/sort/bigram.cpp ::: if (r == h / bucket_scan_run) fill[h * 257] = t; ::: (void)0;
+src/sort/bigram.cpp ::: start[first + bucket_scan_run] = t; ::: (void)0;
 src/sort/bigram.cpp ::: start[h * 256] = fill[h * 256] = fill[h * 257] = t; ::: start[h * 256] = fill[h * 256] = t;
 src/sort/bucket_share.cpp ::: s.bigram_start[k] == s.bigram_start[k + 256] ::: s.bigram_start[k] <= s.bigram_start[k + 256]
 src/sort/bucket_share.cpp ::: any |= static_cast<int32_t>(selected(s, k + j) >= 2); ::: any |= static_cast<int32_t>(selected(s, k + j) >= 3);
-src/sort/forward.cpp ::: != s.bigram_start[h * 256 + 256]) ::: != s.bigram_start[h * 256 + 256] && h != 'e')
+src/sort/forward.cpp ::: k + 1, bucket_scan_run * sizeof(int32_t)); ::: k + 1, (bucket_scan_run - 1) * sizeof(int32_t));
+src/sort/bucket_share.cpp ::: if (!helper || s.n < find_runs_below) { ::: if (!helper) {
 src/archive/recovery_layout.cpp ::: VORB_CHECK(l.data_units == ceil_div(n, l.stripes), ::: VORB_CHECK(true,
 src/archive/recovery_layout.cpp ::: VORB_CHECK(l.data_units + l.parity_units <= record_max_stripe_units, ::: VORB_CHECK(true,
 src/archive/recovery_layout.cpp ::: l.unit_size % record_unit_step == 0, ::: true,

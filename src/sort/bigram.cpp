@@ -1,6 +1,7 @@
 #include "sort/bigram.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -11,49 +12,55 @@ uint32_t bigram_at(const uint8_t* p) {
     return v;
 }
 
-// Finding the groups a block uses is a pass over the block, a few operations
-// a byte, and each group left out spares about 1,500 (its two rows of 256):
-// it pays for blocks below about 64 KiB, and larger ones lay out every group.
-constexpr int32_t find_groups_below = 1 << 16;
-
 }  // namespace
 
 void bucket_block(Sorter& s, uint8_t* data, int32_t n, int32_t* index) {
     int32_t* const start = s.bigram_start;
     int32_t* const fill = s.bigram_fill;
 
-    // Which first-byte groups hold a position at all: a small block uses few,
-    // and the others are laid out without counting and only where readers
-    // look, so a block costs about its length rather than the table's.
-    // Position 0's group is laid out in full, as it is not empty.
-    const bool find_groups = n < find_groups_below;
-    bool used[256];
-    std::fill_n(used, 256, !find_groups);
-    if (find_groups)
-        for (int32_t i = 1; i < n; ++i) used[data[i]] = true;
-    used[data[0]] = true;
+    // Which runs of bucket_scan_run second bytes hold a position, per
+    // first-byte group: a small block uses few, and the rest is laid out
+    // without counting and only where readers look, so a block costs about
+    // its length rather than the table's. Larger blocks lay out everything.
+    uint16_t* const runs = s.column_runs;
+    const bool find_runs = n < find_runs_below;
+    std::fill_n(runs, 256, find_runs ? 0 : uint16_t{0xFFFF});
+    if (find_runs)
+        for (int32_t i = 0; i + 1 < n; ++i) runs[data[i + 1]] |= uint16_t(1u << (data[i] / bucket_scan_run));
 
     // Count position i + 1 under the 16 bits at data + i; position 0 is
     // placed by hand below.
     for (int32_t h = 0; h < 256; ++h)
-        if (used[h]) std::memset(start + h * 256, 0, 256 * sizeof *start);
+        for (uint32_t m = runs[h]; m != 0; m &= m - 1)
+            std::fill_n(start + h * 256 + std::countr_zero(m) * bucket_scan_run, bucket_scan_run, 0);
     for (int32_t i = 0; i + 1 < n; ++i) ++start[bigram_at(data + i)];
 
     // Boundaries from the top, so that position 0 can take the row just
-    // below its group's first bucket.
+    // below its group's first bucket. Readers look at every bucket of a run
+    // laid out and at the first bucket after it (as its end), and in any
+    // group at its first bucket (to pass over the group, or as the end of
+    // the group below) and at its bucket (h, h), where the placing scans
+    // begin; those are set here also where no run holds them, to where they
+    // lie, and the rest keeps whatever an earlier block left.
     start[65536] = n;
     int32_t t = n;
     for (int32_t h = 255; h >= 0; --h) {
-        // An empty group: readers look only at its first bucket (to pass
-        // over the group, or as the end of the group below) and at its
-        // bucket (h, h), where the placing scans begin; the rest keeps
-        // whatever an earlier block left.
-        if (!used[h]) start[h * 256] = fill[h * 256] = fill[h * 257] = t;
-        for (int32_t k = h * 256 + 255; used[h] && k >= h * 256; --k) {
-            t -= start[k];
-            start[k] = t;
-            fill[k] = t;
+        const uint32_t m = runs[h];
+        if (m == 0) start[h * 256] = fill[h * 256] = fill[h * 257] = t;
+        for (int32_t r = 256 / bucket_scan_run - 1; m != 0 && r >= 0; --r) {
+            const int32_t first = h * 256 + r * bucket_scan_run;
+            if (!(m >> r & 1)) {
+                if (r == h / bucket_scan_run) fill[h * 257] = t;
+                continue;
+            }
+            start[first + bucket_scan_run] = t;
+            for (int32_t k = first + bucket_scan_run - 1; k >= first; --k) {
+                t -= start[k];
+                start[k] = t;
+                fill[k] = t;
+            }
         }
+        if (m != 0 && !(m & 1)) start[h * 256] = fill[h * 256] = t;
         s.group_start[h] = t;
         if (h == data[0]) {
             --t;

@@ -1,9 +1,11 @@
 #include "sort/bucket_share.h"
 
 #include <atomic>
+#include <bit>
 #include <cstring>
 #include <mutex>
 
+#include "sort/bigram.h"
 #include "sort/bucket_sort.h"
 #include "sort/repetition.h"
 #include "sort/sort_tasks.h"
@@ -24,15 +26,15 @@ bool empty_group_at(const Sorter& s, uint32_t k) {
     return (k & 255) == 0 && s.bigram_start[k] == s.bigram_start[k + 256];
 }
 
-// Buckets looked at together when a lone sorter passes over a group: most
-// of a small block's buckets hold fewer than two selected positions, and
-// telling that for a run of them at once takes a few vector operations.
-constexpr uint32_t scan_run = 16;
+// A lone sorter passing over a group looks at bucket_scan_run buckets
+// together: most of a small block's buckets hold fewer than two selected
+// positions, and telling that for a run of them at once takes a few vector
+// operations.
 
 // Whether a bucket of the run from k holds two selected positions or more.
 bool run_has_work(const Sorter& s, uint32_t k) {
     int32_t any = 0;
-    for (uint32_t j = 0; j < scan_run; ++j) any |= static_cast<int32_t>(selected(s, k + j) >= 2);
+    for (int32_t j = 0; j < bucket_scan_run; ++j) any |= static_cast<int32_t>(selected(s, k + j) >= 2);
     return any != 0;
 }
 
@@ -155,15 +157,18 @@ void helper_sorts(void* arg) {
 }  // namespace
 
 bool sort_buckets(Sorter& s, const SortHelper* helper) {
-    if (!helper) {
-        for (uint32_t group = 0; group < bucket_count; group += 256) {
-            if (empty_group_at(s, group)) continue;
-            for (uint32_t run = group; run < group + 256; run += scan_run) {
+    // A small block is sorted alone: at most half its positions are
+    // selected, too few for a helper to take a share, and the shared path
+    // reads columns such a block does not lay out.
+    static_assert(find_runs_below / 2 <= 2 * min_helper_entries);
+    if (!helper || s.n < find_runs_below) {
+        for (uint32_t h = 0; h < 256; ++h)
+            for (uint32_t m = s.column_runs[h]; m != 0; m &= m - 1) {
+                const uint32_t run = h * 256 + std::countr_zero(m) * bucket_scan_run;
                 if (!run_has_work(s, run)) continue;
-                for (uint32_t k = run; k < run + scan_run; ++k)
+                for (uint32_t k = run; k < run + bucket_scan_run; ++k)
                     if (selected(s, k) >= 2 && !sort_bucket(s, k)) return false;
             }
-        }
         return true;
     }
     BucketShare b{&s, helper};

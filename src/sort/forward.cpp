@@ -1,5 +1,6 @@
 #include "sort/forward.h"
 
+#include <bit>
 #include <cstring>
 
 #include "sort/bigram.h"
@@ -113,11 +114,13 @@ bool forward_transform(Sorter& s, uint8_t* data, int32_t n, int32_t* index, Prog
     bucket_block(s, data, n, index);
     repeat_state_init(s, n);
     const bool sorted = sort_buckets(s, helper);
-    // Each bucket's fill back to its top for the induction; an empty
-    // first-byte group's buckets all begin and end where it does already.
+    // Each bucket's fill back to its top for the induction, over the runs
+    // laid out; other buckets begin and end where they lie already.
     for (int32_t h = 0; h < 256; ++h)
-        if (s.bigram_start[h * 256] != s.bigram_start[h * 256 + 256])
-            std::memcpy(s.bigram_fill + h * 256, s.bigram_start + h * 256 + 1, 256 * sizeof(int32_t));
+        for (uint32_t m = s.column_runs[h]; m != 0; m &= m - 1) {
+            const int32_t k = h * 256 + std::countr_zero(m) * bucket_scan_run;
+            std::memcpy(s.bigram_fill + k, s.bigram_start + k + 1, bucket_scan_run * sizeof(int32_t));
+        }
     repeat_state_release(s);
     if (!sorted && !s.over_budget) return false;
 

@@ -74,6 +74,9 @@ struct Sorter {
     int32_t bigram_start[65537];
     int32_t bigram_fill[65536];
     int32_t group_start[256];
+    // Per first-byte group, the runs of second bytes laid out (bit r: from
+    // r * bucket_scan_run on; see bigram.h).
+    uint16_t column_runs[256];
     uint32_t current_bucket = 0;
 
     // The block being sorted.
