@@ -108,7 +108,7 @@ src/sort/forward.cpp ::: deep_work_per_byte = 24; ::: deep_work_per_byte = 2;
 src/sort/forward.cpp ::: if (!sorted && !s.over_budget) return false; ::: (void)0;
 src/sort/forward.cpp ::: if (w < n && j < s.group_start[sym]) ::: if (w + 1 < n && j < s.group_start[sym])
 src/sort/forward.cpp ::: if (next <= c) index ::: if (next < c) index
-src/sort/bigram.cpp ::: if (c > data[i + 1] && c >= data[i - 1]) { ::: if (c > data[i + 1] && c > data[i - 1]) {
+src/sort/bigram.cpp ::: fill[k] += (c > data[i + 1]) & (c >= data[i - 1]); ::: fill[k] += (c > data[i + 1]) & (c > data[i - 1]);
 src/sort/period_run.cpp ::: const bool upward = context_byte(s, brk) > context_byte(s, brk + q); ::: const bool upward = context_byte(s, brk) < context_byte(s, brk + q);
 src/sort/period_run.cpp ::: s.failed = true; ::: s.failed = false;
 src/sort/context_sort.cpp ::: if (sa[i] > 0 && !m.smaller[j]) ::: if (sa[i] > 1 && !m.smaller[j])
