@@ -106,7 +106,8 @@ src/sort/bucket_sort.cpp ::: ++next[(pair >> then) & 255]; ::: ++next[(pair >> a
 src/sort/bucket_sort.cpp ::: varying |= entries[i].pair ^ entries[0].pair; ::: varying |= (entries[i].pair ^ entries[0].pair) >> 8;
 src/sort/forward.cpp ::: deep_work_per_byte = 24; ::: deep_work_per_byte = 2;
 src/sort/forward.cpp ::: if (!sorted && !s.over_budget) return false; ::: (void)0;
-src/sort/forward.cpp ::: if (w < n && j < s.group_start[sym]) ::: if (w + 1 < n && j < s.group_start[sym])
+src/sort/forward.cpp ::: const bool take = (w < n) & (j < to); ::: const bool take = (w + 1 < n) & (j < to);
+src/sort/forward.cpp ::: index[n + ((to - n) & -static_cast<int32_t>(take))] = w; ::: index[n + ((to - n) & static_cast<int32_t>(take))] = w;
 src/sort/forward.cpp ::: if (next <= c) index ::: if (next < c) index
 src/sort/bigram.cpp ::: fill[k] += (c > data[i + 1]) & (c >= data[i - 1]); ::: fill[k] += (c > data[i + 1]) & (c > data[i - 1]);
 src/sort/period_run.cpp ::: const bool upward = context_byte(s, brk) > context_byte(s, brk + q); ::: const bool upward = context_byte(s, brk) < context_byte(s, brk + q);

@@ -75,7 +75,13 @@ int32_t place_from_the_left(Sorter& s) {
             sym = data[w];
         }
         out[j] = sym;
-        if (w < n && j < s.group_start[sym]) index[s.group_start[sym]++] = w;
+        // Without a branch on whether the successor's group is still being
+        // filled, which is hard to foresee: one not placed goes to the spare
+        // entry at n, past every byte written.
+        const int32_t to = s.group_start[sym];
+        const bool take = (w < n) & (j < to);
+        index[n + ((to - n) & -static_cast<int32_t>(take))] = w;
+        s.group_start[sym] = to + take;
     }
     return primary;
 }
