@@ -71,11 +71,12 @@ void bucket_block(Sorter& s, uint8_t* data, int32_t n, int32_t* index) {
 
     data[n] = 255;
 
-    // Selection, without a branch on the outcome: on most data it is close
-    // to a coin flip. Every position is stored; one that does not qualify
-    // is overwritten by the next that does, or left where the placing scans
-    // write before they read, and stays inside its bucket, as a position
-    // that does not qualify leaves its bucket a row it does not use.
+    // Selection, without a branch on the outcome, which on most data is
+    // close to a coin flip: every position is stored at its bucket's fill,
+    // which moves on only for a selected one. A position not selected has a
+    // row of its bucket that no selected position takes, so the store stays
+    // inside the bucket; the next selected position overwrites it, or it is
+    // left in a row the placing scans write before they read.
     for (int32_t i = 0; i + 1 < n; ++i) {
         const uint8_t c = data[i];
         const uint32_t k = bigram_at(data + i);

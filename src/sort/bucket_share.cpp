@@ -26,12 +26,10 @@ bool empty_group_at(const Sorter& s, uint32_t k) {
     return (k & 255) == 0 && s.bigram_start[k] == s.bigram_start[k + 256];
 }
 
-// A lone sorter passing over a group looks at bucket_scan_run buckets
-// together: most of a small block's buckets hold fewer than two selected
-// positions, and telling that for a run of them at once takes a few vector
-// operations.
-
 // Whether a bucket of the run from k holds two selected positions or more.
+// A lone sorter looks at bucket_scan_run buckets together: most of a small
+// block's buckets hold fewer, and telling that for a run of them at once
+// takes a few vector operations.
 bool run_has_work(const Sorter& s, uint32_t k) {
     int32_t any = 0;
     for (int32_t j = 0; j < bucket_scan_run; ++j) any |= static_cast<int32_t>(selected(s, k + j) >= 2);
