@@ -75,26 +75,14 @@ bool cut_span(const Sorter& s, Span& from, Span& into, bool all, std::mutex& cut
     uint64_t w = from.load(std::memory_order_acquire);
     for (;;) {
         const uint32_t lo = span_lo(w), hi = span_hi(w);
-        // An empty group's buckets past its first are not laid out: they
-        // are passed over whole, so no cut falls inside one.
+        // Only blocks that lay out every bucket come here (see sort_buckets).
         int64_t total = 0;
-        for (uint32_t k = lo; k < hi; ++k) {
-            if (k + 256 <= hi && empty_group_at(s, k))
-                k += 255;
-            else
-                total += selected(s, k);
-        }
+        for (uint32_t k = lo; k < hi; ++k) total += selected(s, k);
         if (total == 0 || (total < 2 * min_helper_entries && !all)) return false;
         uint32_t cut = lo;
         if (total >= 2 * min_helper_entries) {
             int64_t upper = 0;
-            for (cut = hi; 2 * upper < total;) {
-                const uint32_t group = (cut - 1) & ~255u;
-                if (group >= lo && empty_group_at(s, group))
-                    cut = group;
-                else
-                    upper += selected(s, --cut);
-            }
+            for (cut = hi; 2 * upper < total;) upper += selected(s, --cut);
         }
         if (from.compare_exchange_weak(w, span_of(lo, cut), std::memory_order_acq_rel)) {
             into.store(span_of(cut, hi), std::memory_order_release);
