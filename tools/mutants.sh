@@ -119,6 +119,11 @@ src/sort/repetition.cpp ::: const int32_t length = 4 * equal_words - 4; ::: cons
 src/sort/period_run.cpp ::: const int32_t agreed = key_depth(key) - 3; ::: const int32_t agreed = key_depth(key) - 2;
 src/sort/repetition.cpp ::: if (partner < 1 || !is_final(s, partner)) return false; ::: if (partner < 0 || !is_final(s, partner)) return false;
 src/sort/keys.h ::: |= uint64_t{1} << (*p & 63); ::: |= uint64_t{1} << (*p & 31);
+src/sort/repetition.cpp ::: const int32_t farthest = std::min(known - 3, finished_offset_max); ::: const int32_t farthest = std::min(known - 1, finished_offset_max);
+src/sort/repetition.cpp ::: const bool finished = selected == 1 || ::: const bool finished = true ||
+src/sort/repetition.cpp ::: std::memset(s.finished_buckets, 0, sizeof s.finished_buckets); ::: (void)0;
+src/sort/bucket_share.cpp ::: s.finished_buckets[k >> 6] |= uint64_t{1} << (k & 63); ::: s.finished_buckets[k >> 6] |= uint64_t{1} << ((k + 1) & 63);
+src/sort/bigram.h ::: return data[v - 1] > data[v] && data[v - 1] >= data[v - 2]; ::: return data[v - 1] >= data[v] && data[v - 1] >= data[v - 2];
 src/dc/block_buffers.h ::: guard_bytes = 4004; ::: guard_bytes = 64;
 src/archive/header.cpp ::: VORB_CHECK(h.block_size != 0 && h.block_size <= max_block_size, ::: VORB_CHECK(h.block_size <= max_block_size,
 src/archive/header.cpp ::: VORB_CHECK(c == ch, Status::bad_signature); ::: VORB_CHECK(true, Status::bad_signature);

@@ -11,6 +11,9 @@
 
 #include "sort/sorter.h"
 
+// Whether position v (2 <= v <= n - 1) is selected, by the rule above.
+inline bool is_selected(const uint8_t* data, int32_t v) { return data[v - 1] > data[v] && data[v - 1] >= data[v - 2]; }
+
 // Finding the runs of buckets a block uses is a pass over the block, several
 // operations a byte, and each run left out spares about a hundred (16
 // buckets laid out, scanned and filled back): it pays for blocks below about

@@ -40,6 +40,7 @@ bool sort_bucket(Sorter& s, uint32_t k) {
     s.current_bucket = k;
     bucket_sort(s, s.index + s.bigram_start[k], s.index + s.bigram_fill[k], -5);
     run_sort_tasks(s);
+    s.finished_buckets[k >> 6] |= uint64_t{1} << (k & 63);
     return !s.failed && !s.over_budget;
 }
 

@@ -26,6 +26,11 @@ constexpr ptrdiff_t split_to_limit_from = 32;
 constexpr ptrdiff_t word_sort_max = 1 << 14;
 constexpr size_t radix_from = 512;
 
+// Ranges going deeper from this many entries on first look for a finished
+// bucket to copy their order from (see repetition.h); for smaller ones
+// sorting on costs less than the look.
+constexpr ptrdiff_t copy_from = 16;
+
 // Bytes compared at once when a deep range keeps agreeing.
 constexpr int32_t agreeing_stride = 256;
 
@@ -251,6 +256,9 @@ void sort_on_words(Sorter& s, int32_t* first, int32_t* last, int32_t key, bool m
             settle(s, run_first, run_last);
         } else if (past_limit) {
             repeat_sort(s, run_first, run_last, deeper);
+        } else if (run >= static_cast<size_t>(copy_from) &&
+                   copy_from_finished_bucket(s, run_first, run_last, key_depth(deeper) - 3)) {
+            // Ordered as its partners are.
         } else if (may_split_to_limit && run >= static_cast<size_t>(split_to_limit_from) && run >= count - count / 8) {
             split_to_limit(s, run_first, run_last, deeper);
         } else if (run <= static_cast<size_t>(small_range)) {
@@ -327,6 +335,8 @@ void bucket_sort_level(Sorter& s, const SortTask& task) {
     const ptrdiff_t equal = p.gt - p.lt;
     if (key_depth(deeper) > depth_limit)
         repeat_sort(s, p.lt, p.gt, deeper);
+    else if (equal >= copy_from && copy_from_finished_bucket(s, p.lt, p.gt, key_depth(deeper) - 3))
+        ;  // ordered as its partners are
     else if (task.may_split_to_limit && equal >= split_to_limit_from && equal >= count - count / 8)
         split_to_limit(s, p.lt, p.gt, deeper);
     else

@@ -4,7 +4,9 @@
 #include <cassert>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
+#include "sort/bigram.h"
 #include "sort/bucket_sort.h"
 #include "sort/keys.h"
 #include "sort/partition.h"
@@ -60,6 +62,13 @@ static_assert(max_offset + 3 <= depth_limit);
 
 // compare_positions as an ordering the standard algorithms can inline.
 constexpr auto position_less = [](int32_t a, int32_t b) { return compare_positions(&a, &b) < 0; };
+
+// copy_from_finished_bucket looks for partners at most this far in front of
+// a range (nearer ones are likelier to lie in a bucket already finished, and
+// each look costs a few table reads), and scans at most this many of a
+// bucket's rows per entry of the range.
+constexpr int32_t finished_offset_max = 16;
+constexpr ptrdiff_t finished_scan_per_entry = 32;
 
 // Ranges from this size on are looked up in a bit set over the positions
 // rather than by binary search, which would cost more than the walk itself.
@@ -212,6 +221,7 @@ void copy_from_same_bucket(Sorter& s, int32_t* first, int32_t* last, int32_t key
 }  // namespace
 
 void repeat_state_init(Sorter& s, int32_t n) {
+    std::memset(s.finished_buckets, 0, sizeof s.finished_buckets);
     s.group_table_allocated = false;
     s.group_offset = nullptr;
     s.group_slot = nullptr;
@@ -281,6 +291,47 @@ void repeat_sort_step(Sorter& s, int32_t* first, int32_t* last, int32_t key) {
         VORB_SORT_COUNT(s, repeat_fallback);
         fall_back(s, first, last, key);
     }
+}
+
+bool copy_from_finished_bucket(Sorter& s, int32_t* first, int32_t* last, int32_t known) {
+    const ptrdiff_t m = last - first;
+    const int32_t x0 = first[0];
+    // The partners' bucket bytes and the bytes their selection looks at
+    // (x - a down to x - a - 2) lie in the shared context, so every entry's
+    // partner is alike in both: the first entry's tells for all. And no
+    // partner lies in front of the block: a selected one's byte before it is
+    // above its own, so not one of the zeros there.
+    const int32_t farthest = std::min(known - 3, finished_offset_max);
+    int32_t a = 1;
+    uint32_t k = 0;
+    for (;; ++a) {
+        if (a > farthest || x0 - a < 2) return false;
+        if (!is_selected(s.data, x0 - a)) continue;
+        k = bucket_of(s, x0 - a);
+        const int32_t selected = s.bigram_fill[k] - s.bigram_start[k];
+        // A lone selected position is final as laid out; the bucket being
+        // sorted is not finished until its sort is.
+        const bool finished = selected == 1 || ((s.finished_buckets[k >> 6] >> (k & 63)) & 1);
+        if (finished && selected <= finished_scan_per_entry * m) break;
+    }
+    if (!s.group_table_allocated && !group_table_alloc(s)) return false;
+
+    VORB_SORT_COUNT(s, repeat_finished_bucket);
+    flip_members(s, first, last);
+    const int32_t* const lo = s.index + s.bigram_start[k];
+    const int32_t* const hi = s.index + s.bigram_fill[k];
+    ptrdiff_t found = 0;
+    for (const int32_t* slot = lo; slot < hi && found < m; ++slot) {
+        const int32_t v = *slot + a;
+        if (v < s.n && ((s.member_bits[static_cast<uint32_t>(v) >> 6] >> (v & 63)) & 1)) first[found++] = v;
+    }
+    // Every partner is a selected position of the bucket, so each entry
+    // came back once, and the bits it set are cleared again.
+    assert(found == m);
+    flip_members(s, first, last);
+    s.shallow_work += static_cast<uint64_t>(m + (hi - lo));
+    settle(s, first, last);
+    return true;
 }
 
 void record_sorted(Sorter& s, const int32_t* first, const int32_t* last) {

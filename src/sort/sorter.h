@@ -48,6 +48,7 @@ struct SortTask {
 struct SortCounters {
     uint64_t repeat_sort_calls = 0;
     uint64_t repeat_lower_bucket = 0;       // copied from a lower bucket
+    uint64_t repeat_finished_bucket = 0;    // copied from a finished bucket before the depth limit
     uint64_t repeat_forward = 0;            // copied from the positions after
     uint64_t repeat_forward_rejected = 0;   // bytes after differed or ran past the block
     uint64_t repeat_same_bucket = 0;        // middle copied from the current bucket
@@ -83,6 +84,10 @@ struct Sorter {
     uint8_t* data = nullptr;
     int32_t n = 0;
     int32_t* index = nullptr;
+
+    // Per bigram bucket: this sorter has sorted it in the current block, so
+    // its rows are final and their order may be copied (see repetition.h).
+    uint64_t finished_buckets[65536 / 64];
 
     // Repetition state (see repetition.h); the group table lives for one block.
     uint8_t* group_offset = nullptr;
