@@ -79,12 +79,17 @@ constexpr ptrdiff_t member_bits_from = 64;
 constexpr ptrdiff_t walk_slots_per_entry = 8;
 constexpr ptrdiff_t walk_slots_extra = 1024;
 
+// Whether position v is marked in member_bits.
+bool is_member(const Sorter& s, int32_t v) {
+    if (v < 0 || v >= s.n) return false;
+    return (s.member_bits[static_cast<uint32_t>(v) >> 6] >> (v & 63)) & 1;
+}
+
 // Whether position v is an entry of [first, last): the range is either sorted
 // by position (small) or marked in member_bits (large).
 bool holds_position(const Sorter& s, const int32_t* first, const int32_t* last, int32_t v) {
     if (last - first < member_bits_from) return std::binary_search(first, last, v, position_less);
-    if (v < 0 || v >= s.n) return false;
-    return (s.member_bits[static_cast<uint32_t>(v) >> 6] >> (v & 63)) & 1;
+    return is_member(s, v);
 }
 
 // Flips the member bits of the range's positions (on before the walk, off
@@ -323,7 +328,7 @@ bool copy_from_finished_bucket(Sorter& s, int32_t* first, int32_t* last, int32_t
     ptrdiff_t found = 0;
     for (const int32_t* slot = lo; slot < hi && found < m; ++slot) {
         const int32_t v = *slot + a;
-        if (v < s.n && ((s.member_bits[static_cast<uint32_t>(v) >> 6] >> (v & 63)) & 1)) first[found++] = v;
+        if (is_member(s, v)) first[found++] = v;
     }
     // Every partner is a selected position of the bucket, so each entry
     // came back once, and the bits it set are cleared again.
