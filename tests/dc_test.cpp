@@ -7,6 +7,10 @@
 #include <algorithm>
 #include <memory>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "dc/block_buffers.h"
 #include "dc/block_code.h"
 #include "dc/block_symbols.h"
 #include "support/cli_run.h"
@@ -193,6 +197,45 @@ TEST(DistanceDecoder, PackedListDecodesAsThePlainArrays) {
         }
     }
     EXPECT_GE(failed, 20);  // the flips reach the checks, not only the bytes
+}
+
+// Pages of [p, p + len) not in memory.
+size_t pages_absent(const void* p, size_t len) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const auto from = reinterpret_cast<uintptr_t>(p) & ~(page - 1);
+    const size_t span = reinterpret_cast<uintptr_t>(p) + len - from;
+    std::vector<unsigned char> in((span + page - 1) / page);
+    EXPECT_EQ(mincore(reinterpret_cast<void*>(from), span, in.data()), 0);
+    return static_cast<size_t>(std::count_if(in.begin(), in.end(), [](unsigned char c) { return !(c & 1); }));
+}
+
+TEST(BlockBuffers, IndexPrefaultMapsItsEntriesAndKeepsTheirValues) {
+    // The packer's caller readies a sort's index while the sort may already
+    // be writing it: what is written must stay, and the pages must be in.
+    struct Case {
+        uint32_t block_size;
+        size_t written, readied;  // entries written first, entries readied
+    };
+    const Case cases[] = {{1, 2, 2}, {5000, 0, 1}, {5000, 1200, 5001}, {4u << 20, 300000, 3u << 20},
+                          {4u << 20, (4u << 20) + 1, (4u << 20) + 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.block_size);
+        BlockBuffers b;
+        ASSERT_TRUE(setup_parts(b, c.block_size, part_index));
+        for (size_t i = 0; i < c.written; i++) b.index[i] = static_cast<int32_t>(i * 2654435761u);
+        const bool readied = prefault_index(b, c.readied);
+#ifdef MADV_POPULATE_WRITE
+        EXPECT_TRUE(readied);
+        EXPECT_EQ(pages_absent(b.index, c.readied * sizeof(int32_t)), 0u);
+#else
+        EXPECT_FALSE(readied);
+#endif
+        size_t kept = 0;
+        for (size_t i = 0; i < c.written; i++) kept += b.index[i] == static_cast<int32_t>(i * 2654435761u);
+        EXPECT_EQ(kept, c.written);
+        EXPECT_FALSE(prefault_index(b, 0));
+        release_buffers(b);
+    }
 }
 
 }  // namespace

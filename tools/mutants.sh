@@ -123,6 +123,10 @@ src/sort/repetition.cpp ::: const int32_t farthest = std::min(known - 3, finishe
 src/sort/repetition.cpp ::: const bool finished = selected == 1 || ::: const bool finished = true ||
 src/sort/repetition.cpp ::: std::memset(s.finished_buckets, 0, sizeof s.finished_buckets); ::: (void)0;
 src/sort/bucket_share.cpp ::: s.finished_buckets[k >> 6] |= uint64_t{1} << (k & 63); ::: s.finished_buckets[k >> 6] |= uint64_t{1} << ((k + 1) & 63);
+src/dc/block_buffers.cpp ::: return entries > 0 && populate_for_writing(b.index, entries * sizeof(int32_t)); ::: return entries > 0 && (std::memset(b.index, 0, entries * 4), true);
+src/dc/block_buffers.cpp ::: return entries > 0 && populate_for_writing ::: return populate_for_writing
+src/dc/block_buffers.cpp ::: populate_for_writing(b.index, entries * sizeof(int32_t)) ::: populate_for_writing(b.index, entries)
+src/dc/block_buffers.cpp :::     return madvise(reinterpret_cast<void*>(from) :::     return true || madvise(reinterpret_cast<void*>(from)
 src/sort/bigram.h ::: return data[v - 1] > data[v] && data[v - 1] >= data[v - 2]; ::: return data[v - 1] >= data[v] && data[v - 1] >= data[v - 2];
 src/dc/block_buffers.h ::: guard_bytes = 4004; ::: guard_bytes = 64;
 src/archive/header.cpp ::: VORB_CHECK(h.block_size != 0 && h.block_size <= max_block_size, ::: VORB_CHECK(h.block_size <= max_block_size,

@@ -23,6 +23,7 @@ struct PackSlot {
     BlockSteps steps;
     Job job;
     bool set_up = false;  // the buffers and sorters are made
+    bool index_fresh = true;  // no block of this slot has been coded: its index pages may be new
     // Threaded: a worker with no block to start sorts part of this one, in
     // its own tables.
     WorkerPool* pool = nullptr;
@@ -103,6 +104,7 @@ Status code_oldest(Packer& p, ProgressSink progress, MemberStats& stats, MemberR
     // worker's modelling ends it sooner.
     if (threaded) handoff_code(s.handoff, p.nc->rc, !last);
     pipeline_retire_oldest(p.pipe);
+    s.index_fresh = false;
     VORB_CHECK(s.sorted, Status::out_of_memory);
     if (threaded) {
         // Worker threads print nothing; the coder shows each block when it is done.
@@ -143,6 +145,19 @@ ptrdiff_t read_full(MemberInput in, uint8_t* dst, size_t len) {
         done += static_cast<size_t>(r) < len - done ? static_cast<size_t>(r) : len - done;
     }
     return static_cast<ptrdiff_t>(done);
+}
+
+// Once the input has ended the caller only waits for the blocks in flight.
+// Meanwhile it has the kernel ready the pages of their indexes, which a sort
+// would otherwise stop for on its first pass; on a short input that is the
+// one block's sort (newest first: its sort has touched the least).
+void prefault_fresh_indexes(Packer& p) {
+    for (auto j = p.pipe.pending.rbegin(); j != p.pipe.pending.rend(); ++j) {
+        PackSlot& s = *static_cast<PackSlot*>((*j)->ctx);
+        if (!s.index_fresh) continue;
+        prefault_index(s.buffers, static_cast<size_t>(s.n) + 1);
+        s.index_fresh = false;
+    }
 }
 
 }  // namespace
@@ -312,6 +327,7 @@ Status pack_members(Packer& p, unsigned count, MemberFeed& feed, ByteOut& out, b
         }
         // The blocks still in flight, in order.
         r.input_ended = true;
+        if (threaded) prefault_fresh_indexes(p);
         while (st == Status::ok && !r.steps.empty()) st = take_step(r);
     } catch (const std::bad_alloc&) {
         st = Status::out_of_memory;

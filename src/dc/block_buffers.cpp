@@ -1,5 +1,6 @@
 #include "dc/block_buffers.h"
 
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <sys/mman.h>
@@ -19,6 +20,20 @@ void* alloc_large(size_t bytes) {
     madvise(p, bytes & ~(huge - 1), MADV_HUGEPAGE);
 #endif
     return p;
+}
+
+// Has the kernel map [p, p + len) for writing, keeping whatever is there.
+bool populate_for_writing(const void* p, size_t len) {
+#ifdef MADV_POPULATE_WRITE
+    const size_t page = 4096;
+    const auto from = reinterpret_cast<uintptr_t>(p) & ~(page - 1);
+    return madvise(reinterpret_cast<void*>(from), reinterpret_cast<uintptr_t>(p) + len - from,
+                   MADV_POPULATE_WRITE) == 0;
+#else
+    (void)p;
+    (void)len;
+    return false;
+#endif
 }
 
 }  // namespace
@@ -46,14 +61,14 @@ bool setup_parts(BlockBuffers& b, uint32_t block_size, unsigned parts) {
 }
 
 void prefault_block(BlockBuffers& b) {
-    const size_t page = 4096;
-    const auto from = reinterpret_cast<uintptr_t>(b.block_start) & ~(page - 1);
-    const size_t len = reinterpret_cast<uintptr_t>(b.block_start) + b.block_size - from;
-#ifdef MADV_POPULATE_WRITE
-    if (madvise(reinterpret_cast<void*>(from), len, MADV_POPULATE_WRITE) == 0) return;
-#endif
+    if (populate_for_writing(b.block_start, b.block_size)) return;
     // Older kernels: the block's bytes are free to overwrite.
     std::memset(b.block_start, 0, b.block_size);
+}
+
+bool prefault_index(const BlockBuffers& b, size_t entries) {
+    assert(entries <= static_cast<size_t>(b.block_size) + 1);
+    return entries > 0 && populate_for_writing(b.index, entries * sizeof(int32_t));
 }
 
 void release_buffers(BlockBuffers& b) {

@@ -4,6 +4,7 @@
 // the distance array. Allocated once per run and reused by every block.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 constexpr uint32_t default_block_size = 4194304;
@@ -42,6 +43,11 @@ enum BufferParts : unsigned { part_block = 1, part_index = 2, part_distance = 4,
 // Has the block area's pages made ready for writing now, so that the thread
 // that fills the block first does not stop to have them cleared.
 void prefault_block(BlockBuffers& b);
+
+// The same for the index area's first entries, while another thread may be
+// writing them already: only where the kernel can do it without touching
+// their bytes. False, with nothing done, where it cannot.
+bool prefault_index(const BlockBuffers& b, size_t entries);
 
 // Frees whatever setup_buffers allocated; safe on buffers never set up.
 void release_buffers(BlockBuffers& b);
