@@ -81,6 +81,9 @@ src/dc/dc_runs.h ::: if (e - i <= 8 && i + 8 <= n) { ::: if (e - i <= 9 && i + 8
 src/dc/dc_runs_sse2.cpp ::: const int32_t at = j + 32 - ::: const int32_t at = j + 31 -
 src/dc/dc_runs_sse2.cpp ::: store_eight(packed + at - 8, kept); ::: (void)kept;
 src/dc/dc_runs_sse2.cpp ::: at++;\n            continue; ::: continue;
+src/dc/dc_runs_sse2.cpp ::: std::min(packed[2] >> 8, c + 1) : n; ::: packed[2] >> 8 : n;
+src/dc/dc_runs_sse2.cpp ::: s = static_cast<uint8_t>(packed[1]); ::: s = static_cast<uint8_t>(packed[0]);
+src/dc/dc_runs_sse2.cpp ::: place_again_packed(packed, c, placed); ::: place_again_packed(packed, c, s);
 src/dc/dc_runs_sse2.cpp ::: std::memmove(room + list_front, packed, ::: std::memmove(room + list_front + 1, packed,
 src/dc/dc_runs_avx512.cpp ::: _mm512_slli_epi32(k, 8) ::: _mm512_slli_epi32(k, 7)
 src/dc/dc_decode.cpp ::: VORB_CHECK(pos[0] == 0, ::: VORB_CHECK(true,

@@ -130,16 +130,23 @@ Status runs_sse2(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, int32_t 
     int32_t at = list_front;
     std::fill(room, room + upcoming_room, INT32_MAX);
     for (int32_t j = 0; j < count; j++) room[at + j] = dd.upcoming_pos[j] << 8 | dd.upcoming_list[j];
+    uint8_t s = static_cast<uint8_t>(room[at]);
+    int32_t e = count >= 2 ? room[at + 1] >> 8 : n;
     while (i < n) {
         int32_t* packed = room + at;
-        const uint8_t s = static_cast<uint8_t>(packed[0]);
-        const int32_t e = count >= 2 ? packed[1] >> 8 : n;
         int32_t c;
         VORB_TRY(take_run(nc, buffer, i, e, n, s, dd.value_count, ticker, c));
         if (c >= packed_limit) [[unlikely]] {
             unpack_list<place_again_sse2>(dd, packed, c, s);
             break;
         }
+        // The next run, from the list as it is: the entry after the head
+        // comes to the head, and its run ends at the entry after it unless s
+        // lands in between, at c + 1. The next number need not wait for the
+        // placement.
+        const uint8_t placed = s;
+        s = static_cast<uint8_t>(packed[1]);
+        e = count >= 2 ? std::min(packed[2] >> 8, c + 1) : n;
         // Which half the place lies in, from the middle entry. A list this
         // long is then searched from the front only up to the middle, so
         // past its end nothing is read for its value and the stop mark need
@@ -151,11 +158,11 @@ Status runs_sse2(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, int32_t 
                 at = list_front;
                 packed = room + at;
             }
-            place_again_back(packed, count, c, s);
+            place_again_back(packed, count, c, placed);
             at++;
             continue;
         }
-        place_again_packed(packed, c, s);
+        place_again_packed(packed, c, placed);
     }
     return plain_runs<place_again_sse2>(dd, nc, buffer, n, i, ticker);
 }
