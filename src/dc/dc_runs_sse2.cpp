@@ -141,9 +141,9 @@ Status runs_sse2(DistanceDecoder& dd, NumberCoder& nc, uint8_t* buffer, int32_t 
             break;
         }
         // The next run, from the list as it is: the entry after the head
-        // comes to the head, and its run ends at the entry after it unless s
-        // lands in between, at c + 1. The next number need not wait for the
-        // placement.
+        // comes to the head, and its run ends at the entry after it unless
+        // the value just decoded lands in between, at c + 1. The next number
+        // need not wait for the placement.
         const uint8_t placed = s;
         s = static_cast<uint8_t>(packed[1]);
         e = count >= 2 ? std::min(packed[2] >> 8, c + 1) : n;
