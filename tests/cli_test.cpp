@@ -4,13 +4,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fnmatch.h>
+#include <mutex>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
+#include "cli/file_io.h"
 #include "cli/options.h"
 #include "cli/unpack.h"
 #include "support/archive_bytes.h"
@@ -642,6 +646,69 @@ TEST(Cli, ReadErrorInsideAMemberIsNoDamage) {
     InFile arc;
     arc.error = EIO;
     EXPECT_EQ(member_error(VORB_ERR_READ, "m", arc, "_m", 0), "\nRead error in the archive: Input/output error");
+}
+
+// A pipe in packet mode hands over one write a read, so a short read is
+// certain. A read fills what it is asked for from the packets waiting, but
+// never waits long for a writer that has nothing more to give: one that
+// waits for our output first would wait for ever. Should it wait, a
+// watchdog writes one more packet and closes, and the count shows it.
+TEST(Cli, PipeReadsFillTheBufferButDoNotWaitForTheWriter) {
+    const struct {
+        const char* what;
+        std::vector<size_t> packets;
+        bool closed;
+        size_t ask;
+        size_t got;
+    } rows[] = {
+        {"packets waiting fill the buffer", {10, 10, 10}, false, 30, 30},
+        {"no more than asked for", {10, 10, 10}, false, 20, 20},
+        {"an open pipe with no more is handed on", {10, 10}, false, 40, 20},
+        {"the end comes first", {10}, true, 40, 10},
+        {"tiny packets make one read", {4, 4, 4, 4, 4, 4}, true, 24, 24},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        int fds[2];
+        ASSERT_EQ(::pipe2(fds, O_DIRECT), 0);
+        std::vector<uint8_t> sent;
+        for (size_t len : row.packets) {
+            std::vector<uint8_t> p(len);
+            for (auto& b : p) b = static_cast<uint8_t>(sent.size() * 7 + (&b - p.data()));
+            ASSERT_EQ(::write(fds[1], p.data(), len), static_cast<ssize_t>(len));
+            sent.insert(sent.end(), p.begin(), p.end());
+        }
+        if (row.closed) ::close(fds[1]);
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false, fired = false;
+        std::thread watchdog([&] {
+            std::unique_lock<std::mutex> lock(m);
+            if (cv.wait_for(lock, std::chrono::seconds(5), [&] { return done; }) || row.closed) return;
+            const uint8_t more[10] = {};
+            (void)!::write(fds[1], more, sizeof more);
+            ::close(fds[1]);
+            fired = true;
+        });
+        InFile f;
+        f.fd = fds[0];
+        std::vector<uint8_t> got(row.ask + 16);
+        const ptrdiff_t n = in_file_read(&f, got.data(), row.ask);
+        {
+            std::lock_guard<std::mutex> lock(m);
+            done = true;
+        }
+        cv.notify_all();
+        watchdog.join();
+        EXPECT_EQ(n, static_cast<ptrdiff_t>(row.got));
+        EXPECT_TRUE(std::equal(sent.begin(), sent.begin() + static_cast<ptrdiff_t>(row.got), got.begin()));
+        // The header's bytes for messages come from the whole read, not its first packet.
+        EXPECT_EQ(f.head_len, std::min(row.got, kept_head_bytes));
+        EXPECT_TRUE(std::equal(f.head, f.head + f.head_len, sent.begin()));
+        if (row.closed) EXPECT_EQ(in_file_read(&f, got.data(), row.ask), 0);
+        ::close(fds[0]);
+        if (!row.closed && !fired) ::close(fds[1]);
+    }
 }
 
 // Options come before the command letter; what parse_options made of them.

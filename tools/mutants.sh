@@ -267,6 +267,9 @@ src/cli/options.cpp ::: if (o.error.empty() && end < count) ::: if (false)
 src/cli/options.cpp ::: case 'I': o.index = false; break; ::: case 'I': break;
 src/cli/file_io.cpp ::: static_cast<off_t>(f.base + offset) ::: static_cast<off_t>(offset)
 src/cli/file_io.cpp ::: { return in_file_size(f) != UINT64_MAX; } ::: { return f.fd != STDIN_FILENO; }
+src/cli/file_io.cpp ::: while (got < len) { ::: while (got == 0) {
+src/cli/file_io.cpp ::: if (got > 0 && !more_comes_soon(f.fd)) break; ::: (void)0;
+src/cli/file_io.cpp ::: std::min(got, kept_head_bytes - f.head_len) ::: std::min(got, size_t{4})
 src/cli/tree_walk.cpp ::: S_ISLNK(cs.st_mode) && w.keep_nodes ::: S_ISLNK(cs.st_mode)
 src/cli/tree_walk.cpp ::: if (w.keep_nodes)\n        w.list.nodes ::: if (false)\n        w.list.nodes
 src/cli/pack_files.cpp ::: st = vorb_writer_add_node(w, &n); ::: (void)n;

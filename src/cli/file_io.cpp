@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,20 +110,48 @@ uint64_t in_file_size(const InFile& f) {
     return size > f.base ? size - f.base : 0;
 }
 
+namespace {
+
+// How long a read that has some bytes waits for more: a writer that was only
+// off its core (cat feeding a pipe on a busy machine) catches up well inside
+// it, and one that waits for our output before it writes again is held up
+// by no more than this.
+constexpr int more_wait_ms = 10;
+
+bool more_comes_soon(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, more_wait_ms) > 0;
+}
+
+}  // namespace
+
 ptrdiff_t in_file_read(void* ctx, void* dst, size_t len) {
     InFile& f = *static_cast<InFile*>(ctx);
-    for (;;) {
-        const ssize_t r = ::read(f.fd, dst, len);
+    // A pipe hands over at most its capacity (64 KiB) a read; filling the
+    // buffer while the writer keeps up spares the library's reader, and on
+    // threads its decoder, most of its refills.
+    uint8_t* const to = static_cast<uint8_t*>(dst);
+    size_t got = 0;
+    while (got < len) {
+        if (got > 0 && !more_comes_soon(f.fd)) break;
+        const ssize_t r = ::read(f.fd, to + got, len - got);
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) {
+            // The bytes before the failure are handed on; the failure comes
+            // again at the next call, with nothing before it.
+            if (got > 0) break;
             f.error = errno;
             return -1;
         }
-        const size_t keep = std::min(static_cast<size_t>(r), kept_head_bytes - f.head_len);
-        std::memcpy(f.head + f.head_len, dst, keep);
-        f.head_len += keep;
-        return r;
+        if (r == 0) break;
+        got += static_cast<size_t>(r);
     }
+    if (f.head_len < kept_head_bytes) {
+        const size_t keep = std::min(got, kept_head_bytes - f.head_len);
+        std::memcpy(f.head + f.head_len, to, keep);
+        f.head_len += keep;
+    }
+    return static_cast<ptrdiff_t>(got);
 }
 
 FileId file_id(const std::string& path) {
