@@ -27,8 +27,8 @@ ptrdiff_t failing_read(void*, void*, size_t) { return -1; }
 // VORB_OK ends it (VORB_END with a clean ending counts as VORB_OK). After a
 // failure the reader stays failed.
 vorb_status read_archive(MemoryReader src, std::vector<Bytes>& members, uint64_t write_limit = UINT64_MAX,
-                         int threads = 1) {
-    const vorb_source source = memory_source(src);
+                         int threads = 1, bool at_offsets = false) {
+    const vorb_source source = memory_source(src, at_offsets);
     const vorb_unpack_options opt{threads, 0};
     vorb_status st = VORB_OK;
     vorb_reader* r = vorb_reader_open(&source, &opt, &st);
@@ -104,19 +104,38 @@ TEST(Api, CallbacksThatFailOrReadShort) {
     // Reads of one byte at a time give the same archive and the same members.
     EXPECT_EQ(pack(sample(), 1 << 16, 1, 1), arch);
     const Bytes big = pack({text_like(4, 1 << 20)}, 1 << 16);
-    for (const int threads : {1, 2}) {
-        std::vector<Bytes> members;
-        EXPECT_EQ(read_archive(MemoryReader{arch.data(), arch.size(), 0, 1}, members, UINT64_MAX, threads), VORB_OK);
-        EXPECT_EQ(members, sample()) << threads;
-        // A read that fails inside a member, and a write that fails.
-        EXPECT_EQ(read_archive(MemoryReader{arch.data(), arch.size(), 0, 0, arch.size() / 2}, members, UINT64_MAX,
-                               threads),
-                  VORB_ERR_READ);
-        EXPECT_EQ(read_archive(MemoryReader{arch.data(), arch.size()}, members, 1000, threads), VORB_ERR_WRITE);
-        // The write fails once the first quarter MiB is handed over, long
-        // before the archive's cut: the member stops there.
-        EXPECT_EQ(read_archive(MemoryReader{big.data(), big.size() - 100}, members, 0, threads), VORB_ERR_WRITE);
-    }
+    // Read as a stream, and at offsets, where threads read ahead of the
+    // decoder and go back to where it stopped.
+    for (const bool at_offsets : {false, true})
+        for (const int threads : {1, 2}) {
+            SCOPED_TRACE(std::to_string(threads) + (at_offsets ? " threads, at offsets" : " threads, a stream"));
+            std::vector<Bytes> members;
+            EXPECT_EQ(read_archive(MemoryReader{arch.data(), arch.size(), 0, 1}, members, UINT64_MAX, threads,
+                                   at_offsets),
+                      VORB_OK);
+            EXPECT_EQ(members, sample());
+            // A read that fails inside a member's stream only (past what
+            // opening the archive reads), and a write that fails.
+            const size_t mid = big.size() / 2;
+            EXPECT_EQ(read_archive(MemoryReader{big.data(), big.size(), 0, 0, mid, mid + 1}, members, UINT64_MAX,
+                                   threads, at_offsets),
+                      VORB_ERR_READ);
+            // At offsets a read at the end, which fails here, is never made
+            // or, made ahead, not held against the archive; a stream must.
+            members.clear();
+            EXPECT_EQ(read_archive(MemoryReader{arch.data(), arch.size(), 0, 0, arch.size()}, members, UINT64_MAX,
+                                   threads, at_offsets),
+                      at_offsets ? VORB_OK : VORB_ERR_READ);
+            if (at_offsets) {
+                EXPECT_EQ(members, sample());
+            }
+            EXPECT_EQ(read_archive(MemoryReader{arch.data(), arch.size()}, members, 1000, threads, at_offsets),
+                      VORB_ERR_WRITE);
+            // The write fails once the first quarter MiB is handed over, long
+            // before the archive's cut: the member stops there.
+            EXPECT_EQ(read_archive(MemoryReader{big.data(), big.size() - 100}, members, 0, threads, at_offsets),
+                      VORB_ERR_WRITE);
+        }
 
     // The packer's write fails in the middle of a member that does not fit
     // the buffer: the member's own call says so.

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 #include "cli/file_io.h"
 #include "cli/options.h"
@@ -656,10 +657,9 @@ TEST(Cli, ReadErrorInsideAMemberIsNoDamage) {
 TEST(Cli, PipeReadsFillTheBufferButDoNotWaitForTheWriter) {
     const struct {
         const char* what;
-        std::vector<size_t> packets;
-        bool closed;
-        size_t ask;
-        size_t got;
+        std::vector<size_t> packets;  // written before the read, each one packet
+        bool closed;                  // then the write end closed
+        size_t ask, got;
     } rows[] = {
         {"packets waiting fill the buffer", {10, 10, 10}, false, 30, 30},
         {"no more than asked for", {10, 10, 10}, false, 20, 20},
@@ -673,31 +673,28 @@ TEST(Cli, PipeReadsFillTheBufferButDoNotWaitForTheWriter) {
         ASSERT_EQ(::pipe2(fds, O_DIRECT), 0);
         std::vector<uint8_t> sent;
         for (size_t len : row.packets) {
-            std::vector<uint8_t> p(len);
-            for (auto& b : p) b = static_cast<uint8_t>(sent.size() * 7 + (&b - p.data()));
-            ASSERT_EQ(::write(fds[1], p.data(), len), static_cast<ssize_t>(len));
-            sent.insert(sent.end(), p.begin(), p.end());
+            const size_t from = sent.size();
+            for (size_t i = 0; i < len; i++) sent.push_back(static_cast<uint8_t>(from * 7 + i));
+            ASSERT_EQ(::write(fds[1], sent.data() + from, len), static_cast<ssize_t>(len));
         }
         if (row.closed) ::close(fds[1]);
         std::mutex m;
         std::condition_variable cv;
-        bool done = false, fired = false;
+        bool done = row.closed;  // the write end is closed
         std::thread watchdog([&] {
             std::unique_lock<std::mutex> lock(m);
-            if (cv.wait_for(lock, std::chrono::seconds(5), [&] { return done; }) || row.closed) return;
-            const uint8_t more[10] = {};
-            (void)!::write(fds[1], more, sizeof more);
+            if (cv.wait_for(lock, std::chrono::seconds(5), [&] { return done; })) return;
+            (void)!::write(fds[1], sent.data(), 10);
             ::close(fds[1]);
-            fired = true;
+            done = true;  // the read waited: the count shows it
         });
-        InFile f;
-        f.fd = fds[0];
-        std::vector<uint8_t> got(row.ask + 16);
+        InFile f{fds[0]};
+        std::vector<uint8_t> got(row.ask);
         const ptrdiff_t n = in_file_read(&f, got.data(), row.ask);
-        {
+        const bool write_end_closed = [&] {
             std::lock_guard<std::mutex> lock(m);
-            done = true;
-        }
+            return std::exchange(done, true);
+        }();
         cv.notify_all();
         watchdog.join();
         EXPECT_EQ(n, static_cast<ptrdiff_t>(row.got));
@@ -705,9 +702,9 @@ TEST(Cli, PipeReadsFillTheBufferButDoNotWaitForTheWriter) {
         // The header's bytes for messages come from the whole read, not its first packet.
         EXPECT_EQ(f.head_len, std::min(row.got, kept_head_bytes));
         EXPECT_TRUE(std::equal(f.head, f.head + f.head_len, sent.begin()));
-        if (row.closed) EXPECT_EQ(in_file_read(&f, got.data(), row.ask), 0);
+        EXPECT_TRUE(!row.closed || in_file_read(&f, got.data(), row.ask) == 0);  // then the end
         ::close(fds[0]);
-        if (!row.closed && !fired) ::close(fds[1]);
+        if (!write_end_closed) ::close(fds[1]);
     }
 }
 

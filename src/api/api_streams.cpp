@@ -34,6 +34,8 @@ size_t refill_at(void* ctx, const uint8_t** data) {
     return n;
 }
 
+void seek_at(void* ctx, uint64_t at) { at_in_seek(*static_cast<AtIn*>(ctx), at); }
+
 void put_event(void* ctx, ProgressEvent e) {
     const ProgressAdapter& a = *static_cast<const ProgressAdapter*>(ctx);
     switch (e) {
@@ -77,6 +79,7 @@ void at_in_seek(AtIn& a, uint64_t offset) {
     a.in = ByteIn{};
     a.in.consumed = offset;
     a.in.refill = refill_at;
+    a.in.seek = seek_at;
     a.in.ctx = &a;
 }
 

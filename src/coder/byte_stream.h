@@ -41,6 +41,9 @@ struct ByteIn {
     bool at_end = false;    // the source has no more bytes
     bool overread = false;  // a read was attempted at the end
     bool read_error = false;  // set by the refill function on an I/O error
+    // Where the source can be read again: goes on from stream position at
+    // (as bytes_in counts), dropping what is buffered. May be null.
+    void (*seek)(void* ctx, uint64_t at) = nullptr;
 };
 
 // Slow path of get_byte: refills, or marks the end.
