@@ -11,9 +11,6 @@ namespace {
 // waits for a slower block ahead of it to be written out (costs vary from
 // block to block, most on data that was compressed already).
 // One thread keeps two: one decoding while the other's inverse runs beside it.
-// A window read ahead holds a reader's whole buffer at most.
-constexpr size_t window_copy_bytes = 256 << 10;
-
 int slot_count(int threads) { return threads > 1 ? 2 * threads + 1 : 2; }
 int work_set_count(int threads) { return threads > 1 ? threads : 1; }
 
@@ -58,8 +55,6 @@ Status member_decoder_init(MemberDecoder& d, ByteIn& in, uint32_t block_size, in
         jobs.push_back(&s->job);
         d.slots.push_back(std::move(s));
     }
-    if (threads > 1)
-        for (auto& c : d.window_copies) c.resize(window_copy_bytes);
     pipeline_start(d.pipe, jobs, threads > 1 ? threads : 0);
     for (auto& w : d.work->all) {
         w->pool = &d.pipe.pool;
@@ -73,7 +68,8 @@ uint64_t member_decoder_memory(uint32_t block_size, int threads) {
     const uint64_t sets = static_cast<uint64_t>(work_set_count(threads));
     return slots * (parts_bytes(block_size, part_block) + sizeof(InverseSlot)) +
            sets * (parts_bytes(block_size, part_index | part_distance) + sizeof(WorkSet)) + sizeof(WorkSets) +
-           sizeof(BlockDecoder) + sizeof(NumberCoder) + sizeof(MemberDecoder) + (threads > 1 ? 2 * window_copy_bytes : 0);
+           sizeof(BlockDecoder) + sizeof(NumberCoder) + sizeof(MemberDecoder) +
+           (threads > 1 ? 2 * window_copy_bytes : 0);
 }
 
 Status blame_the_stream(const ByteIn& in, Status st) {

@@ -34,11 +34,11 @@ struct PlainFlow {
     // ahead: each window is a copy, the next made while the decoder reads
     // this one, so the decoder need not wait for the caller's turn; the
     // archive then goes on from where the decoder stopped.
-    bool ahead = false;  // window j lies in the decoder's window_copies[j % 2]
-    size_t made = 0;     // windows copied
-    size_t taken = 0;                // windows the decoder took
-    bool source_done = false;        // the last copy was the archive's end or a read error
-    const uint8_t* next = nullptr;   // the copy made last, until taken
+    bool ahead = false;             // window j lies in the decoder's window_copies[j % 2]
+    size_t made = 0;                // windows copied
+    size_t taken = 0;               // windows the decoder took
+    bool source_done = false;       // the last copy was the archive's end or a read error
+    const uint8_t* next = nullptr;  // the copy made last, until taken
     size_t next_len = 0;
     uint64_t next_at = 0;  // the stream position of its first byte
     bool next_error = false;
@@ -243,7 +243,11 @@ Status decode_member_threaded(MemberDecoder& d, ByteOut& out, ProgressSink progr
     f.d = &d;
     f.feed.refill = ask_caller;
     f.feed.ctx = &f;
-    f.ahead = d.in->seek != nullptr && !d.window_copies[0].empty();
+    // Allocated here, before any thread runs, so a failure cannot strike
+    // mid-flight; indexed archives and sizes never need them.
+    if (d.in->seek && d.window_copies[0].empty())
+        for (auto& c : d.window_copies) c.resize(window_copy_bytes);
+    f.ahead = d.in->seek != nullptr;
     f.window_at = bytes_in(*d.in);
     d.nc->rc.in = &f.feed;
     d.slots[0]->touched = true;  // the decoder fills the first slot at once
