@@ -201,6 +201,9 @@ src/api/api_reader.cpp ::: if (!flush_out(out) && st == Status::ok) st = Status:
 src/api/api_writer.cpp ::: std::strlen(name) > max_name_length) ::: std::strlen(name) > max_name_length + 1)
 src/api/api_writer.cpp ::: if (!w || !w->begun || w->finished || w->entries_written != w->member_count) return VORB_ERR_PARAM; ::: if (!w || !w->begun || w->finished) return VORB_ERR_PARAM;
 src/api/api_streams.cpp ::: c.in.read_error = true; ::: c.in.read_error = false;
+src/api/api_streams.cpp ::: c.buffer.swap(c.ahead); ::: (void)0;
+src/api/api_streams.cpp ::: c.ahead_held = false;\n        got = c.ahead_got; ::: got = c.ahead_got;
+src/api/api_streams.cpp ::: c.ahead_got = c.read(c.ctx, c.ahead.data(), c.ahead.size()); ::: c.ahead_got = c.read(c.ctx, c.ahead.data(), c.ahead.size() / 2);
 src/api/api_alloc.h ::: return Status::out_of_memory; ::: return Status::ok;
 src/api/api_alloc.h ::: return VORB_ERR_MEMORY; ::: return VORB_OK;
 src/api/api_alloc.h ::: if (st == Status::ok) return t; ::: if (t) return t;

@@ -181,6 +181,7 @@ Status open_input(vorb_reader* r, int threads, uint64_t memory_limit) {
         r->input = &r->at.in;
     } else {
         callback_in_init(r->in, src.read, src.ctx);
+        if (threads > 1) callback_in_read_ahead(r->in);
         r->input = &r->in.in;
         stream_check_start(r->streamed, *r->input);
     }
@@ -208,7 +209,7 @@ vorb_reader* vorb_reader_open(const vorb_source* source, const vorb_unpack_optio
     vorb_reader* r = create_or_fail<vorb_reader>(err, [&](vorb_reader& x) {
         x.source = *source;
         // The limit covers the chunk buffers too, as vorb_memory_usage does.
-        const uint64_t chunks = 2 * api_chunk_bytes;
+        const uint64_t chunks = unpack_chunk_bytes(threads);
         const uint64_t asked = options ? options->memory_limit : 0;
         const uint64_t limit = asked == 0 ? 0 : asked > chunks ? asked - chunks : 1;
         return open_input(&x, threads, limit);

@@ -46,7 +46,6 @@ const char* vorb_status_message(vorb_status status) {
 
 uint64_t vorb_memory_usage(uint32_t block_size, int threads, int unpacking) {
     if (block_size == 0 || block_size > max_block_size || threads < 1 || threads > 256) return 0;
-    // Archive bytes pass through one chunk buffer each way.
-    return unpacking ? member_decoder_memory(block_size, threads) + 2 * api_chunk_bytes
+    return unpacking ? member_decoder_memory(block_size, threads) + unpack_chunk_bytes(threads)
                      : packer_memory(block_size, threads) + api_chunk_bytes;
 }

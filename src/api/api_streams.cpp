@@ -11,7 +11,15 @@ bool drain_to_callback(void* ctx, const uint8_t* data, size_t len) {
 
 size_t refill_from_callback(void* ctx, const uint8_t** data) {
     CallbackIn& c = *static_cast<CallbackIn*>(ctx);
-    const ptrdiff_t got = c.read(c.ctx, c.buffer.data(), c.buffer.size());
+    ptrdiff_t got = 0;
+    if (c.ahead_held) {
+        // The stream has left buffer, and the read made ahead takes its place.
+        c.buffer.swap(c.ahead);
+        c.ahead_held = false;
+        got = c.ahead_got;
+    } else {
+        got = c.read(c.ctx, c.buffer.data(), c.buffer.size());
+    }
     if (got < 0) {
         c.in.read_error = true;
         return 0;
@@ -19,6 +27,13 @@ size_t refill_from_callback(void* ctx, const uint8_t** data) {
     *data = c.buffer.data();
     // A callback claiming more than it was given room for is held to the room.
     return static_cast<size_t>(got) < c.buffer.size() ? static_cast<size_t>(got) : c.buffer.size();
+}
+
+void read_ahead_from_callback(void* ctx) {
+    CallbackIn& c = *static_cast<CallbackIn*>(ctx);
+    if (c.ahead_held || c.in.at_end) return;
+    c.ahead_got = c.read(c.ctx, c.ahead.data(), c.ahead.size());
+    c.ahead_held = true;
 }
 
 size_t refill_at(void* ctx, const uint8_t** data) {
@@ -62,9 +77,16 @@ void callback_in_init(CallbackIn& c, vorb_read_fn read, void* ctx) {
     if (c.buffer.empty()) c.buffer.assign(api_chunk_bytes, 0);
     c.read = read;
     c.ctx = ctx;
+    c.ahead_held = false;
     c.in = ByteIn{};
     c.in.refill = refill_from_callback;
     c.in.ctx = &c;
+}
+
+void callback_in_read_ahead(CallbackIn& c) {
+    if (c.ahead.empty()) c.ahead.assign(api_chunk_bytes, 0);
+    c.in.read_ahead = read_ahead_from_callback;
+    c.in.ahead_ctx = &c;
 }
 
 void at_in_init(AtIn& a, vorb_read_at_fn read_at, void* ctx) {

@@ -12,6 +12,9 @@
 
 // Archive bytes pass through buffers of this size on their way to or from a callback.
 constexpr size_t api_chunk_bytes = 256 << 10;
+// Those an unpacking reader holds: one each way, and on threads one more,
+// which a stream is read ahead into.
+constexpr uint64_t unpack_chunk_bytes(int threads) { return (threads > 1 ? 3 : 2) * uint64_t{api_chunk_bytes}; }
 
 struct CallbackOut {
     std::vector<uint8_t> buffer;
@@ -24,11 +27,20 @@ void callback_out_init(CallbackOut& c, vorb_write_fn write, void* ctx);
 
 struct CallbackIn {
     std::vector<uint8_t> buffer;
+    // With read-ahead: the next read, made into the other buffer while the
+    // stream's reader is still in this one, and its result, held for the
+    // refill that takes it.
+    std::vector<uint8_t> ahead;
+    ptrdiff_t ahead_got = 0;
+    bool ahead_held = false;
     vorb_read_fn read = nullptr;
     void* ctx = nullptr;
     ByteIn in;
 };
 void callback_in_init(CallbackIn& c, vorb_read_fn read, void* ctx);
+// Lets c's stream read ahead; only for a reader's own source, whose bytes
+// past the archive no caller looks for.
+void callback_in_read_ahead(CallbackIn& c);
 
 // An archive read through read_at from a position of its own, so a member
 // an index describes can be stepped over without reading it.

@@ -22,6 +22,9 @@ struct PlainFlow {
     const uint8_t* window = nullptr;
     size_t window_len = 0;
     bool read_error = false;
+    // A stream that can read ahead does, once a window is handed over: its
+    // next buffer is then waiting when the decoder asks.
+    bool read_ahead_due = false;
     bool stop = false;      // the caller gave up: no more bytes, no more blocks
     size_t decoding = 0;    // the block the decoder is at, in slot k % slots
     size_t decoded = 0;     // blocks handed to the inverse
@@ -198,7 +201,8 @@ Status serve_and_write(PlainFlow& f, ByteOut& out, ProgressSink progress) {
         const auto copy_due = [&f] { return f.ahead && f.made == f.taken && !f.source_done && !f.finished; };
         sets.changed.wait(lock, [&] {
             fresh = first_untouched(d, f.decoding + 1);
-            return copy_due() || (f.wants_bytes && !f.fed) || fresh || (f.written < f.decoded && s.ready) ||
+            return copy_due() || (f.wants_bytes && !f.fed) || f.read_ahead_due || fresh ||
+                   (f.written < f.decoded && s.ready) ||
                    (f.finished && f.written == f.decoded);
         });
         if (copy_due()) {
@@ -215,7 +219,13 @@ Status serve_and_write(PlainFlow& f, ByteOut& out, ProgressSink progress) {
             hand_window(f);
             lock.lock();
             f.fed = true;
+            f.read_ahead_due = d.in->read_ahead != nullptr;
             sets.changed.notify_all();
+        } else if (f.read_ahead_due) {
+            f.read_ahead_due = false;
+            lock.unlock();
+            d.in->read_ahead(d.in->ahead_ctx);
+            lock.lock();
         } else if (fresh) {
             // Its pages are cleared here, not on the decoder's thread.
             lock.unlock();

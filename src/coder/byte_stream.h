@@ -44,6 +44,11 @@ struct ByteIn {
     // Where the source can be read again: goes on from stream position at
     // (as bytes_in counts), dropping what is buffered. May be null.
     void (*seek)(void* ctx, uint64_t at) = nullptr;
+    // Reads the source's next buffer now, while this one is still being
+    // read, so that the next refill returns at once; the bytes the stream
+    // gives and its position are unchanged. May be null.
+    void (*read_ahead)(void* ctx) = nullptr;
+    void* ahead_ctx = nullptr;  // read_ahead's own, left alone by a wrapped refill
 };
 
 // Slow path of get_byte: refills, or marks the end.
