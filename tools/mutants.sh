@@ -22,7 +22,8 @@
 # Faults no test can see are left out: the row an ordered placement writes
 # to when it has just read that very row (the bytes written there are
 # overwritten later), and a compare-cache stretch used from its lowest key
-# (its stored length is a word short of what was compared). The guard size
+# (its stored length is a word short of what was compared), and a stream's
+# read-ahead never asked for or made short (the same bytes come, later). The guard size
 # mutant shows only in the sanitizer build (.ci/sanitize.sh), which
 # sees the reads in front of a 64-byte guard.
 set -uo pipefail
@@ -203,7 +204,7 @@ src/api/api_writer.cpp ::: if (!w || !w->begun || w->finished || w->entries_writ
 src/api/api_streams.cpp ::: c.in.read_error = true; ::: c.in.read_error = false;
 src/api/api_streams.cpp ::: c.buffer.swap(c.ahead); ::: (void)0;
 src/api/api_streams.cpp ::: c.ahead_held = false;\n        got = c.ahead_got; ::: got = c.ahead_got;
-src/api/api_streams.cpp ::: c.ahead_got = c.read(c.ctx, c.ahead.data(), c.ahead.size()); ::: c.ahead_got = c.read(c.ctx, c.ahead.data(), c.ahead.size() / 2);
+src/api/api_streams.cpp ::: got = c.ahead_got; ::: got = 0;
 src/api/api_alloc.h ::: return Status::out_of_memory; ::: return Status::ok;
 src/api/api_alloc.h ::: return VORB_ERR_MEMORY; ::: return VORB_OK;
 src/api/api_alloc.h ::: if (st == Status::ok) return t; ::: if (t) return t;
