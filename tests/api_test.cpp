@@ -104,8 +104,7 @@ TEST(Api, CallbacksThatFailOrReadShort) {
     // Reads of one byte at a time give the same archive and the same members.
     EXPECT_EQ(pack(sample(), 1 << 16, 1, 1), arch);
     const Bytes big = pack({text_like(4, 1 << 20)}, 1 << 16);
-    // Read as a stream, and at offsets, where threads read ahead of the
-    // decoder and go back to where it stopped.
+    // Read as a stream, and at offsets; on threads both read ahead of the decoder.
     for (const bool at_offsets : {false, true})
         for (const int threads : {1, 2}) {
             SCOPED_TRACE(std::to_string(threads) + (at_offsets ? " threads, at offsets" : " threads, a stream"));
@@ -120,8 +119,7 @@ TEST(Api, CallbacksThatFailOrReadShort) {
             EXPECT_EQ(read_archive(MemoryReader{big.data(), big.size(), 0, 0, mid, mid + 1}, members, UINT64_MAX,
                                    threads, at_offsets),
                       VORB_ERR_READ);
-            // At offsets a read at the end, which fails here, is never made
-            // or, made ahead, not held against the archive; a stream must.
+            // At offsets a read at the end, which fails here, is never made; a stream must make it.
             members.clear();
             EXPECT_EQ(read_archive(MemoryReader{arch.data(), arch.size(), 0, 0, arch.size()}, members, UINT64_MAX,
                                    threads, at_offsets),

@@ -205,6 +205,10 @@ src/api/api_streams.cpp ::: c.in.read_error = true; ::: c.in.read_error = false;
 src/api/api_streams.cpp ::: c.buffer.swap(c.ahead); ::: (void)0;
 src/api/api_streams.cpp ::: c.ahead_held = false;\n        got = c.ahead_got; ::: got = c.ahead_got;
 src/api/api_streams.cpp ::: got = c.ahead_got; ::: got = 0;
+src/api/api_streams.cpp ::: a.buffer.swap(a.ahead); ::: (void)0;
+src/api/api_streams.cpp ::: got = a.ahead_got; ::: got = 0;
+src/api/api_streams.cpp ::: a.ahead_held = false;\n        got = a.ahead_got; ::: got = a.ahead_got;
+src/api/api_streams.cpp ::: a.next += n; ::: a.next += n + 1;
 src/api/api_alloc.h ::: return Status::out_of_memory; ::: return Status::ok;
 src/api/api_alloc.h ::: return VORB_ERR_MEMORY; ::: return VORB_OK;
 src/api/api_alloc.h ::: if (st == Status::ok) return t; ::: if (t) return t;
@@ -274,10 +278,6 @@ src/cli/file_io.cpp ::: { return in_file_size(f) != UINT64_MAX; } ::: { return f
 src/cli/file_io.cpp ::: while (got < len) { ::: while (got == 0) {
 src/cli/file_io.cpp ::: if (got > 0 && !more_comes_soon(f.fd)) break; ::: (void)0;
 src/cli/file_io.cpp ::: std::min(got, kept_head_bytes - f.head_len) ::: std::min(got, size_t{4})
-src/archive/member_decode_threaded.cpp ::: d.in->seek(d.in->ctx, f.window_at + f.feed.pos); ::: d.in->seek(d.in->ctx, f.window_at + f.feed.pos + 1);
-src/archive/member_decode_threaded.cpp ::: if (f.next_error) f.feed.read_error = true; ::: (void)0;
-src/archive/member_decode_threaded.cpp ::: f.window_at = f.next_at; ::: (void)0;
-src/archive/member_decode_threaded.cpp ::: f.next_at = bytes_in(in); ::: f.next_at = bytes_in(in) - in.pos;
 src/cli/tree_walk.cpp ::: S_ISLNK(cs.st_mode) && w.keep_nodes ::: S_ISLNK(cs.st_mode)
 src/cli/tree_walk.cpp ::: if (w.keep_nodes)\n        w.list.nodes ::: if (false)\n        w.list.nodes
 src/cli/pack_files.cpp ::: st = vorb_writer_add_node(w, &n); ::: (void)n;

@@ -178,6 +178,7 @@ Status open_input(vorb_reader* r, int threads, uint64_t memory_limit) {
         // An archive with a recovery record is the bytes in front of it.
         VORB_TRY(archive_in_front_open(r->front, src, r->record.layout, r->record.seen));
         at_in_init(r->at, read_in_front, &r->front);
+        if (threads > 1) at_in_read_ahead(r->at);
         r->input = &r->at.in;
     } else {
         callback_in_init(r->in, src.read, src.ctx);

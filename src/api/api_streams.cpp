@@ -36,20 +36,39 @@ void read_ahead_from_callback(void* ctx) {
     c.ahead_held = true;
 }
 
+// A read at the next offset into buf, held to buf's size; the offset moves past what it gave.
+ptrdiff_t read_at_next(AtIn& a, std::vector<uint8_t>& buf) {
+    const ptrdiff_t got = a.read_at(a.ctx, buf.data(), buf.size(), a.next);
+    if (got < 0) return got;
+    const size_t n = std::min(static_cast<size_t>(got), buf.size());
+    a.next += n;
+    return static_cast<ptrdiff_t>(n);
+}
+
 size_t refill_at(void* ctx, const uint8_t** data) {
     AtIn& a = *static_cast<AtIn*>(ctx);
-    const ptrdiff_t got = a.read_at(a.ctx, a.buffer.data(), a.buffer.size(), a.next);
+    ptrdiff_t got = 0;
+    if (a.ahead_held) {
+        a.buffer.swap(a.ahead);
+        a.ahead_held = false;
+        got = a.ahead_got;
+    } else {
+        got = read_at_next(a, a.buffer);
+    }
     if (got < 0) {
         a.in.read_error = true;
         return 0;
     }
-    const size_t n = static_cast<size_t>(got) < a.buffer.size() ? static_cast<size_t>(got) : a.buffer.size();
-    a.next += n;
     *data = a.buffer.data();
-    return n;
+    return static_cast<size_t>(got);
 }
 
-void seek_at(void* ctx, uint64_t at) { at_in_seek(*static_cast<AtIn*>(ctx), at); }
+void read_ahead_at(void* ctx) {
+    AtIn& a = *static_cast<AtIn*>(ctx);
+    if (a.ahead_held || a.in.at_end) return;
+    a.ahead_got = read_at_next(a, a.ahead);
+    a.ahead_held = true;
+}
 
 void put_event(void* ctx, ProgressEvent e) {
     const ProgressAdapter& a = *static_cast<const ProgressAdapter*>(ctx);
@@ -98,11 +117,20 @@ void at_in_init(AtIn& a, vorb_read_at_fn read_at, void* ctx) {
 
 void at_in_seek(AtIn& a, uint64_t offset) {
     a.next = offset;
+    a.ahead_held = false;
     a.in = ByteIn{};
     a.in.consumed = offset;
     a.in.refill = refill_at;
-    a.in.seek = seek_at;
     a.in.ctx = &a;
+    if (!a.ahead.empty()) {
+        a.in.read_ahead = read_ahead_at;
+        a.in.ahead_ctx = &a;
+    }
+}
+
+void at_in_read_ahead(AtIn& a) {
+    if (a.ahead.empty()) a.ahead.assign(api_chunk_bytes, 0);
+    at_in_seek(a, a.next);
 }
 
 ProgressSink progress_sink(ProgressAdapter& adapter, vorb_progress_fn fn, void* ctx) {

@@ -13,7 +13,7 @@
 // Archive bytes pass through buffers of this size on their way to or from a callback.
 constexpr size_t api_chunk_bytes = 256 << 10;
 // Those an unpacking reader holds: one each way, and on threads one more,
-// which a stream is read ahead into.
+// which the archive is read ahead into.
 constexpr uint64_t unpack_chunk_bytes(int threads) { return (threads > 1 ? 3 : 2) * uint64_t{api_chunk_bytes}; }
 
 struct CallbackOut {
@@ -46,14 +46,19 @@ void callback_in_read_ahead(CallbackIn& c);
 // an index describes can be stepped over without reading it.
 struct AtIn {
     std::vector<uint8_t> buffer;
+    std::vector<uint8_t> ahead;  // as in CallbackIn; a seek drops what it holds
+    ptrdiff_t ahead_got = 0;
+    bool ahead_held = false;
     vorb_read_at_fn read_at = nullptr;
     void* ctx = nullptr;
-    uint64_t next = 0;  // archive offset of the next refill
+    uint64_t next = 0;  // archive offset of the next read
     ByteIn in;
 };
 void at_in_init(AtIn& a, vorb_read_at_fn read_at, void* ctx);
 // The stream goes on from archive offset `offset`.
 void at_in_seek(AtIn& a, uint64_t offset);
+// Lets a's stream read ahead, as callback_in_read_ahead does.
+void at_in_read_ahead(AtIn& a);
 
 struct ProgressAdapter {
     vorb_progress_fn fn = nullptr;

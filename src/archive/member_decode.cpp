@@ -68,8 +68,7 @@ uint64_t member_decoder_memory(uint32_t block_size, int threads) {
     const uint64_t sets = static_cast<uint64_t>(work_set_count(threads));
     return slots * (parts_bytes(block_size, part_block) + sizeof(InverseSlot)) +
            sets * (parts_bytes(block_size, part_index | part_distance) + sizeof(WorkSet)) + sizeof(WorkSets) +
-           sizeof(BlockDecoder) + sizeof(NumberCoder) + sizeof(MemberDecoder) +
-           (threads > 1 ? 2 * window_copy_bytes : 0);
+           sizeof(BlockDecoder) + sizeof(NumberCoder) + sizeof(MemberDecoder);
 }
 
 Status blame_the_stream(const ByteIn& in, Status st) {

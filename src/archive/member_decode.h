@@ -29,9 +29,6 @@ struct MemberDecoder {
     ByteIn* in = nullptr;
     uint32_t block_size = 0;
     uint32_t failed_block = 0;  // after decode_member_indexed failed: the block it failed in
-    // On threads: the archive's bytes read ahead for a plain member's
-    // decoder, allocated by the first member that reads ahead.
-    std::vector<uint8_t> window_copies[2];
     OrderedPipeline pipe;
     MemberDecoder();
     MemberDecoder(const MemberDecoder&) = delete;

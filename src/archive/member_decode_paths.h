@@ -11,9 +11,6 @@
 // intact stream never needs a byte past the end of the archive.
 Status blame_the_stream(const ByteIn& in, Status st);
 
-// A window of a plain member read ahead on threads: a reader's whole buffer at most.
-constexpr size_t window_copy_bytes = 256 << 10;
-
 // One thread: each block's numbers are decoded while the block before it is
 // inverted beside them.
 [[nodiscard]] Status decode_member_serial(MemberDecoder& d, ByteOut& out, ProgressSink progress, MemberStats& stats);

@@ -3,7 +3,6 @@
 // other workers invert the blocks, and the caller's thread reads the archive
 // for it and writes the blocks out in order (the caller's callbacks stay on
 // the caller's thread). The decoder waits only when every slot is in flight.
-#include <algorithm>
 #include <cstring>
 
 #include "archive/member_decode_paths.h"
@@ -22,7 +21,7 @@ struct PlainFlow {
     const uint8_t* window = nullptr;
     size_t window_len = 0;
     bool read_error = false;
-    // A stream that can read ahead does, once a window is handed over: its
+    // A reader that can read ahead does, once a window is handed over: its
     // next buffer is then waiting when the decoder asks.
     bool read_ahead_due = false;
     bool stop = false;      // the caller gave up: no more bytes, no more blocks
@@ -33,34 +32,7 @@ struct PlainFlow {
     Status status = Status::ok;
     uint64_t unpacked = 0;
     Job job;
-    // Where the archive can be read again from a position, the caller reads
-    // ahead: each window is a copy, the next made while the decoder reads
-    // this one, so the decoder need not wait for the caller's turn; the
-    // archive then goes on from where the decoder stopped.
-    bool ahead = false;             // window j lies in the decoder's window_copies[j % 2]
-    size_t made = 0;                // windows copied
-    size_t taken = 0;               // windows the decoder took
-    bool source_done = false;       // the last copy was the archive's end or a read error
-    const uint8_t* next = nullptr;  // the copy made last, until taken
-    size_t next_len = 0;
-    uint64_t next_at = 0;  // the stream position of its first byte
-    bool next_error = false;
-    uint64_t window_at = 0;  // the stream position of the decoder's window
 };
-
-// The decoder's refill with read-ahead: the copy the caller made, which is
-// most often waiting already; the caller then makes the one after.
-size_t take_copy(PlainFlow& f, std::unique_lock<std::mutex>& lock, const uint8_t** data) {
-    WorkSets& sets = *f.d->work;
-    sets.changed.wait(lock, [&f] { return f.made > f.taken || f.stop; });
-    if (f.made == f.taken) return 0;
-    f.taken++;
-    f.window_at = f.next_at;
-    if (f.next_error) f.feed.read_error = true;
-    *data = f.next;
-    sets.changed.notify_all();
-    return f.next_len;
-}
 
 // The decoder's refill: asks the caller for the next window and waits.
 size_t ask_caller(void* ctx, const uint8_t** data) {
@@ -68,7 +40,6 @@ size_t ask_caller(void* ctx, const uint8_t** data) {
     WorkSets& sets = *f.d->work;
     std::unique_lock<std::mutex> lock(sets.mutex);
     if (f.stop) return 0;
-    if (f.ahead) return take_copy(f, lock, data);
     f.wants_bytes = true;
     sets.changed.notify_all();
     sets.changed.wait(lock, [&f] { return f.fed || f.stop; });
@@ -88,20 +59,6 @@ void hand_window(PlainFlow& f) {
     f.window_len = in.len - in.pos;
     f.read_error = in.read_error;
     in.pos = in.len;
-}
-
-// The caller's read-ahead: the reader's next bytes copied into the copy the
-// decoder has left, and taken from the reader, so the reader may refill.
-void copy_window(PlainFlow& f) {
-    ByteIn& in = *f.d->in;
-    if (in.pos == in.len && refill_in(in) >= 0) in.pos--;
-    std::vector<uint8_t>& c = f.d->window_copies[f.made % 2];
-    f.next_len = std::min(in.len - in.pos, c.size());
-    if (f.next_len > 0) std::memcpy(c.data(), in.buf + in.pos, f.next_len);
-    f.next = c.data();
-    f.next_at = bytes_in(in);
-    f.next_error = in.read_error;
-    in.pos += f.next_len;
 }
 
 // Whether the decoder inverts the block it has just decoded beside the next
@@ -198,22 +155,13 @@ Status serve_and_write(PlainFlow& f, ByteOut& out, ProgressSink progress) {
     for (;;) {
         const InverseSlot& s = *d.slots[f.written % d.slots.size()];
         InverseSlot* fresh = nullptr;  // a slot the decoder comes to next or is at, never used
-        const auto copy_due = [&f] { return f.ahead && f.made == f.taken && !f.source_done && !f.finished; };
         sets.changed.wait(lock, [&] {
             fresh = first_untouched(d, f.decoding + 1);
-            return copy_due() || (f.wants_bytes && !f.fed) || f.read_ahead_due || fresh ||
+            return (f.wants_bytes && !f.fed) || f.read_ahead_due || fresh ||
                    (f.written < f.decoded && s.ready) ||
                    (f.finished && f.written == f.decoded);
         });
-        if (copy_due()) {
-            // First, so the decoder finds its next window waiting.
-            lock.unlock();
-            copy_window(f);
-            lock.lock();
-            f.source_done = f.next_len == 0 || f.next_error;
-            f.made++;
-            sets.changed.notify_all();
-        } else if (f.wants_bytes && !f.fed) {
+        if (f.wants_bytes && !f.fed) {
             f.wants_bytes = false;
             lock.unlock();
             hand_window(f);
@@ -253,12 +201,6 @@ Status decode_member_threaded(MemberDecoder& d, ByteOut& out, ProgressSink progr
     f.d = &d;
     f.feed.refill = ask_caller;
     f.feed.ctx = &f;
-    // Allocated here, before any thread runs, so a failure cannot strike
-    // mid-flight; indexed archives and sizes never need them.
-    if (d.in->seek && d.window_copies[0].empty())
-        for (auto& c : d.window_copies) c.resize(window_copy_bytes);
-    f.ahead = d.in->seek != nullptr;
-    f.window_at = bytes_in(*d.in);
     d.nc->rc.in = &f.feed;
     d.slots[0]->touched = true;  // the decoder fills the first slot at once
     for (auto& s : d.slots) {
@@ -280,13 +222,9 @@ Status decode_member_threaded(MemberDecoder& d, ByteOut& out, ProgressSink progr
     // Every inverse must end before its slot is reused or freed.
     for (auto& s : d.slots) pool_wait(d.pipe.pool, s->job);
     d.nc->rc.in = d.in;
-    // The decoder stopped inside the window it was handed last: with
-    // read-ahead a copy, so the archive is read again from there; else the
-    // rest of the reader's buffer.
-    if (f.ahead)
-        d.in->seek(d.in->ctx, f.window_at + f.feed.pos);
-    else
-        d.in->pos = d.in->len - (f.feed.len - f.feed.pos);
+    // The decoder stopped inside the window it was handed last, the rest of
+    // the reader's buffer.
+    d.in->pos = d.in->len - (f.feed.len - f.feed.pos);
     VORB_TRY(st);
     stats.blocks = static_cast<uint32_t>(f.decoded + 1);
     stats.unpacked = f.unpacked;

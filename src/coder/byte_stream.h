@@ -41,9 +41,6 @@ struct ByteIn {
     bool at_end = false;    // the source has no more bytes
     bool overread = false;  // a read was attempted at the end
     bool read_error = false;  // set by the refill function on an I/O error
-    // Where the source can be read again: goes on from stream position at
-    // (as bytes_in counts), dropping what is buffered. May be null.
-    void (*seek)(void* ctx, uint64_t at) = nullptr;
     // Reads the source's next buffer now, while this one is still being
     // read, so that the next refill returns at once; the bytes the stream
     // gives and its position are unchanged. May be null.
