@@ -202,12 +202,9 @@ src/api/api_reader.cpp ::: if (!flush_out(out) && st == Status::ok) st = Status:
 src/api/api_writer.cpp ::: std::strlen(name) > max_name_length) ::: std::strlen(name) > max_name_length + 1)
 src/api/api_writer.cpp ::: if (!w || !w->begun || w->finished || w->entries_written != w->member_count) return VORB_ERR_PARAM; ::: if (!w || !w->begun || w->finished) return VORB_ERR_PARAM;
 src/api/api_streams.cpp ::: c.in.read_error = true; ::: c.in.read_error = false;
-src/api/api_streams.cpp ::: c.buffer.swap(c.ahead); ::: (void)0;
-src/api/api_streams.cpp ::: c.ahead_held = false;\n        got = c.ahead_got; ::: got = c.ahead_got;
-src/api/api_streams.cpp ::: got = c.ahead_got; ::: got = 0;
-src/api/api_streams.cpp ::: a.buffer.swap(a.ahead); ::: (void)0;
-src/api/api_streams.cpp ::: got = a.ahead_got; ::: got = 0;
-src/api/api_streams.cpp ::: a.ahead_held = false;\n        got = a.ahead_got; ::: got = a.ahead_got;
+src/api/api_streams.h ::: into.swap(r.buffer); ::: (void)0;
+src/api/api_streams.h ::: r.held = false;\n    got = r.got; ::: got = r.got;
+src/api/api_streams.h ::: got = r.got; ::: got = 0;
 src/api/api_streams.cpp ::: a.next += n; ::: a.next += n + 1;
 src/api/api_alloc.h ::: return Status::out_of_memory; ::: return Status::ok;
 src/api/api_alloc.h ::: return VORB_ERR_MEMORY; ::: return VORB_OK;

@@ -12,14 +12,7 @@ bool drain_to_callback(void* ctx, const uint8_t* data, size_t len) {
 size_t refill_from_callback(void* ctx, const uint8_t** data) {
     CallbackIn& c = *static_cast<CallbackIn*>(ctx);
     ptrdiff_t got = 0;
-    if (c.ahead_held) {
-        // The stream has left buffer, and the read made ahead takes its place.
-        c.buffer.swap(c.ahead);
-        c.ahead_held = false;
-        got = c.ahead_got;
-    } else {
-        got = c.read(c.ctx, c.buffer.data(), c.buffer.size());
-    }
+    if (!take_read_ahead(c.ahead, c.buffer, got)) got = c.read(c.ctx, c.buffer.data(), c.buffer.size());
     if (got < 0) {
         c.in.read_error = true;
         return 0;
@@ -31,9 +24,9 @@ size_t refill_from_callback(void* ctx, const uint8_t** data) {
 
 void read_ahead_from_callback(void* ctx) {
     CallbackIn& c = *static_cast<CallbackIn*>(ctx);
-    if (c.ahead_held || c.in.at_end) return;
-    c.ahead_got = c.read(c.ctx, c.ahead.data(), c.ahead.size());
-    c.ahead_held = true;
+    if (c.ahead.held || c.in.at_end) return;
+    c.ahead.got = c.read(c.ctx, c.ahead.buffer.data(), c.ahead.buffer.size());
+    c.ahead.held = true;
 }
 
 // A read at the next offset into buf, held to buf's size; the offset moves past what it gave.
@@ -48,13 +41,7 @@ ptrdiff_t read_at_next(AtIn& a, std::vector<uint8_t>& buf) {
 size_t refill_at(void* ctx, const uint8_t** data) {
     AtIn& a = *static_cast<AtIn*>(ctx);
     ptrdiff_t got = 0;
-    if (a.ahead_held) {
-        a.buffer.swap(a.ahead);
-        a.ahead_held = false;
-        got = a.ahead_got;
-    } else {
-        got = read_at_next(a, a.buffer);
-    }
+    if (!take_read_ahead(a.ahead, a.buffer, got)) got = read_at_next(a, a.buffer);
     if (got < 0) {
         a.in.read_error = true;
         return 0;
@@ -65,9 +52,9 @@ size_t refill_at(void* ctx, const uint8_t** data) {
 
 void read_ahead_at(void* ctx) {
     AtIn& a = *static_cast<AtIn*>(ctx);
-    if (a.ahead_held || a.in.at_end) return;
-    a.ahead_got = read_at_next(a, a.ahead);
-    a.ahead_held = true;
+    if (a.ahead.held || a.in.at_end) return;
+    a.ahead.got = read_at_next(a, a.ahead.buffer);
+    a.ahead.held = true;
 }
 
 void put_event(void* ctx, ProgressEvent e) {
@@ -96,14 +83,14 @@ void callback_in_init(CallbackIn& c, vorb_read_fn read, void* ctx) {
     if (c.buffer.empty()) c.buffer.assign(api_chunk_bytes, 0);
     c.read = read;
     c.ctx = ctx;
-    c.ahead_held = false;
+    c.ahead.held = false;
     c.in = ByteIn{};
     c.in.refill = refill_from_callback;
     c.in.ctx = &c;
 }
 
 void callback_in_read_ahead(CallbackIn& c) {
-    if (c.ahead.empty()) c.ahead.assign(api_chunk_bytes, 0);
+    if (c.ahead.buffer.empty()) c.ahead.buffer.assign(api_chunk_bytes, 0);
     c.in.read_ahead = read_ahead_from_callback;
     c.in.ahead_ctx = &c;
 }
@@ -117,19 +104,19 @@ void at_in_init(AtIn& a, vorb_read_at_fn read_at, void* ctx) {
 
 void at_in_seek(AtIn& a, uint64_t offset) {
     a.next = offset;
-    a.ahead_held = false;
+    a.ahead.held = false;
     a.in = ByteIn{};
     a.in.consumed = offset;
     a.in.refill = refill_at;
     a.in.ctx = &a;
-    if (!a.ahead.empty()) {
+    if (!a.ahead.buffer.empty()) {
         a.in.read_ahead = read_ahead_at;
         a.in.ahead_ctx = &a;
     }
 }
 
 void at_in_read_ahead(AtIn& a) {
-    if (a.ahead.empty()) a.ahead.assign(api_chunk_bytes, 0);
+    if (a.ahead.buffer.empty()) a.ahead.buffer.assign(api_chunk_bytes, 0);
     at_in_seek(a, a.next);
 }
 

@@ -16,6 +16,23 @@ constexpr size_t api_chunk_bytes = 256 << 10;
 // which the archive is read ahead into.
 constexpr uint64_t unpack_chunk_bytes(int threads) { return (threads > 1 ? 3 : 2) * uint64_t{api_chunk_bytes}; }
 
+// A read made into a second buffer while the stream's reader is still in
+// the first, and its result, held for the refill that takes it.
+struct ReadAhead {
+    std::vector<uint8_t> buffer;
+    ptrdiff_t got = 0;
+    bool held = false;
+};
+// At a refill: the held read's buffer takes the place of `into`, which the
+// reader has left, and got is its result. False when none is held.
+inline bool take_read_ahead(ReadAhead& r, std::vector<uint8_t>& into, ptrdiff_t& got) {
+    if (!r.held) return false;
+    into.swap(r.buffer);
+    r.held = false;
+    got = r.got;
+    return true;
+}
+
 struct CallbackOut {
     std::vector<uint8_t> buffer;
     vorb_write_fn write = nullptr;
@@ -27,12 +44,7 @@ void callback_out_init(CallbackOut& c, vorb_write_fn write, void* ctx);
 
 struct CallbackIn {
     std::vector<uint8_t> buffer;
-    // With read-ahead: the next read, made into the other buffer while the
-    // stream's reader is still in this one, and its result, held for the
-    // refill that takes it.
-    std::vector<uint8_t> ahead;
-    ptrdiff_t ahead_got = 0;
-    bool ahead_held = false;
+    ReadAhead ahead;  // with read-ahead only
     vorb_read_fn read = nullptr;
     void* ctx = nullptr;
     ByteIn in;
@@ -46,9 +58,7 @@ void callback_in_read_ahead(CallbackIn& c);
 // an index describes can be stepped over without reading it.
 struct AtIn {
     std::vector<uint8_t> buffer;
-    std::vector<uint8_t> ahead;  // as in CallbackIn; a seek drops what it holds
-    ptrdiff_t ahead_got = 0;
-    bool ahead_held = false;
+    ReadAhead ahead;  // with read-ahead only; a seek drops what it holds
     vorb_read_at_fn read_at = nullptr;
     void* ctx = nullptr;
     uint64_t next = 0;  // archive offset of the next read
